@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the Windows program and runs its main job.
+# There is no Tavik drive here, so the demo build runs it against the simulated machine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/tools/setup.sh"
+windows="$root/build/windows"
+cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$windows" -j "$(nproc)" --target zephra-demo
+export WINEPREFIX="$windows/wineprefix"
+status=0
+"$root/tools/wine-run.sh" "$windows/sim/zephra-demo.exe" "$@" || status=$?
+wineserver -k 2>/dev/null || true
+exit $status
