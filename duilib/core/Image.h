@@ -1,0 +1,22 @@
+#pragma once
+// Decodes the skin's PNG and JPEG images with stb_image into 32-bit pixels, with the
+// colour premultiplied by alpha, ready for per-pixel-alpha drawing.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace DuiLib {
+
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    bool hasAlpha = false;  // some pixel is not fully opaque
+    // Top-down rows; each pixel alpha << 24 | red << 16 | green << 8 | blue, premultiplied.
+    std::vector<std::uint32_t> pixels;
+};
+
+std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size);
+
+}  // namespace DuiLib

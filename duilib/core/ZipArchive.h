@@ -1,0 +1,54 @@
+#pragma once
+// Reads a ZIP archive held in memory: the skin package. Entries are found by name,
+// compared without regard to ASCII letter case; stored and deflate entries are read.
+// Any malformed archive or entry gives a defined failure, never a read outside the input.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace DuiLib {
+
+enum class ZipError {
+    None,
+    NotFound,       // no entry of that name ("Could not find ziped file")
+    Corrupt,        // the entry's data cannot be inflated ("Could not unzip file")
+    BadArchive,     // the archive itself cannot be read ("Error opening zip file")
+    TooLarge,       // the entry is larger than the caller allows ("File too large")
+};
+
+// The library's text for an error, kept in its error buffer and never shown.
+const char* ZipErrorText(ZipError error);
+
+class ZipArchive {
+public:
+    struct Entry {
+        std::string name;
+        std::uint32_t compressedSize = 0;
+        std::uint32_t uncompressedSize = 0;
+        std::uint16_t method = 0;  // 0 stored, 8 deflate
+        std::uint32_t localHeaderOffset = 0;
+        std::uint32_t crc32 = 0;
+    };
+
+    // Parses the central directory. The bytes are not copied: they must outlive the archive.
+    static std::optional<ZipArchive> Open(const std::uint8_t* data, std::size_t size,
+                                          ZipError* error = nullptr);
+
+    const std::vector<Entry>& Entries() const { return entries_; }
+    const Entry* Find(std::string_view name) const;  // letter case ignored
+
+    // The entry's bytes; fails with TooLarge when its size is above maxSize.
+    std::optional<std::vector<std::uint8_t>> Read(std::string_view name, std::size_t maxSize,
+                                                  ZipError* error = nullptr) const;
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace DuiLib
