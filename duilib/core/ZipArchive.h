@@ -30,6 +30,7 @@ public:
         std::uint32_t compressedSize = 0;
         std::uint32_t uncompressedSize = 0;
         std::uint16_t method = 0;  // 0 stored, 8 deflate
+        std::uint16_t flags = 0;   // general-purpose bits; bit 0 marks an encrypted entry
         std::uint32_t localHeaderOffset = 0;
         std::uint32_t crc32 = 0;
     };
