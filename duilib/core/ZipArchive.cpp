@@ -94,8 +94,10 @@ std::optional<ZipArchive> ZipArchive::Open(const std::uint8_t* data, std::size_t
     const std::uint8_t* end = nullptr;
     for (std::size_t pos = lastStart + 1; pos-- > firstStart;) {
         const std::uint8_t* p = data + pos;
+        // The comment length must reach exactly to the end, so that comment bytes
+        // that happen to look like the signature are not taken for the record.
         if (Read32(p) == kEndOfCentralDirSignature &&
-            Read16(p + 20) <= size - pos - kEndOfCentralDirSize) {
+            Read16(p + 20) == size - pos - kEndOfCentralDirSize) {
             end = p;
             break;
         }
