@@ -1,0 +1,327 @@
+#include "devicecmd/Requests.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "devicecmd/Bytes.h"
+#include "devicecmd/Detect.h"
+#include "devicecmd/PrivateCmd.h"
+#include "devicecmd/ScsiAta.h"
+
+namespace devicecmd {
+
+namespace {
+
+// Shared head of SCSI_PASS_THROUGH and SCSI_PASS_THROUGH_DIRECT; offset 20 is the data
+// area's offset in one and the caller's buffer address in the other.
+void FillScsiHeader(std::uint8_t* request, const std::uint8_t* cdb, std::uint8_t cdbLength,
+                    ScsiDataDirection direction, std::uint32_t length, std::uint8_t timeout,
+                    std::uint32_t dataField) {
+    PutU16(request + 0, ScsiHeaderLength);
+    request[6] = cdbLength;
+    request[7] = ScsiSenseLength;
+    request[8] = direction;
+    PutU32(request + 12, length);
+    PutU32(request + 16, timeout);
+    PutU32(request + 20, dataField);
+    PutU32(request + 24, ScsiSenseOffset);
+    std::memcpy(request + 28, cdb, cdbLength);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> BuildScsiRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                           ScsiDataDirection direction, const std::uint8_t* data,
+                                           std::uint32_t length, std::uint8_t timeout) {
+    std::vector<std::uint8_t> request(ScsiRequestSize, 0);
+    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, ScsiDataOffset);
+    if (direction == ScsiDataOut && data != nullptr && length != 0) {
+        std::memcpy(request.data() + ScsiDataOffset, data, length);
+    }
+    return request;
+}
+
+std::array<std::uint8_t, ScsiDirectRequestSize> BuildScsiDirectRequest(
+    const std::uint8_t* cdb, std::uint8_t cdbLength, ScsiDataDirection direction,
+    std::uint32_t bufferAddress, std::uint32_t length, std::uint8_t timeout) {
+    std::array<std::uint8_t, ScsiDirectRequestSize> request{};
+    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, bufferAddress);
+    return request;
+}
+
+bool ScsiReplySucceeded(const std::uint8_t* reply) { return SenseCode(reply + ScsiSenseOffset) == 0; }
+
+SatRequest BuildSatRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
+                           std::uint16_t sectors, std::uint8_t direction, std::uint16_t features,
+                           std::uint8_t ataDevice) {
+    constexpr std::uint8_t DownloadMicrocode = 0x92;
+    constexpr std::uint8_t Extend = 0x01;
+    constexpr std::uint8_t NonDataProtocol = 3;
+    // T_LENGTH in the sector count, BYT_BLOK 1; T_DIR added for data in.
+    constexpr std::uint8_t LengthInSectors = 0x06;
+    constexpr std::uint8_t TransferFromDevice = 0x08;
+    constexpr std::uint8_t NoTransfer = 0x04;
+
+    SatRequest sat;
+    auto& cdb = sat.cdb;
+    cdb[0] = 0x85;
+    cdb[3] = static_cast<std::uint8_t>(features >> 8);
+    cdb[4] = static_cast<std::uint8_t>(features);
+    if (opcode == DownloadMicrocode) {
+        cdb[6] = static_cast<std::uint8_t>(sectors);
+        cdb[8] = static_cast<std::uint8_t>(sectors >> 8);
+        cdb[10] = static_cast<std::uint8_t>(address);
+        cdb[12] = static_cast<std::uint8_t>(address >> 8);
+        cdb[7] = static_cast<std::uint8_t>(address >> 16);
+    } else {
+        cdb[5] = static_cast<std::uint8_t>(sectors >> 8);
+        cdb[6] = static_cast<std::uint8_t>(sectors);
+        cdb[7] = static_cast<std::uint8_t>(address >> 24);
+        cdb[8] = static_cast<std::uint8_t>(address);
+        cdb[9] = static_cast<std::uint8_t>(subcode);
+        cdb[10] = static_cast<std::uint8_t>(address >> 8);
+        cdb[11] = static_cast<std::uint8_t>(subcode >> 8);
+        cdb[12] = static_cast<std::uint8_t>(address >> 16);
+    }
+    cdb[13] = ataDevice;
+    cdb[14] = opcode;
+
+    std::uint8_t protocol = 0;
+    if (sectors == 0) {
+        protocol = NonDataProtocol;
+        cdb[2] = NoTransfer;
+        sat.dataDirection = ScsiDataIn;
+    } else if (direction == DirectionRead) {
+        protocol = SatProtocolFor(opcode, SatDataIn);
+        cdb[2] = LengthInSectors | TransferFromDevice;
+        sat.dataDirection = ScsiDataIn;
+    } else {
+        protocol = SatProtocolFor(opcode, SatDataOut);
+        cdb[2] = LengthInSectors;
+        sat.dataDirection = ScsiDataOut;
+    }
+    cdb[1] = static_cast<std::uint8_t>((protocol << 1) | Extend);
+    sat.length = static_cast<std::uint32_t>(sectors) * SectorSize;
+    return sat;
+}
+
+AtaCommandClass ClassifyAtaCommand(std::uint8_t opcode) {
+    switch (opcode) {
+        case 0x24: case 0x2F: case 0x34: case 0x3F: case 0xEA: case 0xFC: case 0xFD:
+            return {true, false};
+        case 0x25: case 0x35: case 0x3D: case 0x47: case 0x57:
+            return {true, true};
+        case 0xC8: case 0xCA: case 0xE9: case 0xEB:
+            return {false, true};
+        default:
+            return {false, false};
+    }
+}
+
+std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode,
+                                                         std::uint32_t address, std::uint32_t bufferAddress,
+                                                         std::uint16_t sectors, std::uint8_t direction,
+                                                         std::uint16_t features, std::uint8_t ataDevice) {
+    const AtaCommandClass kind = ClassifyAtaCommand(opcode);
+    const std::uint32_t length = static_cast<std::uint32_t>(sectors) * SectorSize;
+
+    std::uint16_t flags = 0;
+    if (direction == DirectionRead || sectors == 0) {
+        if (length > 0) flags |= AtaFlagDataIn;
+    } else {
+        flags |= AtaFlagDataOut;
+    }
+    if (kind.usesDma) flags |= AtaFlagUseDma;
+    if (kind.is48Bit) flags |= AtaFlag48Bit;
+
+    const AtaTaskFiles files = BuildAtaTaskFiles(opcode, subcode, address, sectors, features, ataDevice);
+
+    std::array<std::uint8_t, AtaRequestSize> request{};
+    PutU16(request.data() + 0, static_cast<std::uint16_t>(AtaRequestSize));
+    PutU16(request.data() + 2, flags);
+    PutU32(request.data() + 8, length);
+    PutU32(request.data() + 12, AtaTimeoutSeconds);
+    PutU32(request.data() + 20, bufferAddress);
+    std::copy(files.previous.begin(), files.previous.end(), request.begin() + 24);
+    std::copy(files.current.begin(), files.current.end(), request.begin() + 32);
+    return request;
+}
+
+std::optional<std::uint32_t> ProtocolDataAreaSize(std::uint32_t length) {
+    const std::uint64_t area =
+        (static_cast<std::uint64_t>(length) + ProtocolDataGranule - 1) / ProtocolDataGranule * ProtocolDataGranule;
+    if (area + ProtocolDataOffset > UINT32_MAX) return std::nullopt;
+    return static_cast<std::uint32_t>(area);
+}
+
+std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* command, std::uint8_t commandLength,
+                                                      const std::uint8_t* data, std::uint32_t length,
+                                                      std::uint32_t dataAreaSize, std::uint8_t direction,
+                                                      std::uint32_t queue, std::uint32_t timeout) {
+    constexpr std::uint32_t StructureVersion = 1;
+    constexpr std::uint32_t StructureLength = 84;
+    constexpr std::uint32_t ProtocolTypeNvme = 3;
+    constexpr std::uint32_t AdapterRequest = 0x80000000;
+    constexpr std::uint32_t AdminCommand = 1;
+    constexpr std::uint32_t NvmCommand = 2;
+
+    std::vector<std::uint8_t> request(ProtocolDataOffset + static_cast<std::size_t>(dataAreaSize), 0);
+    std::uint8_t* head = request.data();
+    const bool toDevice = direction == DirectionWrite;
+    const bool fromDevice = direction == DirectionRead;
+    PutU32(head + 0, StructureVersion);
+    PutU32(head + 4, StructureLength);
+    PutU32(head + 8, ProtocolTypeNvme);
+    PutU32(head + 12, AdapterRequest);
+    PutU32(head + 24, NvmeCommandSize);
+    PutU32(head + 28, ProtocolErrorInfoLength);
+    PutU32(head + 32, toDevice ? dataAreaSize : 0);
+    PutU32(head + 36, fromDevice ? dataAreaSize : 0);
+    PutU32(head + 40, timeout);
+    PutU32(head + 44, ProtocolErrorInfoOffset);
+    PutU32(head + 48, toDevice ? ProtocolDataOffset : 0);
+    PutU32(head + 52, fromDevice ? ProtocolDataOffset : 0);
+    PutU32(head + 56, queue == 0 ? AdminCommand : NvmCommand);
+    std::memcpy(head + ProtocolCommandOffset, command, commandLength);
+    if (toDevice && data != nullptr && length != 0) {
+        std::memcpy(head + ProtocolDataOffset, data, length);
+    }
+    return request;
+}
+
+bool ProtocolCommandSucceeded(const std::uint8_t* reply) {
+    constexpr std::uint32_t StatusSuccess = 1;
+    return GetU32(reply + 16) == StatusSuccess;
+}
+
+std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t dataType,
+                                             std::uint32_t propertyId, std::uint32_t requestValue,
+                                             std::uint32_t requestSubValue) {
+    constexpr std::uint32_t StandardQuery = 0;
+    constexpr std::uint32_t ProtocolTypeNvme = 3;
+    // The protocol data follows the 40-byte protocol-specific block that starts at offset 8.
+    constexpr std::uint32_t DataOffsetInBlock = PropertyQueryHeadSize - 8;
+
+    std::vector<std::uint8_t> query(PropertyQueryHeadSize + static_cast<std::size_t>(length), 0);
+    std::uint8_t* head = query.data();
+    PutU32(head + 0, propertyId);
+    PutU32(head + 4, StandardQuery);
+    PutU32(head + 8, ProtocolTypeNvme);
+    PutU32(head + 12, dataType);
+    PutU32(head + 16, requestValue);
+    PutU32(head + 20, requestSubValue);
+    PutU32(head + 24, DataOffsetInBlock);
+    PutU32(head + 28, length);
+    return query;
+}
+
+std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_t replySize,
+                                           std::uint32_t requested) {
+    constexpr std::uint32_t DescriptorSize = 48;
+    if (replySize < PropertyQueryHeadSize) return std::nullopt;
+    if (GetU32(reply + 0) != DescriptorSize || GetU32(reply + 4) != DescriptorSize) return std::nullopt;
+    const std::uint64_t offset = 8 + static_cast<std::uint64_t>(GetU32(reply + 24));
+    const std::uint64_t size = std::min(GetU32(reply + 28), requested);
+    // The reply names its own data; a range that leaves the buffer is not trusted.
+    if (offset > replySize || size > replySize - offset) return std::nullopt;
+    return ByteRange{static_cast<std::size_t>(offset), static_cast<std::size_t>(size)};
+}
+
+std::optional<MiniportSizes> MiniportSizesFor(std::uint8_t direction, std::uint32_t length) {
+    if (direction > DirectionRead) return std::nullopt;
+    if (length > UINT32_MAX - MiniportDataOffset) return std::nullopt;
+    const std::uint32_t withData = std::max(MiniportDataOffset + length, MiniportMinimumSize);
+    switch (direction) {
+        case DirectionWrite: return MiniportSizes{withData, MiniportMinimumSize};
+        case DirectionRead: return MiniportSizes{MiniportMinimumSize, withData};
+        default: return MiniportSizes{MiniportMinimumSize, MiniportMinimumSize};
+    }
+}
+
+std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std::uint8_t commandLength,
+                                               const std::uint8_t* data, std::uint32_t length,
+                                               std::uint8_t direction, std::uint32_t queue,
+                                               std::uint32_t timeout, MiniportSizes sizes) {
+    static constexpr char Signature[8] = {'N', 'v', 'm', 'e', 'M', 'i', 'n', 'i'};
+
+    std::vector<std::uint8_t> request(sizes.request, 0);
+    std::uint8_t* r = request.data();
+    PutU32(r + 0, MiniportHeaderLength);
+    std::memcpy(r + 4, Signature, sizeof Signature);
+    PutU32(r + 12, timeout);
+    PutU32(r + 16, MiniportControlCode);
+    PutU32(r + 24, sizes.request - MiniportHeaderLength);
+    std::memcpy(r + MiniportCommandOffset, command, commandLength);
+    PutU32(r + 132, direction);
+    PutU32(r + 136, queue);
+    PutU32(r + 140, length);
+    PutU32(r + 148, sizes.reply);
+    if (direction == DirectionWrite && data != nullptr && length != 0) {
+        std::memcpy(r + MiniportDataOffset, data, length);
+    }
+    return request;
+}
+
+bool MiniportReplySucceeded(const std::uint8_t* reply) {
+    return GetU32(reply + 20) == 0 && CompletionStatusClear(GetU32(reply + MiniportCompletionOffset + 12));
+}
+
+std::array<std::uint8_t, BridgeCdbLength> BuildBridgeCdb(bool admin, BridgePhase phase,
+                                                         std::uint32_t transferLength) {
+    std::array<std::uint8_t, BridgeCdbLength> cdb{};
+    cdb[0] = 0xA1;
+    cdb[1] = static_cast<std::uint8_t>((admin ? 0x80 : 0x00) | (phase & 0x0F));
+    cdb[3] = static_cast<std::uint8_t>(transferLength >> 16);
+    cdb[4] = static_cast<std::uint8_t>(transferLength >> 8);
+    cdb[5] = static_cast<std::uint8_t>(transferLength);
+    return cdb;
+}
+
+bool BridgeResponseSucceeded(const std::uint8_t* block) {
+    return GetU32(block + 0) == BridgeSignature && CompletionStatusClear(GetU32(block + 20));
+}
+
+std::uint32_t BridgeResult(const std::uint8_t* block) { return GetU32(block + 8); }
+
+void DecipherVendorRecord(std::uint8_t* record, std::uint8_t vendorLayout) {
+    constexpr std::size_t NameRangeSize = 64;
+    constexpr std::size_t SecondRangeSize = 32;
+    constexpr std::size_t SecondRange7305 = 176;
+    constexpr std::size_t SecondRangeAlternate = 400;
+
+    std::size_t secondRange = SecondRange7305;
+    if (vendorLayout != VendorLayout7305) {
+        if (record[VendorRecordEncipheredFlag] == 0) return;
+        secondRange = SecondRangeAlternate;
+    }
+    std::array<std::uint8_t, TeaKeySize> key{};
+    std::copy_n(record + VendorRecordKeyOffset, key.size(), key.begin());
+    TeaDecipherBlocks(record, NameRangeSize, key.data());
+    TeaDecipherBlocks(record + secondRange, SecondRangeSize, key.data());
+}
+
+bool NamesServedController(const std::uint8_t* record) {
+    static constexpr char Name[] = "VantorPlus";
+    const auto lower = [](std::uint8_t c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<std::uint8_t>(c + ('a' - 'A')) : c;
+    };
+    for (std::size_t i = 0; i + 1 < sizeof Name; ++i) {
+        // A zero byte in the record differs from every letter of the name.
+        if (lower(record[i]) != lower(static_cast<std::uint8_t>(Name[i]))) return false;
+    }
+    return true;
+}
+
+std::array<std::uint8_t, 512> BuildStatePayload(std::uint8_t state) {
+    std::array<std::uint8_t, 512> payload{};
+    PutU32(payload.data(), OPTIMIZE_SIGNATURE);
+    payload[4] = state;
+    return payload;
+}
+
+std::optional<std::uint8_t> StateFromPayload(const std::uint8_t* payload) {
+    if (GetU32(payload) != OPTIMIZE_SIGNATURE) return std::nullopt;
+    return payload[4];
+}
+
+}  // namespace devicecmd

@@ -1,0 +1,218 @@
+#pragma once
+// Request builders and reply judges of every pass-through path. All of it is pure byte
+// work: the senders add nothing but the one submission through the device seam.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "devicecmd/Transport.h"
+
+namespace devicecmd {
+
+enum IoControlCode : std::uint32_t {
+    IoctlScsiPassThrough = 0x4D004,
+    IoctlScsiMiniport = 0x4D008,
+    IoctlScsiPassThroughDirect = 0x4D014,
+    IoctlAtaPassThroughDirect = 0x4D030,
+    IoctlStorageQueryProperty = 0x2D1400,
+    IoctlStorageProtocolCommand = 0x2DD3C0,
+};
+
+// Command registers the program's own commands use.
+enum CommandOpcode : std::uint8_t {
+    NvmeOpcodeIdentify = 0x06,
+    AtaOpcodeIdentifyDevice = 0xEC,
+    VendorOpcodeRead = 0xFC,
+    VendorOpcodeWrite = 0xFD,
+    NvmeOpcodeVendorRead = 0xFE,  // 0xFC with the NVMe read direction bits
+};
+enum VendorSubcode : std::uint16_t {
+    VendorSubcodeIdentify = 0xA1,
+    VendorSubcodeWriteState = 0xD7,
+    VendorSubcodeReadState = 0xD8,
+};
+constexpr std::uint16_t VendorFeatures = 0xD0;
+constexpr std::uint8_t VendorAtaDevice = 0xE0;
+constexpr std::uint8_t VendorTimeoutSeconds = 10;
+constexpr std::uint32_t VendorAttempts = 4;
+constexpr std::uint32_t NvmeTimeoutSeconds = 30;
+constexpr std::uint32_t NvmeAttempts = 4;
+constexpr std::uint32_t SectorSize = 512;
+
+// Runs a sender's body; a request too large to allocate fails the operation.
+template <typename Body>
+int FailOnAllocationError(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return 0;
+    } catch (const std::length_error&) {
+        return 0;
+    }
+}
+
+// ---- SCSI pass-through, buffered and direct ----
+
+constexpr std::uint16_t ScsiHeaderLength = 44;
+constexpr std::uint32_t ScsiSenseOffset = 48;
+constexpr std::uint8_t ScsiSenseLength = 24;
+constexpr std::uint32_t ScsiDataOffset = 80;
+constexpr std::uint32_t ScsiDataRoom = 67584;
+constexpr std::uint32_t ScsiRequestSize = ScsiDataOffset + ScsiDataRoom;  // 67664
+constexpr std::uint32_t ScsiDirectRequestSize = 80;
+constexpr std::uint8_t MaxCdbLength = 16;
+
+enum ScsiDataDirection : std::uint8_t { ScsiDataOut = 0, ScsiDataIn = 1 };
+
+// The 67664-byte buffered request; data (may be null) is copied in for data out.
+// Requires cdbLength <= 16 and length <= ScsiDataRoom.
+std::vector<std::uint8_t> BuildScsiRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                           ScsiDataDirection direction, const std::uint8_t* data,
+                                           std::uint32_t length, std::uint8_t timeout);
+// The 80-byte direct request naming the caller's buffer by address.
+std::array<std::uint8_t, ScsiDirectRequestSize> BuildScsiDirectRequest(
+    const std::uint8_t* cdb, std::uint8_t cdbLength, ScsiDataDirection direction,
+    std::uint32_t bufferAddress, std::uint32_t length, std::uint8_t timeout);
+// Sense area at offset 48 free of errors; ScsiStatus is not consulted.
+bool ScsiReplySucceeded(const std::uint8_t* reply);
+
+// ---- ATA command inside ATA PASS-THROUGH (16) ----
+
+constexpr std::uint8_t SatCdbLength = 16;
+
+struct SatRequest {
+    std::array<std::uint8_t, SatCdbLength> cdb{};
+    ScsiDataDirection dataDirection = ScsiDataIn;
+    std::uint32_t length = 0;
+};
+SatRequest BuildSatRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
+                           std::uint16_t sectors, std::uint8_t direction, std::uint16_t features,
+                           std::uint8_t ataDevice);
+
+// ---- platform ATA pass-through ----
+
+constexpr std::uint32_t AtaRequestSize = 40;
+constexpr std::uint32_t AtaTimeoutSeconds = 10;
+
+enum AtaFlag : std::uint16_t {
+    AtaFlagDataIn = 0x02,
+    AtaFlagDataOut = 0x04,
+    AtaFlag48Bit = 0x08,
+    AtaFlagUseDma = 0x10,
+};
+
+struct AtaCommandClass {
+    bool is48Bit = false;
+    bool usesDma = false;
+};
+AtaCommandClass ClassifyAtaCommand(std::uint8_t opcode);
+
+std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode,
+                                                         std::uint32_t address, std::uint32_t bufferAddress,
+                                                         std::uint16_t sectors, std::uint8_t direction,
+                                                         std::uint16_t features, std::uint8_t ataDevice);
+
+// ---- inbox NVMe driver: protocol command ----
+
+constexpr std::uint32_t ProtocolCommandOffset = 80;
+constexpr std::uint32_t ProtocolErrorInfoOffset = 144;
+constexpr std::uint32_t ProtocolErrorInfoLength = 64;
+constexpr std::uint32_t ProtocolDataOffset = 208;
+constexpr std::uint32_t ProtocolDataGranule = 4096;
+
+// The data area's size: length raised to a multiple of 4096; none when the request
+// would not fit a 32-bit size.
+std::optional<std::uint32_t> ProtocolDataAreaSize(std::uint32_t length);
+// Requires commandLength <= 64 and a data area size from ProtocolDataAreaSize.
+std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* command, std::uint8_t commandLength,
+                                                      const std::uint8_t* data, std::uint32_t length,
+                                                      std::uint32_t dataAreaSize, std::uint8_t direction,
+                                                      std::uint32_t queue, std::uint32_t timeout);
+bool ProtocolCommandSucceeded(const std::uint8_t* reply);
+
+// ---- inbox NVMe driver: protocol-specific property ----
+
+constexpr std::uint32_t PropertyQueryHeadSize = 48;
+constexpr std::uint32_t PropertyIdAdapterProtocolSpecific = 49;
+constexpr std::uint32_t ProtocolDataTypeIdentify = 1;
+
+std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t dataType,
+                                             std::uint32_t propertyId, std::uint32_t requestValue,
+                                             std::uint32_t requestSubValue);
+
+struct ByteRange {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+};
+// Where the returned data lies in a reply of replySize bytes, at most `requested` bytes
+// of it; none when the descriptor is not 48/48 or names bytes outside the reply.
+std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_t replySize,
+                                           std::uint32_t requested);
+
+// ---- "NvmeMini" miniport ----
+
+constexpr std::uint32_t MiniportHeaderLength = 28;
+constexpr std::uint32_t MiniportControlCode = 0xE0002000;
+constexpr std::uint32_t MiniportCommandOffset = 52;
+constexpr std::uint32_t MiniportCompletionOffset = 116;
+constexpr std::uint32_t MiniportDataOffset = 152;
+constexpr std::uint32_t MiniportMinimumSize = 153;
+
+struct MiniportSizes {
+    std::uint32_t request = 0;
+    std::uint32_t reply = 0;
+};
+// Sizes for direction 0, 1 or 2; none for another direction or an oversized length.
+std::optional<MiniportSizes> MiniportSizesFor(std::uint8_t direction, std::uint32_t length);
+// Requires commandLength <= 64 and sizes from MiniportSizesFor.
+std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std::uint8_t commandLength,
+                                               const std::uint8_t* data, std::uint32_t length,
+                                               std::uint8_t direction, std::uint32_t queue,
+                                               std::uint32_t timeout, MiniportSizes sizes);
+// ReturnCode 0 and a clear status field in the returned completion entry.
+bool MiniportReplySucceeded(const std::uint8_t* reply);
+
+// Completion entry dword 3: bit 16 is the phase tag, bits 17 to 31 the status field.
+constexpr bool CompletionStatusClear(std::uint32_t dword3) { return (dword3 >> 17) == 0; }
+
+// ---- USB-to-NVMe bridge ----
+
+constexpr std::uint32_t BridgeSignature = 0x454D564E;  // "NVME"
+constexpr std::uint8_t BridgeCdbLength = 12;
+constexpr std::uint32_t MaxBridgeTransfer = 0xFFFFFF;  // the CDB's 24-bit length
+
+enum BridgePhase : std::uint8_t {
+    BridgePhaseCommandOut = 0x00,
+    BridgePhaseNoData = 0x01,
+    BridgePhaseDataIn = 0x02,
+    BridgePhaseDataOut = 0x03,
+    BridgePhaseResponseIn = 0x0F,
+};
+
+std::array<std::uint8_t, BridgeCdbLength> BuildBridgeCdb(bool admin, BridgePhase phase,
+                                                         std::uint32_t transferLength);
+// Signature present and the completion status field (bits 17 to 31 of dword 3) clear.
+bool BridgeResponseSucceeded(const std::uint8_t* block);
+// Completion dword 0 of a response block.
+std::uint32_t BridgeResult(const std::uint8_t* block);
+
+// ---- vendor identify record and optimize state payload ----
+
+constexpr std::size_t VendorRecordKeyOffset = 128;
+constexpr std::size_t VendorRecordEncipheredFlag = 156;
+
+// Deciphers the enciphered ranges of a 512-byte vendor identify record in place.
+void DecipherVendorRecord(std::uint8_t* record, std::uint8_t vendorLayout);
+// The deciphered controller name starts with "VantorPlus", letter case ignored.
+bool NamesServedController(const std::uint8_t* record);
+
+std::array<std::uint8_t, 512> BuildStatePayload(std::uint8_t state);
+// The state byte of a 512-byte payload that carries the signature.
+std::optional<std::uint8_t> StateFromPayload(const std::uint8_t* payload);
+
+}  // namespace devicecmd
