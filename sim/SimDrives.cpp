@@ -1,0 +1,43 @@
+#include "sim/SimDrives.h"
+
+namespace sim {
+
+std::wstring PhysicalDrivePath(std::uint32_t number) {
+    return L"\\\\.\\PhysicalDrive" + std::to_wstring(number);
+}
+
+std::wstring AdapterPath(std::uint32_t number) {
+    return L"\\\\?\\scsi#disk&ven_nvme&prod_vx310#4&2f1a" + std::to_wstring(number) +
+           L"&0&000000#{2accfe60-c130-11d2-b082-00a0c91efb8b}";
+}
+
+SimInboxDrive AttachInboxDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    auto stack = std::make_shared<SimInboxNvmeStack>(controller);
+    machine.Attach(PhysicalDrivePath(number), stack);
+    return {controller, stack, PhysicalDrivePath(number), {}};
+}
+
+SimMiniportDrive AttachMiniportDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    auto stack = std::make_shared<SimMiniportStack>(controller);
+    machine.Attach(PhysicalDrivePath(number), stack);
+    machine.Attach(AdapterPath(number), stack);
+    return {controller, stack, PhysicalDrivePath(number), AdapterPath(number)};
+}
+
+SimBridgeDrive AttachBridgeDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    auto stack = std::make_shared<SimUsbBridgeStack>(controller);
+    machine.Attach(PhysicalDrivePath(number), stack);
+    return {controller, stack, PhysicalDrivePath(number), {}};
+}
+
+SimSataDrive AttachSataDrive(SimMachine& machine, std::uint32_t number, SimAtaDevice::Config config) {
+    auto device = std::make_shared<SimAtaDevice>(std::move(config));
+    auto stack = std::make_shared<SimAtaStack>(device);
+    machine.Attach(PhysicalDrivePath(number), stack);
+    return {device, stack, PhysicalDrivePath(number), {}};
+}
+
+}  // namespace sim

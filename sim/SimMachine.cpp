@@ -1,0 +1,273 @@
+#include "sim/SimMachine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+
+namespace sim {
+namespace {
+
+constexpr std::uint32_t SectorBytes = 512;
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+const char* NameOf(std::uint32_t code) {
+    switch (code) {
+        case IoctlStorageQueryProperty: return "STORAGE_QUERY_PROPERTY";
+        case IoctlStorageProtocolCommand: return "STORAGE_PROTOCOL_COMMAND";
+        case IoctlScsiPassThrough: return "SCSI_PASS_THROUGH";
+        case IoctlScsiMiniport: return "SCSI_MINIPORT";
+        case IoctlScsiPassThroughDirect: return "SCSI_PASS_THROUGH_DIRECT";
+        case IoctlAtaPassThroughDirect: return "ATA_PASS_THROUGH_DIRECT";
+        default: return "?";
+    }
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count) {
+    std::string text;
+    char digits[4];
+    for (std::size_t i = from; i < bytes.size() && i < from + count; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        if (!text.empty()) text += ' ';
+        text += digits;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string FormatTraceEntry(const SimTraceEntry& entry) {
+    char head[160];
+    std::snprintf(head, sizeof head, "0x%08X %-24s in %5zu out %5zu -> ", static_cast<unsigned>(entry.code),
+                  NameOf(entry.code), entry.request.size(), entry.reply.size());
+    std::string line = Narrow(entry.path) + " " + head;
+    if (entry.ok) {
+        line += "ok";
+    } else {
+        char error[32];
+        std::snprintf(error, sizeof error, "error %u", static_cast<unsigned>(entry.error));
+        line += error;
+    }
+    // The part of the request that says what was asked: CDB for SCSI, command for NVMe.
+    if (entry.code == IoctlScsiPassThrough || entry.code == IoctlScsiPassThroughDirect)
+        line += "  cdb " + Hex(entry.request, 28, entry.request.size() > 6 ? entry.request[6] : 0);
+    else if (entry.code == IoctlStorageProtocolCommand)
+        line += "  cmd " + Hex(entry.request, 80, 4) + " .. " + Hex(entry.request, 80 + 60, 4);
+    else if (entry.code == IoctlScsiMiniport)
+        line += "  cmd " + Hex(entry.request, 52, 4) + " .. " + Hex(entry.request, 52 + 60, 4);
+    else if (entry.code == IoctlAtaPassThroughDirect)
+        line += "  taskfile " + Hex(entry.request, 32, 8);
+    return line;
+}
+
+std::wstring SimMachine::KeyOf(std::wstring_view path) {
+    std::wstring key(path);
+    for (auto& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
+    return key;
+}
+
+void SimMachine::Attach(std::wstring_view path, std::shared_ptr<SimEndpoint> endpoint) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    devices_[KeyOf(path)] = Attached{std::wstring(path), std::move(endpoint), nextGeneration_++};
+}
+
+void SimMachine::Detach(std::wstring_view path) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    devices_.erase(KeyOf(path));
+}
+
+void SimMachine::RefuseIoControl(std::wstring_view path, std::uint32_t code, std::uint32_t error,
+                                 std::uint32_t times) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Refusal refusal{KeyOf(path), code, error, {}};
+    refusal.count.Arm(times);
+    ioRefusals_.push_back(refusal);
+}
+
+void SimMachine::RefuseOpen(std::wstring_view path, std::uint32_t error, std::uint32_t times) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Refusal refusal{KeyOf(path), 0, error, {}};
+    refusal.count.Arm(times);
+    openRefusals_.push_back(refusal);
+}
+
+void SimMachine::ClearRefusals() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    ioRefusals_.clear();
+    openRefusals_.clear();
+}
+
+std::vector<SimTraceEntry> SimMachine::Trace() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return trace_;
+}
+
+void SimMachine::ClearTrace() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    trace_.clear();
+}
+
+std::vector<std::wstring> SimMachine::DebugLines() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return debugLines_;
+}
+
+std::size_t SimMachine::OpenHandleCount() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return handles_.size();
+}
+
+void SimMachine::SetLastError(std::uint32_t error) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    lastError_[std::this_thread::get_id()] = error;
+}
+
+std::uint32_t SimMachine::LastError() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const auto found = lastError_.find(std::this_thread::get_id());
+    return found == lastError_.end() ? ErrorSuccess : found->second;
+}
+
+bool SimMachine::Fail(std::uint32_t error) {
+    SetLastError(error);
+    return false;
+}
+
+std::uint32_t SimMachine::TakeRefusal(std::vector<Refusal>& refusals, const std::wstring& key, std::uint32_t code) {
+    for (auto& refusal : refusals) {
+        if ((refusal.key.empty() || refusal.key == key) && (refusal.code == 0 || refusal.code == code) &&
+            refusal.count.Fire())
+            return refusal.error;
+    }
+    return ErrorSuccess;
+}
+
+platform::Handle SimMachine::Open(std::wstring_view path, std::uint32_t access, std::uint32_t /*share*/,
+                                  std::uint32_t creation, std::uint32_t /*flagsAndAttributes*/) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const std::wstring key = KeyOf(path);
+    if (const std::uint32_t error = TakeRefusal(openRefusals_, key, 0)) {
+        Fail(error);
+        return platform::InvalidHandle();
+    }
+    const auto device = devices_.find(key);
+    if (device == devices_.end()) {
+        Fail(ErrorFileNotFound);
+        return platform::InvalidHandle();
+    }
+    if (creation != platform::OpenExisting) {
+        Fail(ErrorAccessDenied);  // devices cannot be created
+        return platform::InvalidHandle();
+    }
+    const std::uintptr_t value = nextHandle_;
+    nextHandle_ += 4;
+    handles_[value] = OpenHandle{key, device->second.generation, access};
+    return reinterpret_cast<platform::Handle>(value);
+}
+
+bool SimMachine::Close(platform::Handle handle) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 0) return Fail(ErrorInvalidHandle);
+    return true;
+}
+
+SimEndpoint* SimMachine::Resolve(platform::Handle handle, OpenHandle** open) {
+    const auto found = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == handles_.end()) {
+        Fail(ErrorInvalidHandle);
+        return nullptr;
+    }
+    const auto device = devices_.find(found->second.key);
+    if (device == devices_.end() || device->second.generation != found->second.generation) {
+        Fail(ErrorDeviceNotConnected);
+        return nullptr;
+    }
+    *open = &found->second;
+    return device->second.endpoint.get();
+}
+
+bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                           void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    OpenHandle* open = nullptr;
+    SimEndpoint* endpoint = Resolve(handle, &open);
+    if (endpoint == nullptr) return false;
+
+    SimTraceEntry entry;
+    entry.path = devices_[open->key].path;
+    entry.code = code;
+    if (in != nullptr) entry.request.assign(static_cast<const std::uint8_t*>(in),
+                                            static_cast<const std::uint8_t*>(in) + inSize);
+
+    SimResult result;
+    const std::uint32_t required = RequiredAccessOf(code);
+    const bool mayRead = (open->access & platform::AccessRead) != 0;
+    const bool mayWrite = (open->access & platform::AccessWrite) != 0;
+    if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) {
+        result = SimResult::Failure(ErrorInvalidParameter);
+    } else if (((required & ControlAccessRead) && !mayRead) || ((required & ControlAccessWrite) && !mayWrite)) {
+        result = SimResult::Failure(ErrorAccessDenied);
+    } else if (const std::uint32_t error = TakeRefusal(ioRefusals_, open->key, code)) {
+        result = SimResult::Failure(error);
+    } else {
+        SimCall call{code, entry.request.data(), inSize, static_cast<std::uint8_t*>(out), outSize};
+        result = endpoint->IoControl(call);
+        if (result.ok) result.bytesReturned = std::min(result.bytesReturned, outSize);
+    }
+
+    entry.ok = result.ok;
+    entry.error = result.ok ? ErrorSuccess : result.error;
+    if (result.ok && out != nullptr)
+        entry.reply.assign(static_cast<std::uint8_t*>(out), static_cast<std::uint8_t*>(out) + result.bytesReturned);
+    trace_.push_back(std::move(entry));
+
+    if (!result.ok) return Fail(result.error);
+    if (bytesReturned != nullptr) *bytesReturned = result.bytesReturned;
+    return true;
+}
+
+bool SimMachine::Read(platform::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (bytesRead != nullptr) *bytesRead = 0;
+    OpenHandle* open = nullptr;
+    SimEndpoint* endpoint = Resolve(handle, &open);
+    if (endpoint == nullptr) return false;
+    if ((open->access & platform::AccessRead) == 0) return Fail(ErrorAccessDenied);
+    std::vector<std::uint8_t>* media = endpoint->Media();
+    if (media == nullptr) return Fail(ErrorInvalidFunction);
+    // Raw disks read whole sectors from sector boundaries.
+    if (size % SectorBytes != 0 || open->position % SectorBytes != 0 || (buffer == nullptr && size != 0))
+        return Fail(ErrorInvalidParameter);
+    const std::uint64_t available = open->position < media->size() ? media->size() - open->position : 0;
+    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, available));
+    if (count != 0) std::memcpy(buffer, media->data() + open->position, count);
+    open->position += count;
+    if (bytesRead != nullptr) *bytesRead = count;
+    return true;
+}
+
+std::uint32_t SimMachine::Seek(platform::Handle handle, std::int32_t distance, std::uint32_t origin) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    OpenHandle* open = nullptr;
+    if (Resolve(handle, &open) == nullptr) return 0xFFFFFFFF;
+    if (origin != platform::SeekBegin || distance < 0) {
+        Fail(ErrorInvalidParameter);
+        return 0xFFFFFFFF;
+    }
+    open->position = static_cast<std::uint64_t>(distance);
+    return static_cast<std::uint32_t>(distance);
+}
+
+void SimMachine::DebugOutput(std::wstring_view text) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    debugLines_.emplace_back(text);
+}
+
+}  // namespace sim
+

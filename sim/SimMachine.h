@@ -1,0 +1,131 @@
+#pragma once
+// The simulated machine: a platform::DeviceIo whose device paths lead to simulated
+// driver stacks, with per-thread last error, injected refusals and a trace of every
+// device-control call.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/DeviceIo.h"
+#include "sim/SimCodes.h"
+#include "sim/SimFault.h"
+
+namespace sim {
+
+// One device-control call as a driver stack receives it. in is a copy of the caller's
+// request, so a stack may write out freely even when the caller passed one buffer.
+struct SimCall {
+    std::uint32_t code = 0;
+    const std::uint8_t* in = nullptr;
+    std::uint32_t inSize = 0;
+    std::uint8_t* out = nullptr;
+    std::uint32_t outSize = 0;
+};
+
+struct SimResult {
+    bool ok = false;
+    std::uint32_t error = ErrorSuccess;  // set when !ok
+    std::uint32_t bytesReturned = 0;
+
+    static SimResult Success(std::uint32_t bytes) { return {true, ErrorSuccess, bytes}; }
+    static SimResult Failure(std::uint32_t error) { return {false, error, 0}; }
+};
+
+// What a path opens: a driver stack with the device behind it.
+class SimEndpoint {
+public:
+    virtual ~SimEndpoint() = default;
+    virtual SimResult IoControl(const SimCall& call) = 0;
+    // The medium that ReadFile sees; null when the path has none.
+    virtual std::vector<std::uint8_t>* Media() { return nullptr; }
+};
+
+struct SimTraceEntry {
+    std::wstring path;
+    std::uint32_t code = 0;
+    std::vector<std::uint8_t> request;  // inSize bytes as passed
+    std::vector<std::uint8_t> reply;    // bytesReturned bytes of the output
+    bool ok = false;
+    std::uint32_t error = ErrorSuccess;
+};
+
+std::string FormatTraceEntry(const SimTraceEntry& entry);
+
+class SimMachine : public platform::DeviceIo {
+public:
+    SimMachine() = default;
+    SimMachine(const SimMachine&) = delete;
+    SimMachine& operator=(const SimMachine&) = delete;
+
+    // Paths compare without regard to letter case. Attaching replaces what was there;
+    // handles opened on the old device then fail with ErrorDeviceNotConnected.
+    void Attach(std::wstring_view path, std::shared_ptr<SimEndpoint> endpoint);
+    void Detach(std::wstring_view path);
+
+    // Faults. An empty path matches every path; code 0 matches every control code.
+    void RefuseIoControl(std::wstring_view path, std::uint32_t code, std::uint32_t error,
+                         std::uint32_t times = Forever);
+    void RefuseOpen(std::wstring_view path, std::uint32_t error, std::uint32_t times = Forever);
+    void ClearRefusals();
+
+    std::vector<SimTraceEntry> Trace() const;
+    void ClearTrace();
+    std::vector<std::wstring> DebugLines() const;
+    std::size_t OpenHandleCount() const;
+    void SetLastError(std::uint32_t error);  // the calling thread's, as SetLastError does
+
+    // platform::DeviceIo
+    platform::Handle Open(std::wstring_view path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t creation, std::uint32_t flagsAndAttributes) override;
+    bool Close(platform::Handle handle) override;
+    bool IoControl(platform::Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                   std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+    bool Read(platform::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
+    std::uint32_t Seek(platform::Handle handle, std::int32_t distance, std::uint32_t origin) override;
+    std::uint32_t LastError() override;
+    void DebugOutput(std::wstring_view text) override;
+
+private:
+    struct Attached {
+        std::wstring path;
+        std::shared_ptr<SimEndpoint> endpoint;
+        std::uint64_t generation;
+    };
+    struct OpenHandle {
+        std::wstring key;
+        std::uint64_t generation;
+        std::uint32_t access;
+        std::uint64_t position = 0;
+    };
+    struct Refusal {
+        std::wstring key;
+        std::uint32_t code;
+        std::uint32_t error;
+        SimFaultCount count;
+    };
+
+    static std::wstring KeyOf(std::wstring_view path);
+    bool Fail(std::uint32_t error);
+    // The handle's device, or null with the last error set.
+    SimEndpoint* Resolve(platform::Handle handle, OpenHandle** open);
+    std::uint32_t TakeRefusal(std::vector<Refusal>& refusals, const std::wstring& key, std::uint32_t code);
+
+    mutable std::recursive_mutex mutex_;
+    std::map<std::wstring, Attached> devices_;
+    std::map<std::uintptr_t, OpenHandle> handles_;
+    std::vector<Refusal> ioRefusals_;
+    std::vector<Refusal> openRefusals_;
+    std::vector<SimTraceEntry> trace_;
+    std::vector<std::wstring> debugLines_;
+    std::map<std::thread::id, std::uint32_t> lastError_;
+    std::uint64_t nextGeneration_ = 1;
+    std::uintptr_t nextHandle_ = 0x1000;
+};
+
+}  // namespace sim

@@ -1,0 +1,144 @@
+#include "sim/SimNvmeController.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/SimBytes.h"
+
+namespace sim {
+
+SimNvmeTransfer TransferOf(std::uint8_t opcode) {
+    switch (opcode & 3) {
+        case 1: return SimNvmeTransfer::ToController;
+        case 2: return SimNvmeTransfer::FromController;
+        case 3: return SimNvmeTransfer::Both;
+        default: return SimNvmeTransfer::None;
+    }
+}
+
+std::uint32_t SimCompletion::Dword3() const {
+    constexpr std::uint32_t phaseTag = 1u << 16;
+    return commandId | phaseTag | (static_cast<std::uint32_t>(status & 0x7FFF) << 17);
+}
+
+std::array<std::uint8_t, 16> SimCompletion::Entry() const {
+    std::array<std::uint8_t, 16> entry{};
+    Put32(&entry[0], dword0);
+    Put32(&entry[8], 1);  // admin submission queue, head 1
+    Put32(&entry[12], Dword3());
+    return entry;
+}
+
+SimNvmeController::SimNvmeController(Config config)
+    : identity_(std::move(config.identity)), firmware_(std::move(config.vendor)), pciVendorId_(config.pciVendorId) {}
+
+void SimNvmeController::RejectCommands(std::uint8_t opcode, std::optional<std::uint32_t> dword15,
+                                       std::uint16_t status, std::uint32_t times) {
+    Rejection rejection{opcode, dword15, status, {}};
+    rejection.count.Arm(times);
+    rejections_.push_back(rejection);
+}
+
+SimCompletion SimNvmeController::Execute(SimQueue queue, const NvmeCommandDwords& command, std::uint8_t* data,
+                                         std::uint32_t transferBytes) {
+    SimCompletion completion;
+    bool rejected = false;
+    const std::uint8_t opcode = static_cast<std::uint8_t>(command[0]);
+    for (auto& rejection : rejections_) {
+        if (rejection.opcode == opcode && (!rejection.dword15 || *rejection.dword15 == command[15]) &&
+            rejection.count.Fire()) {
+            completion.status = rejection.status;
+            rejected = true;
+            break;
+        }
+    }
+    if (!rejected) completion = Run(queue, command, data, transferBytes);
+    completion.commandId = static_cast<std::uint16_t>(command[0] >> 16);
+    history_.push_back({queue, command, transferBytes, completion.status});
+    return completion;
+}
+
+SimCompletion SimNvmeController::Run(SimQueue queue, const NvmeCommandDwords& command, std::uint8_t* data,
+                                     std::uint32_t transferBytes) {
+    if (queue != SimQueue::Admin) return {0, NvmeInvalidOpcode};  // no I/O command set modelled
+    switch (static_cast<std::uint8_t>(command[0])) {
+        case NvmeIdentify: return Identify(command, data, transferBytes);
+        case NvmeVendorRead: return VendorRead(command, data, transferBytes);
+        case NvmeVendorWrite: return VendorWrite(command, data, transferBytes);
+        default: return {0, NvmeInvalidOpcode};
+    }
+}
+
+SimCompletion SimNvmeController::Identify(const NvmeCommandDwords& command, std::uint8_t* data,
+                                          std::uint32_t transferBytes) {
+    if (data == nullptr || transferBytes < IdentifyBytes) return {0, NvmeDataTransferError};
+    const std::uint8_t cns = static_cast<std::uint8_t>(command[10]);
+    const std::uint32_t nsid = command[1];
+    std::array<std::uint8_t, IdentifyBytes> reply{};
+    switch (cns) {
+        case 0:
+            if (nsid != 1 && nsid != 0xFFFFFFFF) return {0, NvmeInvalidNamespace};
+            reply = IdentifyNamespace();
+            break;
+        case 1: reply = IdentifyController(); break;
+        case 2: Put32(&reply[0], 1); break;  // active namespace list: namespace 1
+        default: return {0, NvmeInvalidField};
+    }
+    std::memcpy(data, reply.data(), reply.size());
+    return {};
+}
+
+SimCompletion SimNvmeController::VendorRead(const NvmeCommandDwords& command, std::uint8_t* data,
+                                            std::uint32_t transferBytes) {
+    const std::uint64_t bytes = std::uint64_t{command[10]} * 4;
+    if (bytes < VendorRecordSize || bytes > transferBytes || data == nullptr) return {0, NvmeInvalidField};
+    std::array<std::uint8_t, VendorRecordSize> reply{};
+    switch (command[15]) {
+        case SubcodeVendorIdentify: reply = firmware_.VendorRecord(); break;
+        case SubcodeStateRead: reply = firmware_.StatePayload(); break;
+        default: return {0, NvmeInvalidField};
+    }
+    std::memset(data, 0, static_cast<std::size_t>(bytes));
+    std::memcpy(data, reply.data(), reply.size());
+    return {};
+}
+
+SimCompletion SimNvmeController::VendorWrite(const NvmeCommandDwords& command, const std::uint8_t* data,
+                                             std::uint32_t transferBytes) {
+    const std::uint64_t bytes = std::uint64_t{command[10]} * 4;
+    if (bytes < StatePayloadBytes || bytes > transferBytes || data == nullptr) return {0, NvmeInvalidField};
+    if (command[15] != SubcodeStateWrite) return {0, NvmeInvalidField};
+    if (firmware_.WriteState(data) != SimStateWrite::Accepted) return {0, NvmeInvalidField};
+    return {};
+}
+
+std::array<std::uint8_t, IdentifyBytes> SimNvmeController::IdentifyController() const {
+    std::array<std::uint8_t, IdentifyBytes> data{};
+    Put16(&data[0], pciVendorId_);
+    Put16(&data[2], pciVendorId_);
+    PutPadded(&data[4], 20, identity_.serial);
+    PutPadded(&data[24], 40, identity_.model);
+    PutPadded(&data[64], 8, identity_.firmware);
+    data[72] = 6;     // recommended arbitration burst
+    data[77] = 5;     // maximum data transfer size: 2^5 pages
+    Put16(&data[78], 1);              // controller id
+    Put32(&data[80], 0x00010400);     // version 1.4
+    Put16(&data[256], 0x0017);        // optional admin commands
+    data[258] = 3;    // abort command limit
+    data[260] = 0x14; // firmware slots
+    data[512] = 0x66; // submission queue entry size
+    data[513] = 0x44; // completion queue entry size
+    Put32(&data[516], 1);             // number of namespaces
+    return data;
+}
+
+std::array<std::uint8_t, IdentifyBytes> SimNvmeController::IdentifyNamespace() const {
+    std::array<std::uint8_t, IdentifyBytes> data{};
+    Put64(&data[0], identity_.sectors);
+    Put64(&data[8], identity_.sectors);
+    Put64(&data[16], identity_.sectors);
+    data[130] = 9;  // format 0: 512-byte blocks
+    return data;
+}
+
+}  // namespace sim

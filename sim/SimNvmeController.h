@@ -1,0 +1,114 @@
+#pragma once
+// An NVMe controller of the VX310: admin identify and the vendor commands.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/SimFault.h"
+#include "sim/SimFirmware.h"
+
+namespace sim {
+
+constexpr std::uint32_t IdentifyBytes = 4096;
+
+enum class SimQueue { Admin, Io };
+
+// The 15-bit status field of a completion entry (dword 3, bits 31-17).
+enum SimNvmeStatus : std::uint16_t {
+    NvmeSuccess = 0x000,
+    NvmeInvalidOpcode = 0x001,
+    NvmeInvalidField = 0x002,
+    NvmeDataTransferError = 0x004,
+    NvmeInvalidNamespace = 0x00B,
+    NvmeMore = 0x2000,
+    NvmeDoNotRetry = 0x4000,
+};
+
+enum SimNvmeOpcode : std::uint8_t {
+    NvmeIdentify = 0x06,
+    NvmeVendorWrite = 0xFD,
+    NvmeVendorRead = 0xFE,
+};
+
+enum SimVendorSubcode : std::uint32_t {
+    SubcodeVendorIdentify = 0xA1,
+    SubcodeStateWrite = 0xD7,
+    SubcodeStateRead = 0xD8,
+};
+
+// Which way an opcode moves its data: the two low bits of the opcode.
+enum class SimNvmeTransfer { None, ToController, FromController, Both };
+SimNvmeTransfer TransferOf(std::uint8_t opcode);
+
+using NvmeCommandDwords = std::array<std::uint32_t, 16>;
+
+struct SimCompletion {
+    std::uint32_t dword0 = 0;
+    std::uint16_t status = NvmeSuccess;
+    std::uint16_t commandId = 0;
+
+    std::uint32_t Dword3() const;  // phase tag set, status field in bits 31-17
+    std::array<std::uint8_t, 16> Entry() const;
+};
+
+struct SimExecutedCommand {
+    SimQueue queue;
+    NvmeCommandDwords command;
+    std::uint32_t transferBytes;
+    std::uint16_t status;
+};
+
+struct SimNvmeConfig {
+    SimDriveIdentity identity;
+    SimVendorConfig vendor;
+    std::uint16_t pciVendorId = 0x1E5A;
+};
+
+class SimNvmeController {
+public:
+    using Config = SimNvmeConfig;
+
+    explicit SimNvmeController(Config config = {});
+
+    // data is the host's buffer of transferBytes for this command; which way it moves
+    // follows the opcode.
+    SimCompletion Execute(SimQueue queue, const NvmeCommandDwords& command, std::uint8_t* data,
+                          std::uint32_t transferBytes);
+
+    // Completes matching commands with this status instead of running them.
+    void RejectCommands(std::uint8_t opcode, std::optional<std::uint32_t> dword15, std::uint16_t status,
+                        std::uint32_t times = Forever);
+    void ClearRejections() { rejections_.clear(); }
+
+    SimVendorFirmware& Firmware() { return firmware_; }
+    const SimDriveIdentity& Identity() const { return identity_; }
+    std::array<std::uint8_t, IdentifyBytes> IdentifyController() const;
+    std::array<std::uint8_t, IdentifyBytes> IdentifyNamespace() const;
+    const std::vector<SimExecutedCommand>& History() const { return history_; }
+    void ClearHistory() { history_.clear(); }
+
+private:
+    struct Rejection {
+        std::uint8_t opcode;
+        std::optional<std::uint32_t> dword15;
+        std::uint16_t status;
+        SimFaultCount count;
+    };
+
+    SimCompletion Run(SimQueue queue, const NvmeCommandDwords& command, std::uint8_t* data,
+                      std::uint32_t transferBytes);
+    SimCompletion VendorRead(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
+    SimCompletion VendorWrite(const NvmeCommandDwords& command, const std::uint8_t* data,
+                              std::uint32_t transferBytes);
+    SimCompletion Identify(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
+
+    SimDriveIdentity identity_;
+    SimVendorFirmware firmware_;
+    std::uint16_t pciVendorId_;
+    std::vector<Rejection> rejections_;
+    std::vector<SimExecutedCommand> history_;
+};
+
+}  // namespace sim

@@ -1,0 +1,157 @@
+#pragma once
+// The driver stacks in front of the simulated drives. Each checks the requests it gets
+// the way the real driver does and refuses malformed ones.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/SimAtaDevice.h"
+#include "sim/SimFault.h"
+#include "sim/SimMachine.h"
+#include "sim/SimNvmeController.h"
+#include "sim/SimScsi.h"
+
+namespace sim {
+
+// STORAGE_BUS_TYPE values that the stacks report.
+enum SimBusType : std::uint8_t { BusTypeUsb = 7, BusTypeSata = 11, BusTypeNvme = 17 };
+
+// What every disk stack shares: the adapter descriptor and the disk's sectors.
+class SimDiskStack : public SimEndpoint {
+public:
+    SimDiskStack(SimBusType busType, std::uint32_t mediaBytes);
+    std::vector<std::uint8_t>* Media() override { return &media_; }
+    SimBusType BusType() const { return busType_; }
+
+    // Port-level sense faults for the SCSI pass-through on this stack.
+    SimSenseFault senseFault;
+
+protected:
+    // StorageAdapterProperty (PropertyId 1); other property ids are left to the caller.
+    SimResult AnswerAdapterProperty(const SimCall& call) const;
+
+private:
+    SimBusType busType_;
+    std::vector<std::uint8_t> media_;
+};
+
+// How a protocol-specific property reply may be spoiled.
+enum class SimPropertyFault {
+    None,
+    WrongDescriptorSize,  // Version and Size not 48
+    ShortData,            // names less data than asked for
+    OversizedData,        // names more data than asked for
+    DataOutsideBuffer,    // names an offset beyond the reply buffer
+};
+
+// The platform's inbox NVMe driver: protocol commands and protocol-specific properties.
+class SimInboxNvmeStack : public SimDiskStack {
+public:
+    explicit SimInboxNvmeStack(std::shared_ptr<SimNvmeController> controller);
+    SimResult IoControl(const SimCall& call) override;
+    SimNvmeController& Controller() { return *controller_; }
+
+    // ReturnStatus "busy" for the next protocol commands; the drive does not see them.
+    SimFaultCount busyStatus;
+    SimPropertyFault propertyFault = SimPropertyFault::None;
+    SimFaultCount propertyFaultCount;  // how often propertyFault applies
+
+private:
+    SimResult ProtocolCommand(const SimCall& call);
+    SimResult QueryProperty(const SimCall& call);
+    SimResult ProtocolSpecificProperty(const SimCall& call);
+
+    std::shared_ptr<SimNvmeController> controller_;
+    SimPlainScsiTarget scsi_;
+};
+
+// ReturnCode values of the "NvmeMini" miniport's pass-through.
+enum SimMiniportReturnCode : std::uint32_t {
+    MiniportSuccess = 0,
+    MiniportInternalError = 1,
+    MiniportInvalidControlCode = 2,
+    MiniportInsufficientInBuffer = 4,
+    MiniportInsufficientOutBuffer = 5,
+    MiniportInvalidDirection = 6,
+    MiniportInvalidParameter = 7,
+};
+
+// An NVMe miniport driver accepting the "NvmeMini" pass-through (IOCTL_SCSI_MINIPORT).
+// Command-level errors come back in the completion entry, with ReturnCode 0: the
+// request itself went through.
+class SimMiniportStack : public SimDiskStack {
+public:
+    explicit SimMiniportStack(std::shared_ptr<SimNvmeController> controller);
+    SimResult IoControl(const SimCall& call) override;
+    SimNvmeController& Controller() { return *controller_; }
+
+    // ReturnCode MiniportInternalError for the next requests; the drive does not see them.
+    SimFaultCount badReturnCode;
+
+private:
+    SimResult Miniport(const SimCall& call);
+
+    std::shared_ptr<SimNvmeController> controller_;
+    SimPlainScsiTarget scsi_;
+};
+
+// A USB-to-NVMe bridge: NVMe commands inside the vendor CDB 0xA1, three phases each.
+class SimUsbBridge : public SimScsiTarget {
+public:
+    enum class Phase { Idle, CommandReceived, Completed };
+
+    explicit SimUsbBridge(std::shared_ptr<SimNvmeController> controller) : controller_(std::move(controller)) {}
+    SimScsiOutcome Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataIn, std::uint8_t* data,
+                           std::uint32_t length) override;
+    Phase CurrentPhase() const { return phase_; }
+
+private:
+    SimScsiOutcome Exchange(const std::uint8_t* cdb, bool dataIn, std::uint8_t* data, std::uint32_t length);
+
+    std::shared_ptr<SimNvmeController> controller_;
+    Phase phase_ = Phase::Idle;
+    bool admin_ = true;
+    NvmeCommandDwords command_{};
+    SimCompletion completion_;
+};
+
+class SimUsbBridgeStack : public SimDiskStack {
+public:
+    explicit SimUsbBridgeStack(std::shared_ptr<SimNvmeController> controller);
+    SimResult IoControl(const SimCall& call) override;
+    SimNvmeController& Controller() { return *controller_; }
+    SimUsbBridge& Bridge() { return bridge_; }
+
+private:
+    std::shared_ptr<SimNvmeController> controller_;
+    SimUsbBridge bridge_;
+};
+
+// SCSI-to-ATA translation of ATA PASS-THROUGH(16).
+class SimSatTranslator : public SimScsiTarget {
+public:
+    explicit SimSatTranslator(std::shared_ptr<SimAtaDevice> device) : device_(std::move(device)) {}
+    SimScsiOutcome Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataIn, std::uint8_t* data,
+                           std::uint32_t length) override;
+
+private:
+    std::shared_ptr<SimAtaDevice> device_;
+    SimPlainScsiTarget plain_;
+};
+
+// A SATA drive's stack: SCSI pass-through with SAT, and the ATA pass-through.
+class SimAtaStack : public SimDiskStack {
+public:
+    explicit SimAtaStack(std::shared_ptr<SimAtaDevice> device);
+    SimResult IoControl(const SimCall& call) override;
+    SimAtaDevice& Device() { return *device_; }
+
+private:
+    SimResult AtaPassThrough(const SimCall& call);
+
+    std::shared_ptr<SimAtaDevice> device_;
+    SimSatTranslator sat_;
+};
+
+}  // namespace sim
