@@ -30,32 +30,66 @@ void Fill(std::uint32_t* row, int width, int from, int to, std::uint32_t value) 
     if (from < to) std::fill(row + from, row + to, value);
 }
 
-// Stamps the kernel at every column of [from, to) of image row y. The kernel falls off
-// with distance, so the stamps of a whole run reduce to one kernel row per line split
-// at its centre: the left half before the run, the peak across it, the right half
-// after it.
-void StampRun(const ShadowImageView& image, const ShadowKernel& kernel, int y, int from,
-              int to) {
-    if (from >= to) return;
+// Stamps the kernel at every pixel of the block of columns [from, to) and rows
+// [firstRow, lastRow]. The kernel falls off with distance, so the stamps of a whole
+// block reduce to the kernel taken at each pixel's distance from the block: per line,
+// one kernel row split at its centre (left half before the block, the peak across it,
+// right half after it), the row chosen by the line's distance from the block's rows.
+void StampBlock(const ShadowImageView& image, const ShadowKernel& kernel, int from, int to,
+                int firstRow, int lastRow) {
+    if (from >= to || firstRow > lastRow) return;
     const int k = kernel.Radius();
     const int width = image.Width();
-    const int firstLine = std::max(y - k, 0);
-    const int lastLine = std::min(y + k, image.Height() - 1);
+    const int firstLine = std::max(firstRow - k, 0);
+    const int lastLine = std::min(lastRow + k, image.Height() - 1);
+    const int last = to - 1;
     for (int line = firstLine; line <= lastLine; ++line) {
-        const std::uint32_t* weights = kernel.Row(line - y);  // weights[k] is the centre
+        const int dy = line < firstRow ? firstRow - line : (line > lastRow ? line - lastRow : 0);
+        const std::uint32_t* weights = kernel.Row(dy);  // weights[k] is the centre
         std::uint32_t* row = image.Row(line);
-        const auto raise = [row](int x, std::uint32_t value) {
-            if (row[x] < value) row[x] = value;
-        };
         for (int x = std::max(from - k, 0); x < std::min(from, width); ++x)
-            raise(x, weights[x - from + k]);
+            row[x] = std::max(row[x], weights[x - from + k]);
         const std::uint32_t peak = weights[k];
-        for (int x = std::max(from, 0); x < std::min(to, width); ++x) raise(x, peak);
-        const int last = to - 1;
+        for (int x = std::max(from, 0); x < std::min(to, width); ++x)
+            row[x] = std::max(row[x], peak);
         for (int x = std::max(to, 0); x < std::min(last + k + 1, width); ++x)
-            raise(x, weights[x - last + k]);
+            row[x] = std::max(row[x], weights[x - last + k]);
     }
 }
+
+// Gathers the runs of consecutive rows that stamp the same columns into one block.
+class BlockStamper {
+public:
+    BlockStamper(const ShadowImageView& image, const ShadowKernel& kernel)
+        : image_(image), kernel_(kernel) {}
+    ~BlockStamper() { Flush(); }
+    BlockStamper(const BlockStamper&) = delete;
+    BlockStamper& operator=(const BlockStamper&) = delete;
+
+    void Add(int from, int to, int row) {
+        if (from >= to) return;
+        if (from == from_ && to == to_ && row == lastRow_ + 1) {
+            lastRow_ = row;
+            return;
+        }
+        Flush();
+        from_ = from;
+        to_ = to;
+        firstRow_ = lastRow_ = row;
+    }
+    void Flush() {
+        StampBlock(image_, kernel_, from_, to_, firstRow_, lastRow_);
+        from_ = to_ = 0;
+    }
+
+private:
+    const ShadowImageView& image_;
+    const ShadowKernel& kernel_;
+    int from_ = 0;
+    int to_ = 0;
+    int firstRow_ = 0;
+    int lastRow_ = -2;
+};
 
 }  // namespace
 
@@ -161,16 +195,20 @@ bool RenderShadow(const std::vector<ShadowRowSpan>& rows, int windowWidth,
     // the rows above and below enclose (their neighbours' stamps reach further).
     const ShadowKernel kernel(style);
     const int k = kernel.Radius();
-    for (int r = k; r <= SH - k - 1; ++r) {
-        const ImageSpan& span = spanOfRow(r);
-        if (span.Empty()) continue;
-        const ImageSpan& above = spanOfRow(r - 1);
-        const ImageSpan& below = spanOfRow(r + 1);
-        const int firstEnd = std::min(span.end, std::max(above.start, below.start) + 1);
-        StampRun(image, kernel, r, span.start, firstEnd);
-        const int secondStart = std::max(std::max(span.start, firstEnd),
-                                         std::min(above.end, below.end) - 1);
-        StampRun(image, kernel, r, secondStart, span.end);
+    {
+        BlockStamper leftEdges(image, kernel);
+        BlockStamper rightEdges(image, kernel);
+        for (int r = k; r <= SH - k - 1; ++r) {
+            const ImageSpan& span = spanOfRow(r);
+            if (span.Empty()) continue;
+            const ImageSpan& above = spanOfRow(r - 1);
+            const ImageSpan& below = spanOfRow(r + 1);
+            const int firstEnd = std::min(span.end, std::max(above.start, below.start) + 1);
+            leftEdges.Add(span.start, firstEnd, r);
+            const int secondStart = std::max(std::max(span.start, firstEnd),
+                                             std::min(above.end, below.end) - 1);
+            rightEdges.Add(secondStart, span.end, r);
+        }
     }
 
     // Full darkness inside the outline, fully clear where the window itself lies.
