@@ -1,0 +1,113 @@
+#pragma once
+// The window-independent half of a paint manager: the control tree, the window's
+// layout settings (initial size, caption band, font table), the notification receivers
+// and the pointer logic that turns presses and releases into "click" notifications.
+// The window side (CPaintManagerUI) adds the window, drawing and the message handler.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "duilib/core/Controls.h"
+#include "duilib/core/UIBase.h"
+
+namespace DuiLib {
+
+struct TNotifyUI {
+    std::wstring sType;  // e.g. L"click"
+    CControlUI* pSender = nullptr;
+    UiPoint ptMouse{};
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+};
+
+class INotifyUI {
+public:
+    virtual ~INotifyUI() = default;
+    virtual void Notify(TNotifyUI& msg) = 0;
+};
+
+struct FontSpec {
+    int id = 0;
+    std::wstring face;
+    int size = 0;  // character height in pixels
+    bool bold = false;
+    bool italic = false;
+};
+
+class CPaintManagerCore {
+public:
+    CPaintManagerCore() = default;
+    CPaintManagerCore(const CPaintManagerCore&) = delete;
+    CPaintManagerCore& operator=(const CPaintManagerCore&) = delete;
+    virtual ~CPaintManagerCore() = default;
+
+    // Takes the tree; the previous one is destroyed. Null leaves the window without controls.
+    void AttachDialog(std::unique_ptr<CControlUI> root);
+    CControlUI* GetRoot() const { return root_.get(); }
+
+    CControlUI* FindControl(std::wstring_view name) const;
+    // The deepest visible control at a client point, or null.
+    CControlUI* FindControl(UiPoint point);
+
+    void AddNotifier(INotifyUI* notifier);
+    void RemoveNotifier(INotifyUI* notifier);
+    void SendNotify(CControlUI* sender, std::wstring_view type);
+
+    // From the layout's Window element.
+    virtual void SetInitSize(UiSize size) { initSize_ = size; }
+    UiSize GetInitSize() const { return initSize_; }
+    void SetCaptionRect(const UiRect& rect) { caption_ = rect; }
+    const UiRect& GetCaptionRect() const { return caption_; }
+
+    // A font of the same id replaces the earlier one.
+    virtual void AddFont(const FontSpec& font);
+    const FontSpec* GetFontSpec(int id) const;
+    const std::vector<FontSpec>& Fonts() const { return fonts_; }
+
+    // Lays the tree out over the client area when something changed.
+    void EnsureLayout();
+    // Controls call these when they change.
+    virtual void Invalidate(const UiRect&) {}
+    virtual void NeedUpdate();
+
+    // Pointer input in client coordinates. OnMouseDown returns true when a control took
+    // the press, so the window should capture the pointer until the release.
+    void OnMouseMove(UiPoint point);
+    void OnMouseLeave();
+    bool OnMouseDown(UiPoint point);
+    // Ends a press; returns the control to click when released over it. The caller
+    // releases the pointer capture and then calls NotifyClick, so that whatever the
+    // click starts (a modal box, for one) runs without the capture.
+    CControlUI* OnMouseUp(UiPoint point);
+    void NotifyClick(CControlUI* control, UiPoint point);
+    // The press was taken away (capture lost): no click.
+    void OnPressCancelled();
+
+    CControlUI* GetHotControl() const { return hot_; }
+    CControlUI* GetPressedControl() const { return pressed_; }
+
+protected:
+    // The client area; the window side reports the real one.
+    virtual UiRect ClientRect() const { return clientRect_; }
+    void SetClientRect(const UiRect& rect) { clientRect_ = rect; }
+
+private:
+    void Broadcast(TNotifyUI& msg);
+    void SetHotControl(CControlUI* control);
+
+    std::unique_ptr<CControlUI> root_;
+    std::vector<INotifyUI*> notifiers_;
+    std::vector<FontSpec> fonts_;
+    UiSize initSize_{};
+    UiRect caption_{};
+    UiRect clientRect_{};
+    UiRect laidOut_{};
+    bool needLayout_ = true;
+    CControlUI* hot_ = nullptr;
+    CControlUI* pressed_ = nullptr;
+};
+
+}  // namespace DuiLib
