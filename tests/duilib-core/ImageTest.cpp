@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -49,22 +50,22 @@ void PutBigEndian32(Bytes& out, std::size_t at, std::uint32_t value) {
 
 // A PNG chunk with its length and CRC, ready to be spliced into a file.
 Bytes PngChunk(const char type[4], const Bytes& data) {
-    Bytes chunk(4);
+    Bytes chunk(12 + data.size());
     PutBigEndian32(chunk, 0, static_cast<std::uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    const uLong crc = crc32(0L, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
-    chunk.resize(chunk.size() + 4);
-    PutBigEndian32(chunk, chunk.size() - 4, static_cast<std::uint32_t>(crc));
+    std::copy(type, type + 4, chunk.begin() + 4);
+    std::copy(data.begin(), data.end(), chunk.begin() + 8);
+    const uLong crc = crc32(0L, chunk.data() + 4, static_cast<uInt>(data.size() + 4));
+    PutBigEndian32(chunk, 8 + data.size(), static_cast<std::uint32_t>(crc));
     return chunk;
 }
 
-// Everything after the signature and the IHDR chunk (8 + 25 bytes) comes after `chunk`.
+// The chunk goes right after the signature and the IHDR chunk (8 + 25 bytes).
 Bytes InsertAfterHeader(const Bytes& png, const Bytes& chunk) {
     constexpr std::size_t kAfterHeader = 8 + 25;
-    Bytes out(png.begin(), png.begin() + kAfterHeader);
-    out.insert(out.end(), chunk.begin(), chunk.end());
-    out.insert(out.end(), png.begin() + kAfterHeader, png.end());
+    Bytes out(png.size() + chunk.size());
+    auto next = std::copy(png.begin(), png.begin() + kAfterHeader, out.begin());
+    next = std::copy(chunk.begin(), chunk.end(), next);
+    std::copy(png.begin() + kAfterHeader, png.end(), next);
     return out;
 }
 
