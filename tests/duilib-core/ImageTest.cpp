@@ -148,9 +148,13 @@ TEST(Image, SkipsALargeTextChunk) {
     // A text chunk whose length runs past the end of the file is refused.
     Bytes cut(withText.begin(), withText.begin() + withText.size() / 2);
     EXPECT_FALSE(Decode(cut));
-    Bytes overlong = InsertAfterHeader(plain, LargeTextChunk(64));
-    PutBigEndian32(overlong, 33, 0xFFFFFFF0);
-    EXPECT_FALSE(Decode(overlong));
+    // Lengths far past the end, one of them large enough to wrap a 32-bit read pointer.
+    for (const std::uint32_t length : {0x7FFFFFF0u, 0x40000000u, 0xFFFFFFF0u}) {
+        SCOPED_TRACE(length);
+        Bytes overlong = InsertAfterHeader(plain, LargeTextChunk(64));
+        PutBigEndian32(overlong, 33, length);
+        EXPECT_FALSE(Decode(overlong));
+    }
 }
 
 TEST(Image, RefusesGarbageAndAbsurdSizes) {
