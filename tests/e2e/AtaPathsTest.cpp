@@ -1,0 +1,82 @@
+// ATA commands through SAT and the ATA pass-through, against a simulated ATA drive.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "devicecmd/Detect.h"
+#include "devicecmd/PrivateCmd.h"
+#include "devicecmd/Transport.h"
+#include "sim/SimDrives.h"
+
+namespace {
+
+class AtaPathTest : public ::testing::TestWithParam<devicecmd::TransportCode> {
+protected:
+    AtaPathTest() : drive(sim::AttachSataDrive(machine, 0)) {
+        handle = platform::UniqueHandle::Open(machine, drive.physicalPath, platform::AccessRead | platform::AccessWrite,
+                                              platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                              platform::AttributeNormal);
+    }
+    devicecmd::TransportWord Transport() const { return devicecmd::MakeTransport(GetParam(), 5); }
+
+    sim::SimMachine machine;
+    sim::SimSataDrive drive;
+    platform::UniqueHandle handle;
+};
+
+TEST_P(AtaPathTest, IdentifyDeviceReturnsTheDrivesData) {
+    std::array<std::uint8_t, devicecmd::AtaIdentifyDataSize> data{};
+    ASSERT_NE(devicecmd::IdentifyDevice(handle.Ref(), Transport(), data.data(), 1, 0), 0);
+    EXPECT_EQ(data, drive.device->IdentifyData());
+    ASSERT_EQ(drive.device->History().size(), 1u);
+    EXPECT_EQ(drive.device->History()[0].command, 0xEC);
+    EXPECT_EQ(drive.device->History()[0].features, 0xD0);
+    EXPECT_EQ(drive.device->History()[0].device, 0xE0);
+}
+
+TEST_P(AtaPathTest, VendorCommandsCarryTheSubcodeInTheHighAddressBits) {
+    std::array<std::uint8_t, 512> payload{};
+    ASSERT_NE(devicecmd::SendDeviceCommand(handle.Ref(), Transport(), 0xFC, 0xD8, 0, payload.data(), 1,
+                                           devicecmd::DirectionRead, 0xD0, 0xE0, 10, 4),
+              0);
+    EXPECT_EQ(payload[0], 0xAA);
+    EXPECT_EQ(payload[4], 2);
+
+    ASSERT_NE(devicecmd::CPrivateCMD7305().SetOptimize(handle.Ref(), Transport(), 0), 0);
+    EXPECT_EQ(drive.device->Firmware().OptimizeState(), 0);
+    const auto& write = drive.device->History().back();
+    EXPECT_EQ(write.command, 0xFD);
+    EXPECT_EQ(write.lba, std::uint64_t{0xD7} << 32);
+    EXPECT_EQ(write.count, 1);
+}
+
+TEST_P(AtaPathTest, ControllerDetectionSendsNothingOnAtaPaths) {
+    std::uint8_t state = 0x77;
+    EXPECT_EQ(devicecmd::DetectController(handle.Ref(), devicecmd::MakeTransport(GetParam()), state), 0);
+    EXPECT_EQ(state, 0x77);
+    EXPECT_TRUE(machine.Trace().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, AtaPathTest, ::testing::Values(devicecmd::TransportSat, devicecmd::TransportAta),
+                         [](const ::testing::TestParamInfo<devicecmd::TransportCode>& info) {
+                             return std::string(info.param == devicecmd::TransportSat ? "sat" : "ata");
+                         });
+
+// SAT reports a drive's abort as sense data, which the layer sees; the ATA pass-through
+// returns the abort only in the task file.
+TEST(AtaAbortTest, SatReportsAnAbortedVendorCommandAsFailure) {
+    sim::SimMachine machine;
+    auto drive = sim::AttachSataDrive(machine, 0);
+    drive.device->AbortCommands(0xFD);
+    auto handle = platform::UniqueHandle::Open(machine, drive.physicalPath, platform::AccessRead | platform::AccessWrite,
+                                               platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                               platform::AttributeNormal);
+    EXPECT_EQ(devicecmd::CPrivateCMD7305().SetOptimize(handle.Ref(), devicecmd::MakeTransport(devicecmd::TransportSat, 5), 0),
+              0);
+    EXPECT_EQ(drive.device->Firmware().OptimizeState(), 2);
+}
+
+}  // namespace
