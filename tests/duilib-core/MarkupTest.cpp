@@ -135,6 +135,7 @@ TEST(Markup, RefusesMalformedInput) {
         {"reference to a surrogate", "<a b=\"&#xD800;\"/>"},
         {"reference beyond Unicode", "<a b=\"&#x110000;\"/>"},
         {"huge reference", "<a b=\"&#99999999999;\"/>"},
+        {"reference wrapping 32 bits to 'A'", "<a b=\"&#x100000041;\"/>"},
         {"lone continuation byte", "<a b=\"\x80\"/>"},
         {"overlong encoding", "<a b=\"\xC0\xAF\"/>"},
         {"encoded surrogate", "<a b=\"\xED\xA0\x80\"/>"},
