@@ -177,6 +177,9 @@ int SendBridgeNvmeCommand(platform::Device device, const std::uint8_t* block, st
     if (block == nullptr) return 0;
     // The CDB carries the data length in 24 bits; a longer one cannot be described.
     if (length > MaxBridgeTransfer) return 0;
+    // Refused before the command phase, so the bridge is never left waiting for data.
+    const bool movesData = direction == DirectionRead || direction == DirectionWrite;
+    if (movesData && buffer == nullptr && length != 0) return 0;
     const bool isAdmin = admin != 0;
 
     std::array<std::uint8_t, BridgeBlockSize> commandBlock{};

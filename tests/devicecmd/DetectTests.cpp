@@ -334,9 +334,9 @@ TEST(DetectController, AnUnreadableStateStillRecognisesTheDrive) {
         ScriptedDeviceIo io;
         ExpectIdentify(io, 3, Pattern(4096));
         ExpectNvmeExchange(io, 3, {0xFE, 128, 0xA1, DirectionRead, record});
-        Bytes unsigned_ = StateReply(2);
-        unsigned_[0] = 0;
-        ExpectNvmeExchange(io, 3, {0xFE, 128, 0xD8, DirectionRead, unsigned_});
+        Bytes unsignedReply = StateReply(2);
+        unsignedReply[0] = 0;
+        ExpectNvmeExchange(io, 3, {0xFE, 128, 0xD8, DirectionRead, unsignedReply});
         std::uint8_t state = 0x77;
         EXPECT_EQ(DetectController(io.Device(), 3, state), 1);
         EXPECT_EQ(state, 0xFF);

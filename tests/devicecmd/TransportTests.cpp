@@ -531,6 +531,10 @@ TEST(SendBridgeNvmeCommand, RefusesWhatItCannotDescribe) {
     EXPECT_EQ(SendBridgeNvmeCommand({&io, platform::InvalidHandle()}, block.data(), buffer.data(), 16, DirectionRead, 1,
                                     30, 4, nullptr),
               0);
+    // No room for the data: not even the command block goes out.
+    for (std::uint8_t direction : {DirectionRead, DirectionWrite}) {
+        EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), nullptr, 512, direction, 1, 30, 4, nullptr), 0);
+    }
     EXPECT_TRUE(io.Calls().empty());
 }
 
