@@ -65,17 +65,33 @@ INSTANTIATE_TEST_SUITE_P(Paths, AtaPathTest, ::testing::Values(devicecmd::Transp
                              return std::string(info.param == devicecmd::TransportSat ? "sat" : "ata");
                          });
 
-// SAT reports a drive's abort as sense data, which the layer sees; the ATA pass-through
-// returns the abort only in the task file.
-TEST(AtaAbortTest, SatReportsAnAbortedVendorCommandAsFailure) {
+// A drive that aborts the switch. SAT reports the abort as sense data; the ATA
+// pass-through call itself succeeds and carries the abort only in the returned task file
+// (status bit 0, error register), so the layer has to look there.
+class AtaAbortTest : public ::testing::Test {
+protected:
+    AtaAbortTest() : drive(sim::AttachSataDrive(machine, 0)) {
+        drive.device->AbortCommands(0xFD);
+        handle = platform::UniqueHandle::Open(machine, drive.physicalPath, platform::AccessRead | platform::AccessWrite,
+                                              platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                              platform::AttributeNormal);
+    }
+    int Switch(devicecmd::TransportCode code) {
+        return devicecmd::CPrivateCMD7305().SetOptimize(handle.Ref(), devicecmd::MakeTransport(code, 5), 0);
+    }
     sim::SimMachine machine;
-    auto drive = sim::AttachSataDrive(machine, 0);
-    drive.device->AbortCommands(0xFD);
-    auto handle = platform::UniqueHandle::Open(machine, drive.physicalPath, platform::AccessRead | platform::AccessWrite,
-                                               platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
-                                               platform::AttributeNormal);
-    EXPECT_EQ(devicecmd::CPrivateCMD7305().SetOptimize(handle.Ref(), devicecmd::MakeTransport(devicecmd::TransportSat, 5), 0),
-              0);
+    sim::SimSataDrive drive;
+    platform::UniqueHandle handle;
+};
+
+TEST_F(AtaAbortTest, SatReportsAnAbortedSwitchAsFailure) {
+    EXPECT_EQ(Switch(devicecmd::TransportSat), 0);
+    EXPECT_EQ(drive.device->Firmware().OptimizeState(), 2);
+}
+
+// Disabled: the ATA pass-through sender does not yet examine the returned status register.
+TEST_F(AtaAbortTest, DISABLED_AtaPassThroughReportsAnAbortedSwitchAsFailure) {
+    EXPECT_EQ(Switch(devicecmd::TransportAta), 0);
     EXPECT_EQ(drive.device->Firmware().OptimizeState(), 2);
 }
 

@@ -117,7 +117,61 @@ TEST_P(NvmePathTest, VendorLayoutByteChangesNoRequest) {
     }
 }
 
+TEST_P(NvmePathTest, IdentifyWithoutABufferStillAsksTheDrive) {
+    Rig rig(GetParam());
+    EXPECT_NE(devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), nullptr, 1, 0), 0);
+    ASSERT_EQ(rig.controller->History().size(), 1u);
+    EXPECT_EQ(rig.controller->History()[0].command[0], 0x06u);
+    EXPECT_EQ(rig.controller->History()[0].command[10], 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, NvmePathTest, ::testing::ValuesIn(e2e::AllNvmePaths),
                          [](const ::testing::TestParamInfo<NvmePath>& info) { return e2e::NameOf(info.param); });
+
+// The record's layout, as the firmware writes it, against the layout the caller names.
+TEST(VendorRecordTest, DeciphersTheRangesOfTheNamedLayout) {
+    struct Case {
+        const char* what;
+        sim::SimRecordLayout layout;
+        bool enciphered;
+        std::uint8_t transportLayout;
+        std::size_t secondRange;
+    };
+    const Case cases[] = {
+        {"layout 5", sim::SimRecordLayout::Layout5, true, 5, 176},
+        {"alternate, enciphered", sim::SimRecordLayout::Alternate, true, 0, 400},
+        {"alternate, in clear", sim::SimRecordLayout::Alternate, false, 0, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimNvmeConfig config;
+        config.vendor.layout = c.layout;
+        config.vendor.enciphered = c.enciphered;
+        Rig rig(NvmePath::Miniport, config);
+        std::array<std::uint8_t, 512> record{};
+        ASSERT_NE(devicecmd::ReadVendorIdentify(rig.Device(), rig.Transport(c.transportLayout), record.data(), 512), 0);
+        EXPECT_EQ(Text(record.data(), 10), "VantorPlus");
+        EXPECT_EQ(Text(&record[c.secondRange], 28), "VX310 firmware build 2026.11");
+        const auto& key = rig.controller->Firmware().Config().key;
+        EXPECT_TRUE(std::equal(key.begin(), key.end(), record.begin() + 128));
+    }
+}
+
+// Reads shorter than the enciphered ranges must stay inside the caller's buffer; the
+// sanitizers of the native build watch every byte.
+TEST(VendorRecordTest, ShortReadsStayInsideTheBuffer) {
+    for (const std::uint32_t length : {1u, 12u, 64u, 100u, 180u, 207u, 300u, 420u, 511u}) {
+        SCOPED_TRACE(length);
+        for (const std::uint8_t layout : {std::uint8_t{0}, std::uint8_t{5}}) {
+            sim::SimNvmeConfig config;
+            config.vendor.layout = layout == 5 ? sim::SimRecordLayout::Layout5 : sim::SimRecordLayout::Alternate;
+            Rig rig(NvmePath::Inbox, config);
+            std::vector<std::uint8_t> record(length, 0);
+            // Refusing such a read is as sound as deciphering only what lies inside.
+            const int read = devicecmd::ReadVendorIdentify(rig.Device(), rig.Transport(layout), record.data(), length);
+            if (read != 0 && length >= 64) EXPECT_EQ(Text(record.data(), 10), "VantorPlus");
+        }
+    }
+}
 
 }  // namespace
