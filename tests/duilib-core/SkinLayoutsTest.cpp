@@ -1,4 +1,4 @@
-// The program's real layouts, read the way the skinned windows read them: from a
+// The program's real layouts and package, read the way the skinned windows read them: from a
 // deflated package, by a name in any letter case, then parsed.
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ZipFixture.h"
+#include "duilib/core/Image.h"
 #include "duilib/core/Markup.h"
 #include "duilib/core/ZipArchive.h"
 
@@ -223,6 +224,62 @@ TEST_F(SkinLayouts, MessageBoxes) {
             EXPECT_EQ(Attr(*button, L"pushedimage"), L"1redBtnNormal.png");
             EXPECT_EQ(Attr(*button, L"disabledimage"), L"1redBtnDisable.png");
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every entry of the built package reads with the layout reader's limit, every layout
+// parses, and every image decodes to the size its control is drawn at.
+TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
+    std::ifstream file(ZEPHRA_TEST_SKIN_PACKAGE, std::ios::binary);
+    const ZipFixture::Bytes package(std::istreambuf_iterator<char>(file), {});
+    ASSERT_FALSE(package.empty());
+    const auto zip = ZipArchive::Open(package.data(), package.size());
+    ASSERT_TRUE(zip);
+
+    const struct {
+        const char* name;
+        int width;
+        int height;
+    } images[] = {
+        {"mainWnd.jpg", 700, 490},        {"1btnMinNormal.png", 16, 16},
+        {"1btnMinHot.png", 16, 16},       {"1btnMinPush.png", 16, 16},
+        {"1btnCloseNormal.png", 16, 16},  {"1btnCloseHot.png", 16, 16},
+        {"1btnClosePush.png", 16, 16},    {"on_normal.png", 156, 38},
+        {"on_over.png", 156, 38},         {"on_down.png", 156, 38},
+        {"off_normal.png", 156, 38},      {"off_over.png", 156, 38},
+        {"off_down.png", 156, 38},        {"1redBtnNormal.png", 80, 28},
+        {"1redBtnHot.png", 80, 28},       {"1redBtnDisable.png", 80, 28},
+        {"warning.png", 41, 33},          {"close.png", 24, 24},
+        {"min.png", 24, 24},              {"43.png", 24, 24},
+        {"44.png", 24, 24},               {"45.png", 24, 24},
+    };
+    const char* layouts[] = {"mainSkin.xml", "messageBoxOK.xml", "messageBoxYesNo.xml"};
+    EXPECT_EQ(zip->Entries().size(), std::size(images) + std::size(layouts));
+    for (const auto& entry : zip->Entries()) {
+        EXPECT_EQ(entry.method, 8) << entry.name;
+    }
+
+    for (const char* name : layouts) {
+        SCOPED_TRACE(name);
+        const auto content = zip->Read(name, kLayoutLimit);
+        ASSERT_TRUE(content);
+        std::string error;
+        EXPECT_TRUE(CMarkup::Parse({reinterpret_cast<const char*>(content->data()), content->size()},
+                                   &error))
+            << error;
+    }
+    for (const auto& image : images) {
+        SCOPED_TRACE(image.name);
+        const auto content = zip->Read(image.name, kLayoutLimit);
+        ASSERT_TRUE(content);
+        const auto decoded = DuiLib::DecodeImage(content->data(), content->size());
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->width, image.width);
+        EXPECT_EQ(decoded->height, image.height);
     }
 }
 
