@@ -169,7 +169,9 @@ TEST(VendorRecordTest, ShortReadsStayInsideTheBuffer) {
             std::vector<std::uint8_t> record(length, 0);
             // Refusing such a read is as sound as deciphering only what lies inside.
             const int read = devicecmd::ReadVendorIdentify(rig.Device(), rig.Transport(layout), record.data(), length);
-            if (read != 0 && length >= 64) EXPECT_EQ(Text(record.data(), 10), "VantorPlus");
+            if (read != 0 && length >= 64) {
+                EXPECT_EQ(Text(record.data(), 10), "VantorPlus");
+            }
         }
     }
 }

@@ -251,10 +251,11 @@ TEST_F(MiniportTest, RefusesMalformedRequests) {
         auto exchange = MiniportRequest(0xFE, 0xD8, 512, 2);
         sim::Put32(&exchange.request[c.offset], c.value);
         EXPECT_EQ(Send(exchange), c.callSucceeds);
-        if (c.callSucceeds)
+        if (c.callSucceeds) {
             EXPECT_EQ(sim::Get32(&exchange.reply[20]), c.returnCode);
-        else
+        } else {
             EXPECT_EQ(machine.LastError(), c.error);
+        }
     }
     EXPECT_TRUE(drive.device->History().empty());
 }
