@@ -1,0 +1,275 @@
+#include "duilib/win/PaintManager.h"
+
+#include <cstring>
+
+#include "duilib/core/Image.h"
+#include "duilib/core/SkinResources.h"
+
+namespace DuiLib {
+namespace {
+
+HINSTANCE& Instance() {
+    static HINSTANCE instance = nullptr;
+    return instance;
+}
+
+RECT ToRect(const UiRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+UiRect ToUi(const RECT& r) { return UiRect{r.left, r.top, r.right, r.bottom}; }
+UiPoint PointOf(LPARAM lParam) {
+    return UiPoint{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+COLORREF ToColorRef(Argb c) { return RGB(RedOf(c), GreenOf(c), BlueOf(c)); }
+
+UINT ToDrawTextFlags(unsigned style) {
+    UINT flags = DT_NOPREFIX;  // texts from drives are shown as they are: no "&" mnemonics
+    if (style & TextCenter) flags |= DT_CENTER;
+    if (style & TextRight) flags |= DT_RIGHT;
+    if (style & TextVCenter) flags |= DT_VCENTER;
+    if (style & TextSingleLine) flags |= DT_SINGLELINE;
+    if (style & TextWordBreak) flags |= DT_WORDBREAK;
+    return flags;
+}
+
+GdiObject<HBITMAP> MakeDib(int width, int height, const std::uint32_t* pixels) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down, like the decoded rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    GdiObject<HBITMAP> bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    // 0xAARRGGBB in little-endian memory is the DIB's blue, green, red, alpha.
+    if (bitmap && bits) std::memcpy(bits, pixels, static_cast<std::size_t>(width) * height * 4);
+    return bitmap;
+}
+
+class GdiRenderTarget : public IRenderTarget {
+public:
+    GdiRenderTarget(HDC dc, CPaintManagerUI& manager) : dc_(dc), manager_(manager) {}
+
+    void FillColor(const UiRect& rect, Argb color) override {
+        const std::uint8_t alpha = AlphaOf(color);
+        if (alpha == 0 || rect.IsEmpty()) return;
+        const RECT r = ToRect(rect);
+        if (alpha == 255) {
+            GdiObject<HBRUSH> brush(::CreateSolidBrush(ToColorRef(color)));
+            ::FillRect(dc_, &r, brush.Get());
+            return;
+        }
+        const std::uint32_t pixel = static_cast<std::uint32_t>(alpha) << 24 |
+                                    static_cast<std::uint32_t>(RedOf(color) * alpha / 255) << 16 |
+                                    static_cast<std::uint32_t>(GreenOf(color) * alpha / 255) << 8 |
+                                    static_cast<std::uint32_t>(BlueOf(color) * alpha / 255);
+        GdiObject<HBITMAP> dot = MakeDib(1, 1, &pixel);
+        Blend(dot.Get(), 1, 1, rect);
+    }
+
+    void DrawFrame(const UiRect& rect, int width, Argb color) override {
+        if (width <= 0 || rect.IsEmpty()) return;
+        GdiObject<HBRUSH> brush(::CreateSolidBrush(ToColorRef(color)));
+        const RECT sides[] = {
+            {rect.left, rect.top, rect.right, rect.top + width},
+            {rect.left, rect.bottom - width, rect.right, rect.bottom},
+            {rect.left, rect.top + width, rect.left + width, rect.bottom - width},
+            {rect.right - width, rect.top + width, rect.right, rect.bottom - width},
+        };
+        for (const RECT& side : sides) ::FillRect(dc_, &side, brush.Get());
+    }
+
+    void DrawImage(const std::wstring& name, const UiRect& rect) override {
+        if (rect.IsEmpty()) return;
+        if (const CPaintManagerUI::Image* image = manager_.GetImage(name)) {
+            Blend(image->bitmap.Get(), image->width, image->height, rect);
+        }
+    }
+
+    void DrawText(const UiRect& rect, std::wstring_view text, int fontId, Argb color, unsigned style) override {
+        if (text.empty() || rect.IsEmpty()) return;
+        RECT r = ToRect(rect);
+        ScopedSelect font(dc_, manager_.GetFont(fontId));
+        ::SetBkMode(dc_, TRANSPARENT);
+        ::SetTextColor(dc_, ToColorRef(color));
+        ::DrawTextW(dc_, text.data(), static_cast<int>(text.size()), &r, ToDrawTextFlags(style));
+    }
+
+private:
+    // Per-pixel alpha, stretched to the rectangle.
+    void Blend(HBITMAP bitmap, int width, int height, const UiRect& rect) {
+        MemoryDC source(dc_);
+        if (!source || !bitmap) return;
+        ScopedSelect select(source.Get(), bitmap);
+        BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        ::AlphaBlend(dc_, rect.left, rect.top, rect.Width(), rect.Height(), source.Get(), 0, 0, width, height,
+                     blend);
+    }
+
+    HDC dc_;
+    CPaintManagerUI& manager_;
+};
+
+}  // namespace
+
+CPaintManagerUI::~CPaintManagerUI() = default;
+
+void CPaintManagerUI::Init(HWND window, const wchar_t* name) {
+    window_ = window;
+    name_ = name ? name : L"";
+    NeedUpdate();
+}
+
+bool CPaintManagerUI::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (!window_) return false;
+    switch (message) {
+    case WM_ERASEBKGND:
+        // Everything is drawn in WM_PAINT from the off-screen buffer: no flicker.
+        result = 1;
+        return true;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        if (HDC dc = ::BeginPaint(window_, &ps)) {
+            PaintTo(dc, ps.rcPaint);
+            ::EndPaint(window_, &ps);
+        }
+        result = 0;
+        return true;
+    }
+    case WM_PRINTCLIENT: {
+        RECT client{};
+        ::GetClientRect(window_, &client);
+        PaintTo(reinterpret_cast<HDC>(wParam), client);
+        result = 0;
+        return true;
+    }
+    case WM_SIZE:
+        NeedUpdate();
+        return false;
+    case WM_MOUSEMOVE:
+        if (!trackingLeave_) {
+            TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window_, 0};
+            trackingLeave_ = ::TrackMouseEvent(&track) != FALSE;
+        }
+        OnMouseMove(PointOf(lParam));
+        result = 0;
+        return true;
+    case WM_MOUSELEAVE:
+        trackingLeave_ = false;
+        OnMouseLeave();
+        result = 0;
+        return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        if (OnMouseDown(PointOf(lParam))) ::SetCapture(window_);
+        result = 0;
+        return true;
+    case WM_LBUTTONUP: {
+        const UiPoint point = PointOf(lParam);
+        CControlUI* clicked = OnMouseUp(point);
+        // The capture goes before the click: a click may run a modal box.
+        if (::GetCapture() == window_) ::ReleaseCapture();
+        NotifyClick(clicked, point);
+        result = 0;
+        return true;
+    }
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lParam) != window_) OnPressCancelled();
+        return false;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) != HTCLIENT) return false;
+        ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+        result = TRUE;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CPaintManagerUI::PaintTo(HDC dc, const RECT& area) {
+    RECT client{};
+    if (!dc || !::GetClientRect(window_, &client) || client.right <= 0 || client.bottom <= 0) return;
+    EnsureLayout();
+    MemoryDC buffer(dc);
+    GdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(dc, client.right, client.bottom));
+    if (!buffer || !bitmap) return;
+    ScopedSelect select(buffer.Get(), bitmap.Get());
+    ::FillRect(buffer.Get(), &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    if (CControlUI* root = GetRoot()) {
+        GdiRenderTarget target(buffer.Get(), *this);
+        root->Paint(target, ToUi(area));
+    }
+    ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer.Get(), area.left,
+             area.top, SRCCOPY);
+}
+
+HFONT CPaintManagerUI::GetFont(int id) {
+    const FontSpec* spec = GetFontSpec(id);
+    if (!spec) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    auto& font = fonts_[id];
+    if (!font) {
+        // A negative height asks for the character height rather than the cell height.
+        font.Reset(::CreateFontW(-spec->size, 0, 0, 0, spec->bold ? FW_BOLD : FW_NORMAL, spec->italic, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 DEFAULT_PITCH | FF_DONTCARE, spec->face.c_str()));
+    }
+    return font ? font.Get() : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+}
+
+void CPaintManagerUI::AddFont(const FontSpec& font) {
+    CPaintManagerCore::AddFont(font);
+    fonts_.erase(font.id);
+}
+
+const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name) {
+    const std::wstring key = ToLowerAscii(name);
+    auto it = images_.find(key);
+    if (it == images_.end()) {
+        std::optional<Image> image;
+        const auto bytes = SkinResources::ReadFile(name, SkinResources::kMaxImageSize);
+        const auto decoded = bytes ? DecodeImage(bytes->data(), bytes->size()) : std::nullopt;
+        if (decoded && decoded->width > 0 && decoded->height > 0) {
+            Image made;
+            made.bitmap = MakeDib(decoded->width, decoded->height, decoded->pixels.data());
+            made.width = decoded->width;
+            made.height = decoded->height;
+            if (made.bitmap) image = std::move(made);
+        }
+        it = images_.emplace(key, std::move(image)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+}
+
+void CPaintManagerUI::SetInitSize(UiSize size) {
+    CPaintManagerCore::SetInitSize(size);
+    if (window_ && size.cx > 0 && size.cy > 0) {
+        ::SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    }
+}
+
+void CPaintManagerUI::Invalidate(const UiRect& rect) {
+    if (!window_) return;
+    const RECT r = ToRect(rect);
+    ::InvalidateRect(window_, &r, FALSE);
+}
+
+UiRect CPaintManagerUI::ClientRect() const {
+    RECT client{};
+    if (!window_ || !::GetClientRect(window_, &client)) return CPaintManagerCore::ClientRect();
+    return ToUi(client);
+}
+
+void CPaintManagerUI::SetInstance(HINSTANCE instance) { Instance() = instance; }
+
+HINSTANCE CPaintManagerUI::GetInstance() {
+    return Instance() ? Instance() : ::GetModuleHandleW(nullptr);
+}
+
+void CPaintManagerUI::SetResourceZip(const void* data, unsigned size) { SkinResources::SetZip(data, size); }
+
+const void* CPaintManagerUI::GetResourceZip() { return SkinResources::ZipBuffer(); }
+
+void CPaintManagerUI::CloseZip() { SkinResources::CloseZip(); }
+
+void CPaintManagerUI::SetResourcePath(const wchar_t* path) { SkinResources::SetResourcePath(path ? path : L""); }
+
+}  // namespace DuiLib

@@ -1,0 +1,71 @@
+#pragma once
+// The paint manager of one skinned window: binds the control tree to the window, draws
+// it double-buffered, lays it out on size changes and turns pointer input into hot and
+// pushed states and "click" notifications. Also the library's process-wide settings:
+// the module whose resources it uses, the skin package and the resource folder.
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "duilib/core/PaintManagerCore.h"
+#include "duilib/win/GdiHandles.h"
+
+namespace DuiLib {
+
+class CPaintManagerUI : public CPaintManagerCore {
+public:
+    struct Image {
+        GdiObject<HBITMAP> bitmap;  // 32-bit, premultiplied alpha, top-down
+        int width = 0;
+        int height = 0;
+    };
+
+    CPaintManagerUI() = default;
+    ~CPaintManagerUI() override;
+
+    void Init(HWND window, const wchar_t* name = nullptr);
+    HWND GetPaintWindow() const { return window_; }
+    const std::wstring& GetName() const { return name_; }
+
+    // True when the message was consumed; then result holds what to return for it.
+    bool MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+    // The font of a layout font id; the system's GUI font when there is no such id.
+    // Owned by the manager.
+    HFONT GetFont(int id);
+    void AddFont(const FontSpec& font) override;
+    // A skin image, decoded once per manager; null when it cannot be read or decoded.
+    const Image* GetImage(const std::wstring& name);
+
+    // Resizes the bound window to the layout's size.
+    void SetInitSize(UiSize size) override;
+    void Invalidate(const UiRect& rect) override;
+
+    // Draws the area of the client into dc through an off-screen buffer.
+    void PaintTo(HDC dc, const RECT& area);
+
+    static void SetInstance(HINSTANCE instance);
+    // The module set, or the program's own module.
+    static HINSTANCE GetInstance();
+    // See SkinResources: the first package registered stays until CloseZip.
+    static void SetResourceZip(const void* data, unsigned size);
+    static const void* GetResourceZip();
+    static void CloseZip();
+    static void SetResourcePath(const wchar_t* path);
+
+protected:
+    UiRect ClientRect() const override;
+
+private:
+    HWND window_ = nullptr;
+    std::wstring name_;
+    bool trackingLeave_ = false;
+    std::map<int, GdiObject<HFONT>> fonts_;
+    std::map<std::wstring, std::optional<Image>> images_;  // by lower-case name; empty: unreadable
+};
+
+}  // namespace DuiLib

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "WindowTestSupport.h"
+#include "duilib/core/Image.h"
+
+using DuiLib::CPaintManagerUI;
+using testsupport::Distance;
+using testsupport::LoadSkinImage;
+using testsupport::Over;
+using testsupport::Pixels;
+using testsupport::Pump;
+using testsupport::SkinImage;
+using testsupport::TestWindow;
+
+namespace {
+
+// Rounding in the blend may differ by a step or two between systems.
+constexpr int kTolerance = 3;
+
+// Places free of controls and text, where only the background shows.
+const POINT kBackgroundSpots[] = {{5, 5}, {350, 16}, {20, 100}, {640, 250}, {450, 200}, {30, 470}, {690, 480}};
+
+struct Placed {
+    const wchar_t* image;
+    int x;
+    int y;
+};
+const Placed kTitleButtons[] = {{L"1btnMinNormal.png", 658, 5}, {L"1btnCloseNormal.png", 679, 5}};
+
+// Compares every pixel of a 1:1 image drawn over the background at (x, y) in a capture
+// whose client origin is at (originX, originY).
+void ExpectImageAt(const Pixels& capture, int originX, int originY, const SkinImage& background,
+                   const SkinImage& image, int x, int y, const wchar_t* name) {
+    int worst = 0;
+    for (int row = 0; row < image.height; ++row) {
+        for (int column = 0; column < image.width; ++column) {
+            const std::uint32_t expected = Over(image.At(column, row), background.At(x + column, y + row));
+            worst = std::max(worst, Distance(capture.At(originX + x + column, originY + y + row), expected));
+        }
+    }
+    EXPECT_LE(worst, kTolerance) << std::string(name, name + std::wcslen(name));
+}
+
+class MainWindowPixels : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CWndShadow::RegisterShadowClass(::GetModuleHandleW(nullptr)); }
+    void SetUp() override {
+        CPaintManagerUI::CloseZip();
+        ASSERT_TRUE(window.Open(L"mainSkin.xml", 120, 100));
+        background = LoadSkinImage(L"mainWnd.jpg");
+        ASSERT_EQ(background.width, 700);
+        ASSERT_EQ(background.height, 490);
+    }
+
+    TestWindow window;
+    SkinImage background;
+};
+
+TEST_F(MainWindowPixels, BackgroundAndTitleButtonsWhereTheLayoutPutsThem) {
+    const Pixels capture = testsupport::RenderClient(window.GetHWND());
+    ASSERT_EQ(capture.width, 700);
+    ASSERT_EQ(capture.height, 490);
+    for (const POINT& p : kBackgroundSpots) {
+        EXPECT_LE(Distance(capture.At(p.x, p.y), background.At(p.x, p.y)), kTolerance) << p.x << "," << p.y;
+    }
+    for (const Placed& button : kTitleButtons) {
+        const SkinImage image = LoadSkinImage(button.image);
+        ASSERT_EQ(image.width, 16);
+        ExpectImageAt(capture, 0, 0, background, image, button.x, button.y, button.image);
+    }
+    // The heading is drawn in black over the background.
+    int darkest = 255;
+    for (int y = 112; y < 156; ++y) {
+        for (int x = 81; x < 383; ++x) {
+            const std::uint32_t p = capture.At(x, y);
+            darkest = std::min<int>(darkest, std::max({p >> 16 & 0xFF, p >> 8 & 0xFF, p & 0xFF}));
+        }
+    }
+    EXPECT_LT(darkest, 64) << "\"Tavik VX310 Series SSD\" in black";
+}
+
+TEST_F(MainWindowPixels, PointerOverAButtonShowsItsHotImage) {
+    ::SendMessageW(window.GetHWND(), WM_MOUSEMOVE, 0, MAKELPARAM(685, 10));
+    const Pixels hot = testsupport::RenderClient(window.GetHWND());
+    ExpectImageAt(hot, 0, 0, background, LoadSkinImage(L"1btnCloseHot.png"), 679, 5, L"1btnCloseHot.png");
+    ExpectImageAt(hot, 0, 0, background, LoadSkinImage(L"1btnMinNormal.png"), 658, 5, L"1btnMinNormal.png");
+
+    // Pressed, the close button has no image of its own for that state: its normal one shows.
+    ::SendMessageW(window.GetHWND(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(685, 10));
+    const Pixels pushed = testsupport::RenderClient(window.GetHWND());
+    ExpectImageAt(pushed, 0, 0, background, LoadSkinImage(L"1btnCloseNormal.png"), 679, 5, L"1btnCloseNormal.png");
+    ::ReleaseCapture();
+}
+
+// The real window on the X display, as a screenshot taken with ImageMagick's import.
+TEST_F(MainWindowPixels, ScreenshotShowsTheWindow) {
+    wchar_t display[256] = {};
+    if (!::GetEnvironmentVariableW(L"DISPLAY", display, 256)) GTEST_SKIP() << "no X display";
+    // Unix paths for the shell; Wine sees the same files under drive Z:.
+    const std::string folder = ZEPHRA_SCREENSHOT_DIR;
+    const std::string shot = folder + "/main-window.png";
+    const std::string partial = folder + "/main-window.partial.png";
+    auto onZ = [](const std::string& unixPath) { return std::wstring(L"Z:") + std::wstring(unixPath.begin(), unixPath.end()); };
+    const std::wstring zShot = onZ(shot);
+    std::error_code ignored;
+    std::filesystem::create_directories(onZ(folder), ignored);
+    std::filesystem::remove(zShot, ignored);
+
+    window.ShowWindow();
+    ::UpdateWindow(window.GetHWND());
+    Pump(400);
+
+    // The shot covers the window and its shadow: the client origin is at (20, 20) in it.
+    const std::string command = "/bin/sh -c \"import -window root -crop 740x530+100+80 +repage '" +
+                                partial + "' && mv '" + partial + "' '" + shot + "'\"";
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        GTEST_SKIP() << "cannot start import";
+    }
+    if (process.hThread) ::CloseHandle(process.hThread);
+    if (process.hProcess) ::CloseHandle(process.hProcess);
+    // Keep the window answering while the shot is taken.
+    for (int i = 0; i < 200 && !std::filesystem::exists(zShot, ignored); ++i) Pump(50);
+    ASSERT_TRUE(std::filesystem::exists(zShot, ignored)) << "no screenshot";
+
+    std::vector<std::uint8_t> png(std::filesystem::file_size(zShot));
+    FILE* file = _wfopen(zShot.c_str(), L"rb");
+    ASSERT_TRUE(file);
+    const std::size_t read = std::fread(png.data(), 1, png.size(), file);
+    std::fclose(file);
+    ASSERT_EQ(read, png.size());
+    const auto decoded = DuiLib::DecodeImage(png.data(), png.size());
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->width, 740);
+    ASSERT_EQ(decoded->height, 530);
+    Pixels screen;
+    screen.width = decoded->width;
+    screen.height = decoded->height;
+    screen.data = decoded->pixels;
+
+    constexpr int kOrigin = 20;
+    for (const POINT& p : kBackgroundSpots) {
+        EXPECT_LE(Distance(screen.At(kOrigin + p.x, kOrigin + p.y), background.At(p.x, p.y)), kTolerance)
+            << p.x << "," << p.y;
+    }
+    for (const Placed& button : kTitleButtons) {
+        ExpectImageAt(screen, kOrigin, kOrigin, background, LoadSkinImage(button.image), button.x, button.y,
+                      button.image);
+    }
+}
+
+}  // namespace
