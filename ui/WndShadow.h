@@ -71,10 +71,12 @@ private:
     LRESULT HandleParentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                 WNDPROC previous);
     void CheckStatus(HWND parent);
-    void SetStyleStep(void (*apply)(CWndShadow&));
+    void RedrawIfShown();
     void MoveToParent(HWND parent);
     void HideShadow();
     bool HasUsableWindow() const;
+    bool FollowsParentState() const;
+    bool IsFollowing() const;
 
     HWND shadowWnd = static_cast<HWND>(INVALID_HANDLE_VALUE);
     WNDPROC parentProc = nullptr;
