@@ -354,6 +354,21 @@ TEST_F(ShadowWindowTest, GrowthWaitsForPaintShrinkingRendersAtOnce) {
     EXPECT_EQ(Updates().count, before + 2);  // the paint after a shrink draws nothing more
 }
 
+TEST_F(ShadowWindowTest, TinyParentsGetATinyShadow) {
+    struct Case { int width, height; };
+    for (const Case& c : {Case{1, 1}, Case{0, 0}, Case{0, 12}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        TestParent parent(100, 100, c.width, c.height);
+        parent.Show();
+        const HWND shadow = parent.Shadow()->ShadowWindow();
+        ASSERT_TRUE(IsWindow(shadow));
+        ExpectRect(WindowRect(shadow), 92, 92, 108 + c.width, 108 + c.height);
+        EXPECT_EQ(Updates().extent.cx, 16 + c.width);
+        EXPECT_EQ(Updates().extent.cy, 16 + c.height);
+        EXPECT_EQ(Updates().pixels.size(), static_cast<std::size_t>((16 + c.width) * (16 + c.height)));
+    }
+}
+
 TEST_F(ShadowWindowTest, CompositionChangesAreFollowed) {
     UseSystem(CompositionQuery::Fake, Composition::On);
     TestParent parent(100, 100, 60, 40);
