@@ -86,13 +86,20 @@ std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t si
     image.height = height;
     image.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     const stbi_uc* source = rgba.get();
+    bool anyTranslucent = false;
     for (std::uint32_t& pixel : image.pixels) {
+        const std::uint32_t red = source[0], green = source[1], blue = source[2];
         const std::uint32_t alpha = source[3];
-        pixel = alpha << 24 | Premultiply(source[0], alpha) << 16 |
-                Premultiply(source[1], alpha) << 8 | Premultiply(source[2], alpha);
-        if (alpha != 255) image.hasAlpha = true;
         source += 4;
+        if (alpha == 255) {  // most pixels, and every pixel of a JPEG
+            pixel = 0xFF000000u | red << 16 | green << 8 | blue;
+            continue;
+        }
+        anyTranslucent = true;
+        pixel = alpha << 24 | Premultiply(red, alpha) << 16 | Premultiply(green, alpha) << 8 |
+                Premultiply(blue, alpha);
     }
+    image.hasAlpha = anyTranslucent;
     return image;
 }
 
