@@ -6,6 +6,8 @@
 namespace sim {
 
 enum IoControlCode : std::uint32_t {
+    IoctlDiskGetDriveGeometryEx = 0x000700A0,
+    IoctlStorageGetDeviceNumber = 0x002D1080,
     IoctlStorageQueryProperty = 0x002D1400,
     IoctlStorageProtocolCommand = 0x002DD3C0,
     IoctlScsiPassThrough = 0x0004D004,

@@ -14,6 +14,7 @@ std::wstring AdapterPath(std::uint32_t number) {
 SimInboxDrive AttachInboxDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     auto stack = std::make_shared<SimInboxNvmeStack>(controller);
+    stack->SetDisk(number, controller->Identity().sectors);
     machine.Attach(PhysicalDrivePath(number), stack);
     return {controller, stack, PhysicalDrivePath(number), {}};
 }
@@ -21,6 +22,7 @@ SimInboxDrive AttachInboxDrive(SimMachine& machine, std::uint32_t number, SimNvm
 SimMiniportDrive AttachMiniportDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     auto stack = std::make_shared<SimMiniportStack>(controller);
+    stack->SetDisk(number, controller->Identity().sectors);
     machine.Attach(PhysicalDrivePath(number), stack);
     machine.Attach(AdapterPath(number), stack);
     return {controller, stack, PhysicalDrivePath(number), AdapterPath(number)};
@@ -29,13 +31,16 @@ SimMiniportDrive AttachMiniportDrive(SimMachine& machine, std::uint32_t number, 
 SimBridgeDrive AttachBridgeDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     auto stack = std::make_shared<SimUsbBridgeStack>(controller);
+    stack->SetDisk(number, controller->Identity().sectors);
     machine.Attach(PhysicalDrivePath(number), stack);
     return {controller, stack, PhysicalDrivePath(number), {}};
 }
 
 SimSataDrive AttachSataDrive(SimMachine& machine, std::uint32_t number, SimAtaDevice::Config config) {
+    const std::uint64_t sectors = config.identity.sectors;
     auto device = std::make_shared<SimAtaDevice>(std::move(config));
     auto stack = std::make_shared<SimAtaStack>(device);
+    stack->SetDisk(number, sectors);
     machine.Attach(PhysicalDrivePath(number), stack);
     return {device, stack, PhysicalDrivePath(number), {}};
 }

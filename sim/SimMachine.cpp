@@ -24,6 +24,8 @@ const char* NameOf(std::uint32_t code) {
         case IoctlScsiMiniport: return "SCSI_MINIPORT";
         case IoctlScsiPassThroughDirect: return "SCSI_PASS_THROUGH_DIRECT";
         case IoctlAtaPassThroughDirect: return "ATA_PASS_THROUGH_DIRECT";
+        case IoctlStorageGetDeviceNumber: return "STORAGE_GET_DEVICE_NUMBER";
+        case IoctlDiskGetDriveGeometryEx: return "DISK_GET_DRIVE_GEOMETRY_EX";
         default: return "?";
     }
 }
@@ -43,7 +45,7 @@ std::string Hex(const std::vector<std::uint8_t>& bytes, std::size_t from, std::s
 
 std::string FormatTraceEntry(const SimTraceEntry& entry) {
     char head[160];
-    std::snprintf(head, sizeof head, "0x%08X %-24s in %5zu out %5zu -> ", static_cast<unsigned>(entry.code),
+    std::snprintf(head, sizeof head, "0x%08X %-26s in %5zu out %5zu -> ", static_cast<unsigned>(entry.code),
                   NameOf(entry.code), entry.request.size(), entry.reply.size());
     std::string line = Narrow(entry.path) + " " + head;
     if (entry.ok) {

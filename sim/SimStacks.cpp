@@ -147,6 +147,36 @@ SimResult SimDiskStack::AnswerAdapterProperty(const SimCall& call) const {
     return SimResult::Success(count);
 }
 
+SimResult SimDiskStack::DiskIoControl(const SimCall& call) const {
+    constexpr std::uint32_t fileDeviceDisk = 7;
+    constexpr std::uint32_t fixedMedia = 12;
+    constexpr std::uint32_t tracksPerCylinder = 255, sectorsPerTrack = 63;
+    switch (call.code) {
+        case IoctlStorageGetDeviceNumber:
+            if (call.outSize < 12) return SimResult::Failure(ErrorInsufficientBuffer);
+            Put32(call.out, fileDeviceDisk);
+            Put32(call.out + 4, deviceNumber_);
+            Put32(call.out + 8, 0);  // the whole disk
+            return SimResult::Success(12);
+        case IoctlDiskGetDriveGeometryEx: {
+            constexpr std::uint32_t geometryEx = 40, geometryAndSize = 32;
+            if (call.outSize < geometryAndSize) return SimResult::Failure(ErrorInsufficientBuffer);
+            std::array<std::uint8_t, geometryEx> geometry{};
+            Put64(&geometry[0], sectors_ / (tracksPerCylinder * sectorsPerTrack));
+            Put32(&geometry[8], fixedMedia);
+            Put32(&geometry[12], tracksPerCylinder);
+            Put32(&geometry[16], sectorsPerTrack);
+            Put32(&geometry[20], AtaSectorBytes);
+            Put64(&geometry[24], sectors_ * AtaSectorBytes);
+            Put32(&geometry[32], 8);  // partition information: its size only
+            const std::uint32_t count = std::min<std::uint32_t>(call.outSize, geometryEx);
+            std::memcpy(call.out, geometry.data(), count);
+            return SimResult::Success(count);
+        }
+        default: return SimResult::Failure(ErrorInvalidFunction);
+    }
+}
+
 // ---- inbox NVMe driver ----
 
 SimInboxNvmeStack::SimInboxNvmeStack(std::shared_ptr<SimNvmeController> controller)
@@ -158,7 +188,7 @@ SimResult SimInboxNvmeStack::IoControl(const SimCall& call) {
         case IoctlStorageQueryProperty: return QueryProperty(call);
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
-        default: return SimResult::Failure(ErrorInvalidFunction);
+        default: return DiskIoControl(call);
     }
 }
 
@@ -306,7 +336,7 @@ SimResult SimMiniportStack::IoControl(const SimCall& call) {
         case IoctlStorageProtocolCommand: return SimResult::Failure(ErrorNotSupported);
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
-        default: return SimResult::Failure(ErrorInvalidFunction);
+        default: return DiskIoControl(call);
     }
 }
 
@@ -435,7 +465,7 @@ SimResult SimUsbBridgeStack::IoControl(const SimCall& call) {
                 return AnswerAdapterProperty(call);
             return SimResult::Failure(ErrorNotSupported);
         case IoctlStorageProtocolCommand: return SimResult::Failure(ErrorNotSupported);
-        default: return SimResult::Failure(ErrorInvalidFunction);
+        default: return DiskIoControl(call);
     }
 }
 
@@ -503,7 +533,7 @@ SimResult SimAtaStack::IoControl(const SimCall& call) {
                 Get32(call.in + QueryType) == PropertyStandardQuery)
                 return AnswerAdapterProperty(call);
             return SimResult::Failure(ErrorNotSupported);
-        default: return SimResult::Failure(ErrorInvalidFunction);
+        default: return DiskIoControl(call);
     }
 }
 

@@ -17,12 +17,18 @@ namespace sim {
 // STORAGE_BUS_TYPE values that the stacks report.
 enum SimBusType : std::uint8_t { BusTypeUsb = 7, BusTypeSata = 11, BusTypeNvme = 17 };
 
-// What every disk stack shares: the adapter descriptor and the disk's sectors.
+// What every disk stack shares: the adapter descriptor, the disk class driver's own
+// requests (device number, geometry) and the disk's first sectors.
 class SimDiskStack : public SimEndpoint {
 public:
     SimDiskStack(SimBusType busType, std::uint32_t mediaBytes);
     std::vector<std::uint8_t>* Media() override { return &media_; }
     SimBusType BusType() const { return busType_; }
+    // The N of \\.\PhysicalDriveN and the capacity in 512-byte sectors.
+    void SetDisk(std::uint32_t deviceNumber, std::uint64_t sectors) {
+        deviceNumber_ = deviceNumber;
+        sectors_ = sectors;
+    }
 
     // Port-level sense faults for the SCSI pass-through on this stack.
     SimSenseFault senseFault;
@@ -30,10 +36,14 @@ public:
 protected:
     // StorageAdapterProperty (PropertyId 1); other property ids are left to the caller.
     SimResult AnswerAdapterProperty(const SimCall& call) const;
+    // Device number and geometry; ErrorInvalidFunction for any other code.
+    SimResult DiskIoControl(const SimCall& call) const;
 
 private:
     SimBusType busType_;
     std::vector<std::uint8_t> media_;
+    std::uint32_t deviceNumber_ = 0;
+    std::uint64_t sectors_ = 0;
 };
 
 // How a protocol-specific property reply may be spoiled.

@@ -433,4 +433,51 @@ TEST_F(SataTest, AtaPassThroughReportsTheDeviceInItsTaskFile) {
     EXPECT_FALSE(Ata(request, 0x02, nullptr, 512, {0xD0, 1, 0, 0, 0, 0xE0, 0xEC, 0}));
 }
 
+// ---- what every disk stack answers ----
+
+TEST(DiskStackTest, EveryStackAnswersDeviceNumberGeometryAndBusType) {
+    sim::SimMachine machine;
+    struct Case {
+        const char* what;
+        std::wstring path;
+        std::uint8_t busType;
+    };
+    sim::SimNvmeConfig nvme;
+    nvme.identity.sectors = 2000409264;  // about 1 TB: the size needs 64 bits
+    sim::SimAtaConfig ata;
+    ata.identity.sectors = 1000215216;
+    const Case cases[] = {
+        {"inbox", sim::AttachInboxDrive(machine, 1, nvme).physicalPath, sim::BusTypeNvme},
+        {"miniport", sim::AttachMiniportDrive(machine, 2, nvme).adapterPath, sim::BusTypeNvme},
+        {"bridge", sim::AttachBridgeDrive(machine, 3, nvme).physicalPath, sim::BusTypeUsb},
+        {"sata", sim::AttachSataDrive(machine, 4, ata).physicalPath, sim::BusTypeSata},
+    };
+    std::uint32_t number = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::uint64_t sectors = c.busType == sim::BusTypeSata ? ata.identity.sectors : nvme.identity.sectors;
+        const platform::Handle handle =
+            machine.Open(c.path, platform::AccessNone, platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                         platform::AttributesNone);
+        std::array<std::uint8_t, 40> out{};
+        std::uint32_t returned = 0;
+        ASSERT_TRUE(machine.IoControl(handle, sim::IoctlStorageGetDeviceNumber, nullptr, 0, out.data(), 12, &returned));
+        EXPECT_EQ(returned, 12u);
+        EXPECT_EQ(sim::Get32(&out[0]), 7u);
+        EXPECT_EQ(sim::Get32(&out[4]), number++);
+        ASSERT_TRUE(machine.IoControl(handle, sim::IoctlDiskGetDriveGeometryEx, nullptr, 0, out.data(), 40, &returned));
+        EXPECT_EQ(sim::Get32(&out[20]), 512u);
+        std::uint64_t size = 0;
+        for (int i = 7; i >= 0; --i) size = (size << 8) | out[24 + i];
+        EXPECT_EQ(size, sectors * 512);
+        std::array<std::uint8_t, 12> query{};
+        sim::Put32(&query[0], 1);
+        ASSERT_TRUE(machine.IoControl(handle, sim::IoctlStorageQueryProperty, query.data(), 12, out.data(), 32, &returned));
+        EXPECT_EQ(out[24], c.busType);
+        EXPECT_FALSE(machine.IoControl(handle, 0x00070000, nullptr, 0, out.data(), 24, &returned));
+        EXPECT_EQ(machine.LastError(), sim::ErrorInvalidFunction);
+        machine.Close(handle);
+    }
+}
+
 }  // namespace
