@@ -181,6 +181,9 @@ private:
         }
         const char quote = Peek();
         const std::size_t start = pos_++;
+        // Each character of the value takes at least one byte of the input.
+        const std::size_t close = text_.find(quote, pos_);
+        if (close != std::string_view::npos) value.reserve(close - pos_);
         for (;;) {
             if (AtEnd()) return Fail(start, "unterminated attribute value");
             const char c = Peek();
