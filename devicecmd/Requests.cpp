@@ -147,6 +147,10 @@ std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, st
     return request;
 }
 
+bool AtaReplySucceeded(const std::uint8_t* reply) {
+    return (reply[AtaReplyStatusOffset] & (AtaStatusError | AtaStatusDeviceFault)) == 0;
+}
+
 std::optional<std::uint32_t> ProtocolDataAreaSize(std::uint32_t length) {
     const std::uint64_t area =
         (static_cast<std::uint64_t>(length) + ProtocolDataGranule - 1) / ProtocolDataGranule * ProtocolDataGranule;

@@ -117,6 +117,15 @@ std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, st
                                                          std::uint16_t sectors, std::uint8_t direction,
                                                          std::uint16_t features, std::uint8_t ataDevice);
 
+// On return the driver leaves the device's status register in the current task file.
+constexpr std::uint32_t AtaReplyStatusOffset = 32 + 6;
+enum AtaStatusBit : std::uint8_t {
+    AtaStatusError = 0x01,
+    AtaStatusDeviceFault = 0x20,
+};
+// The call carried the command; the status register says whether the device did it.
+bool AtaReplySucceeded(const std::uint8_t* reply);
+
 // ---- inbox NVMe driver: protocol command ----
 
 constexpr std::uint32_t ProtocolCommandOffset = 80;

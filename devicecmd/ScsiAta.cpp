@@ -165,7 +165,8 @@ int SendAtaCommand(platform::Device device, std::uint8_t opcode, std::uint16_t s
     std::uint32_t returned = 0;
     const bool called = device.io->IoControl(device.handle, IoctlAtaPassThroughDirect, request.data(),
                                              AtaRequestSize, request.data(), AtaRequestSize, &returned);
-    return called ? 1 : 0;
+    // A device that aborts the command still lets the call succeed: only its status says so.
+    return called && AtaReplySucceeded(request.data()) ? 1 : 0;
 }
 
 AtaTaskFiles BuildAtaTaskFiles(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,

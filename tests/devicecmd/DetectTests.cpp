@@ -137,7 +137,8 @@ TEST(ReadVendorIdentify, TravelsAsAFortyEightBitVendorReadOnAta) {
         .ExpectU32(8, 512)
         .Expect(24, Hex("00 00 00 A1 00 00 00 00"))
         .Expect(32, Hex("D0 01 00 00 00 E0 FC 00"))
-        .ReplyToDataBuffer(Enciphered(plain, Ranges::Layout7305));
+        .ReplyToDataBuffer(Enciphered(plain, Ranges::Layout7305))
+        .Reply(AtaStatusAt, AtaStatusReady);
     Bytes buffer(512, 0);
     EXPECT_EQ(ReadVendorIdentify(io.Device(), MakeTransport(TransportAta, 5), buffer.data(), 512), 1);
     EXPECT_EQ(ToHex(buffer), ToHex(plain));
@@ -232,7 +233,10 @@ TEST(IdentifyDevice, AtaPathsSendIdentifyDevice) {
     }
     {
         ScriptedDeviceIo io;
-        io.On(IoctlAtaPassThroughDirect).Expect(2, Le16(0x02)).Expect(32, Hex("D0 01 00 00 00 E0 EC 00"));
+        io.On(IoctlAtaPassThroughDirect)
+            .Expect(2, Le16(0x02))
+            .Expect(32, Hex("D0 01 00 00 00 E0 EC 00"))
+            .Reply(AtaStatusAt, AtaStatusReady);
         Bytes buffer(512, 0);
         EXPECT_EQ(IdentifyDevice(io.Device(), TransportAta, buffer.data(), 1, 0), 1);
     }

@@ -18,6 +18,10 @@ constexpr std::uint32_t IoctlAtaPassThroughDirect = 0x4D030;
 constexpr std::uint32_t IoctlStorageQueryProperty = 0x2D1400;
 constexpr std::uint32_t IoctlStorageProtocolCommand = 0x2DD3C0;
 
+// The ATA pass-through hands back the device's status register in the current task file.
+constexpr std::size_t AtaStatusAt = 38;
+inline const std::vector<std::uint8_t> AtaStatusReady = {0x50};
+
 // Where each path carries the NVMe command and the data.
 constexpr std::size_t InboxCommandAt = 80;
 constexpr std::size_t InboxDataAt = 208;

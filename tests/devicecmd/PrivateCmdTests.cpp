@@ -61,7 +61,8 @@ TEST(SetOptimize, OnAtaPathsIsAFortyEightBitPioWrite) {
             .Expect(2, Le16(0x0C))
             .Expect(24, Hex("00 00 00 D7 00 00 00 00"))
             .Expect(32, Hex("D0 01 00 00 00 E0 FD 00"))
-            .ExpectDataBuffer(Payload(2));
+            .ExpectDataBuffer(Payload(2))
+            .Reply(AtaStatusAt, AtaStatusReady);
         CPrivateCMD7305 commands;
         EXPECT_EQ(commands.SetOptimize(io.Device(), MakeTransport(TransportAta, 5), 2), 1);
     }

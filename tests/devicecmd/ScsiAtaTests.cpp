@@ -367,10 +367,36 @@ TEST(SendAtaCommand, BuildsTheRequestByCommandClass) {
             .ExpectU32(16, 0)
             .ExpectU32(20, AddressOf(buffer.data()))
             .Expect(24, Hex(c.previous))
-            .Expect(32, Hex(c.current));
+            .Expect(32, Hex(c.current))
+            .Reply(AtaStatusAt, AtaStatusReady);
         EXPECT_EQ(SendAtaCommand(io.Device(), c.opcode, c.subcode, c.address, buffer.data(), c.sectors, c.direction,
                                  c.features, c.ataDevice, 99, 4),
                   1);
+    }
+}
+
+// The call succeeds whenever the driver carried the command; whether the device did it
+// is in the status register it hands back in the current task file.
+TEST(SendAtaCommand, JudgesTheReturnedStatusRegister) {
+    const struct {
+        std::uint8_t status;
+        int expected;
+    } cases[] = {
+        {0x50, 1},  // ready, seek complete
+        {0x40, 1},  // ready
+        {0x58, 1},  // ready, data request still set
+        {0x51, 0},  // error: command aborted
+        {0x41, 0},  // error
+        {0x70, 0},  // device fault
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.status));
+        ScriptedDeviceIo io;
+        Bytes buffer(512);
+        io.On(IoctlAtaPassThroughDirect).Reply(AtaStatusAt, {c.status});
+        EXPECT_EQ(SendAtaCommand(io.Device(), 0xFD, 0xD7, 0, buffer.data(), 1, DirectionWrite, 0xD0, 0xE0, 10, 4),
+                  c.expected);
+        EXPECT_EQ(io.Calls().size(), 1u);
     }
 }
 

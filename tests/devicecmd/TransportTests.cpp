@@ -90,7 +90,7 @@ TEST(SendDeviceCommand, VendorReadOpcodeBecomes0xFEOnNvmePathsOnly) {
                 io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt + 14, Bytes{c.sentOpcode});
                 break;
             case TransportAta:
-                io.On(IoctlAtaPassThroughDirect).Expect(38, Bytes{c.sentOpcode});
+                io.On(IoctlAtaPassThroughDirect).Expect(AtaStatusAt, Bytes{c.sentOpcode}).Reply(AtaStatusAt, AtaStatusReady);
                 break;
             default:
                 ExpectNvmeExchange(io, static_cast<std::uint8_t>(c.transport), {c.sentOpcode, 128, 0xD8, direction, data});

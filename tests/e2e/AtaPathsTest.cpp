@@ -89,8 +89,7 @@ TEST_F(AtaAbortTest, SatReportsAnAbortedSwitchAsFailure) {
     EXPECT_EQ(drive.device->Firmware().OptimizeState(), 2);
 }
 
-// Disabled: the ATA pass-through sender does not yet examine the returned status register.
-TEST_F(AtaAbortTest, DISABLED_AtaPassThroughReportsAnAbortedSwitchAsFailure) {
+TEST_F(AtaAbortTest, AtaPassThroughReportsAnAbortedSwitchAsFailure) {
     EXPECT_EQ(Switch(devicecmd::TransportAta), 0);
     EXPECT_EQ(drive.device->Firmware().OptimizeState(), 2);
 }
