@@ -110,6 +110,7 @@ TEST_F(MainWindowPixels, ScreenshotShowsTheWindow) {
     std::filesystem::remove(zShot, ignored);
 
     window.ShowWindow();
+    ::SetWindowPos(window.GetHWND(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::UpdateWindow(window.GetHWND());
     Pump(400);
 

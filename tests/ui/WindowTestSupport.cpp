@@ -22,17 +22,25 @@ bool TestWindow::Open(const wchar_t* layout, int x, int y, HWND owner) {
 }
 
 LRESULT TestWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CLOSE || message == WM_SYSCOMMAND) seen.push_back({message, wParam, ::GetTickCount()});
+    if (message == WM_CLOSE || message == WM_SYSCOMMAND) seen.push_back({message, wParam, NowMs()});
     return CBaseDuilibWnd::HandleMessage(message, wParam, lParam);
 }
 
 void TestWindow::Notify(DuiLib::TNotifyUI& msg) {
     if (msg.sType == L"click" && msg.pSender) {
         clicks.push_back(msg.pSender->GetName());
-        lastClickTick = ::GetTickCount();
+        lastClickAt = NowMs();
         if (ownerWindow) ownerEnabledDuringClick = ::IsWindowEnabled(ownerWindow) != FALSE;
     }
     CBaseDuilibWnd::Notify(msg);
+}
+
+double NowMs() {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER now{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
 void Pump(DWORD milliseconds) {

@@ -26,11 +26,11 @@ public:
     struct Seen {
         UINT message;
         WPARAM wParam;
-        DWORD tick;
+        double when;  // milliseconds, see NowMs
     };
     std::vector<Seen> seen;  // WM_CLOSE and WM_SYSCOMMAND as they arrive
     std::vector<std::wstring> clicks;
-    DWORD lastClickTick = 0;
+    double lastClickAt = 0;
     bool ownerEnabledDuringClick = true;
     HWND ownerWindow = nullptr;
     int finalMessages = 0;
@@ -40,6 +40,9 @@ protected:
     void Notify(DuiLib::TNotifyUI& msg) override;
     void FinalMessage(HWND) override { ++finalMessages; }
 };
+
+// A high-resolution clock in milliseconds.
+double NowMs();
 
 // Dispatches the thread's messages for about the given time.
 void Pump(DWORD milliseconds = 0);
