@@ -340,6 +340,27 @@ TEST_F(SkinnedWindow, CentresOverItsOwnerInsideTheWorkArea) {
     }
 }
 
+TEST_F(SkinnedWindow, FontsComeFromTheLayoutsFontTable) {
+    TestWindow window;
+    ASSERT_TRUE(window.Open(L"mainSkin.xml", kClientX, kClientY));
+    const struct {
+        int id;
+        LONG height;
+    } cases[] = {{0, 16}, {1, 16}, {2, 12}};
+    for (const auto& c : cases) {
+        const HFONT font = window.paintManager.GetFont(c.id);
+        LOGFONTW logFont{};
+        ASSERT_TRUE(::GetObjectW(font, sizeof(logFont), &logFont));
+        EXPECT_STREQ(logFont.lfFaceName, L"Arial");
+        EXPECT_EQ(logFont.lfHeight, -c.height) << "character height in pixels";
+        EXPECT_EQ(logFont.lfWeight, FW_NORMAL);
+        EXPECT_FALSE(logFont.lfItalic);
+        EXPECT_EQ(window.paintManager.GetFont(c.id), font) << "made once";
+    }
+    EXPECT_EQ(window.paintManager.GetFont(7), static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
+    EXPECT_EQ(window.paintManager.GetFont(-1), static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
+}
+
 TEST(Strings, ComeFromTheProgramsStringTable) {
     EXPECT_EQ(LoadResString(132), L"Cancel");
     EXPECT_EQ(LoadResString(146), L"");

@@ -95,6 +95,53 @@ TEST_F(MainWindowPixels, PointerOverAButtonShowsItsHotImage) {
     ::ReleaseCapture();
 }
 
+// The message box's layout, sized and placed by code as the message box does it.
+TEST(MessageBoxPixels, BorderBackgroundAndPlacedButton) {
+    CPaintManagerUI::CloseZip();
+    TestWindow box;
+    ASSERT_TRUE(box.Open(L"messageBoxOK.xml", 200, 150));
+    ::SetWindowPos(box.GetHWND(), nullptr, 0, 0, 345, 143, 0);
+    DuiLib::CControlUI* ok = box.paintManager.FindControl(L"btnOK");
+    DuiLib::CControlUI* message = box.paintManager.FindControl(L"txtMsg");
+    ASSERT_TRUE(ok && message);
+    ok->SetPos({132, 95, 212, 123});
+    ok->SetText(L"Ok");
+    message->SetFixedWidth(305);
+    message->SetFixedHeight(28);
+    message->SetPos({20, 60, 325, 88});
+    message->SetText(L"Open Device error, error code 5");
+    message->NeedParentUpdate();
+
+    const Pixels capture = testsupport::RenderClient(box.GetHWND());
+    ASSERT_EQ(capture.width, 345);
+    ASSERT_EQ(capture.height, 143);
+    // A one-pixel border, "#00000000" drawn opaque black, around white.
+    for (const POINT& p : {POINT{0, 0}, POINT{344, 0}, POINT{0, 142}, POINT{344, 142}, POINT{172, 0}, POINT{0, 70}}) {
+        EXPECT_EQ(capture.At(p.x, p.y), 0x000000u) << p.x << "," << p.y;
+    }
+    for (const POINT& p : {POINT{1, 1}, POINT{343, 141}, POINT{10, 50}}) {
+        EXPECT_EQ(capture.At(p.x, p.y), 0xFFFFFFu) << p.x << "," << p.y;
+    }
+    // The button image 1:1 where the code put it; its rows above and below the text.
+    const SkinImage image = LoadSkinImage(L"1redBtnNormal.png");
+    ASSERT_EQ(image.width, 80);
+    ASSERT_EQ(image.height, 28);
+    int worst = 0;
+    for (int row : {0, 1, 2, 3, 24, 25, 26, 27}) {
+        for (int column = 0; column < 80; ++column) {
+            worst = std::max(worst, Distance(capture.At(132 + column, 95 + row), Over(image.At(column, row), 0xFFFFFF)));
+        }
+    }
+    EXPECT_LE(worst, kTolerance);
+    // The message is drawn in black inside its rectangle, nothing of it outside.
+    int darkest = 255;
+    for (int y = 60; y < 88; ++y) {
+        for (int x = 20; x < 325; ++x) darkest = std::min<int>(darkest, capture.At(x, y) & 0xFF);
+    }
+    EXPECT_LT(darkest, 64);
+    EXPECT_EQ(capture.At(20, 59), 0xFFFFFFu);
+}
+
 // The real window on the X display, as a screenshot taken with ImageMagick's import.
 TEST_F(MainWindowPixels, ScreenshotShowsTheWindow) {
     wchar_t display[256] = {};
