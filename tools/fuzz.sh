@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes the skin package reader and the layout markup reader with libFuzzer
+# Fuzzes the skin package reader, the layout markup reader and the image decoder with libFuzzer
 # (clang, AddressSanitizer, UBSan). Not part of the tests: run it by hand.
 # Usage: tools/fuzz.sh [seconds per target]   (default 60; FUZZ_SECONDS works too)
 # Findings are written to build/fuzz/artifacts; the grown corpus stays in build/fuzz/corpus.
@@ -16,16 +16,20 @@ if ! command -v "$clangxx" >/dev/null || ! dpkg-query -W -f='${Status}' libclang
   apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null
 fi
 
-mkdir -p "$out/seeds/zip" "$out/seeds/markup" "$out/corpus/zip" "$out/corpus/markup" "$out/artifacts"
+for kind in zip markup image; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
+mkdir -p "$out/artifacts"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
 "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_zip.cpp" "$root/duilib/core/ZipArchive.cpp" \
   -lz -o "$out/fuzz_zip"
 "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_markup.cpp" "$root/duilib/core/Markup.cpp" \
   -o "$out/fuzz_markup"
+"$clangxx" "${flags[@]}" -isystem /usr/include/stb "$root/tests/fuzz/fuzz_image.cpp" \
+  "$root/duilib/core/Image.cpp" -o "$out/fuzz_image"
 
-# Seeds: the real layouts, and small archives of them (deflated, stored, with a folder
+# Seeds: the real layouts and images, and small archives of them (deflated, stored, with a folder
 # and a comment) made with Python's zipfile.
 cp "$root"/skin/*.xml "$out/seeds/markup/"
+cp "$root"/skin/*.png "$root"/skin/*.jpg "$out/seeds/image/" 2>/dev/null || true
 python3 - "$root/skin" "$out/seeds/zip" <<'PY'
 import glob, os, sys, zipfile
 skin, dest = sys.argv[1], sys.argv[2]
@@ -51,3 +55,4 @@ run() {
 }
 run fuzz_zip -max_len=65536
 run fuzz_markup -dict="$root/tests/fuzz/markup.dict"
+run fuzz_image -max_len=65536

@@ -51,6 +51,32 @@ bool PngChunksFit(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+// The decoder builds each Huffman table of a JPEG into arrays of 256 codes without
+// checking that the table's 16 code counts add up to no more than that. Every byte pair
+// FF C4 (a table definition; entropy-coded data never holds it) is read here the way the
+// decoder reads it, and a table with more codes refuses the image.
+bool JpegHuffmanTablesFit(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kMaxCodes = 256;
+    const auto byteAt = [&](std::size_t at) -> unsigned { return at < size ? data[at] : 0; };
+    for (std::size_t marker = 0; marker + 1 < size; ++marker) {
+        if (data[marker] != 0xFF || data[marker + 1] != 0xC4) continue;
+        std::size_t pos = marker + 2;
+        long remaining = static_cast<long>(byteAt(pos) << 8 | byteAt(pos + 1)) - 2;
+        pos += 2;
+        while (remaining > 0 && pos < size) {
+            const unsigned tableClass = byteAt(pos) >> 4;
+            const unsigned tableId = byteAt(pos) & 15;
+            if (tableClass > 1 || tableId > 3) break;  // the decoder stops here itself
+            std::size_t codes = 0;
+            for (std::size_t i = 1; i <= 16; ++i) codes += byteAt(pos + i);
+            if (codes > kMaxCodes) return false;
+            pos += 17 + codes;
+            remaining -= static_cast<long>(17 + codes);
+        }
+    }
+    return true;
+}
+
 std::uint32_t Premultiply(std::uint32_t channel, std::uint32_t alpha) {
     return (channel * alpha + 127) / 255;
 }
@@ -64,6 +90,7 @@ struct StbFree {
 std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size) {
     if (!data || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
     if (IsPng(data, size) && !PngChunksFit(data, size)) return std::nullopt;
+    if (!IsPng(data, size) && !JpegHuffmanTablesFit(data, size)) return std::nullopt;
     const int length = static_cast<int>(size);
 
     int width = 0;

@@ -169,6 +169,18 @@ TEST(Image, RefusesGarbageAndAbsurdSizes) {
         PutBigEndian32(out, 29, static_cast<std::uint32_t>(crc32(0L, out.data() + 12, 17)));
         return out;
     };
+    // The first Huffman table claims 16 x 255 codes; the decoder has room for 256.
+    const auto overfullHuffmanTable = [&] {
+        Bytes out = jpeg;
+        for (std::size_t i = 0; i + 21 < out.size(); ++i) {
+            if (out[i] == 0xFF && out[i + 1] == 0xC4) {
+                std::fill(out.begin() + i + 5, out.begin() + i + 21, 0xFF);
+                return out;
+            }
+        }
+        ADD_FAILURE() << "no Huffman table in the encoded JPEG";
+        return out;
+    };
     Bytes noise(4096);
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::uint8_t>(i * 7919 >> 3);
 
@@ -182,6 +194,7 @@ TEST(Image, RefusesGarbageAndAbsurdSizes) {
         {"PNG cut in half", Bytes(png.begin(), png.begin() + png.size() / 2)},
         {"PNG without its end chunk", Bytes(png.begin(), png.end() - 12)},
         {"JPEG start marker only", Bytes(jpeg.begin(), jpeg.begin() + 2)},
+        {"JPEG Huffman table of 4080 codes", overfullHuffmanTable()},
         {"PNG of 10000 by 10000", resized(10000, 10000)},
         {"PNG of 100000 by 1", resized(100000, 1)},
         {"PNG of 0 by 2", resized(0, 2)},
