@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Fuzzes the skin package reader, the layout markup reader and the image decoder with libFuzzer
 # (clang, AddressSanitizer, UBSan). Not part of the tests: run it by hand.
-# Usage: tools/fuzz.sh [seconds per target]   (default 60; FUZZ_SECONDS works too)
+# Usage: tools/fuzz.sh [seconds per target [target...]]
+#   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image (default all)
 # Findings are written to build/fuzz/artifacts; the grown corpus stays in build/fuzz/corpus.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
+targets=("${@:2}")
+((${#targets[@]})) || targets=(zip markup image)
 out="$root/build/fuzz"
 
 clangxx=clang++-14
@@ -29,7 +32,19 @@ flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 # Seeds: the real layouts and images, and small archives of them (deflated, stored, with a folder
 # and a comment) made with Python's zipfile.
 cp "$root"/skin/*.xml "$out/seeds/markup/"
-cp "$root"/skin/*.png "$root"/skin/*.jpg "$out/seeds/image/" 2>/dev/null || true
+# Small images keep the image fuzzer fast: the skin's PNGs under 4 KB, and (with
+# ImageMagick) tiny JPEGs and PNGs in the layouts the decoder has separate paths for.
+find "$root/skin" -name '*.png' -size -4k -exec cp {} "$out/seeds/image/" \;
+if command -v convert >/dev/null; then
+  src="$root/skin/warning.png"
+  convert "$src" -resize 12x10 "$out/seeds/image/baseline.jpg"
+  convert "$src" -resize 12x10 -interlace JPEG "$out/seeds/image/progressive.jpg"
+  convert "$src" -resize 12x10 -colorspace Gray "$out/seeds/image/gray.jpg"
+  convert "$src" -resize 12x10 -interlace PNG "$out/seeds/image/interlaced.png"
+  convert "$src" -resize 12x10 -colors 8 PNG8:"$out/seeds/image/palette.png"
+  convert "$src" -resize 12x10 -depth 16 PNG64:"$out/seeds/image/deep.png"
+  convert "$src" -resize 12x10 -colorspace Gray PNG:"$out/seeds/image/gray.png"
+fi
 python3 - "$root/skin" "$out/seeds/zip" <<'PY'
 import glob, os, sys, zipfile
 skin, dest = sys.argv[1], sys.argv[2]
@@ -53,6 +68,11 @@ run() {
   "$out/$name" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 \
     -artifact_prefix="$out/artifacts/$name-" "$@" "$out/corpus/${name#fuzz_}" "$out/seeds/${name#fuzz_}"
 }
-run fuzz_zip -max_len=65536
-run fuzz_markup -dict="$root/tests/fuzz/markup.dict"
-run fuzz_image -max_len=65536
+for target in "${targets[@]}"; do
+  case $target in
+    zip) run fuzz_zip -max_len=65536 ;;
+    markup) run fuzz_markup -dict="$root/tests/fuzz/markup.dict" ;;
+    image) run fuzz_image -max_len=8192 ;;
+    *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
+  esac
+done
