@@ -17,6 +17,8 @@ struct DecodedImage {
     std::vector<std::uint32_t> pixels;
 };
 
+// Nothing for input it cannot decode as PNG or JPEG, or that would be larger
+// than 4096 x 4096 pixels. Ancillary PNG chunks (text of any size) are skipped.
 std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size);
 
 }  // namespace DuiLib

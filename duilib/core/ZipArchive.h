@@ -40,9 +40,11 @@ public:
                                           ZipError* error = nullptr);
 
     const std::vector<Entry>& Entries() const { return entries_; }
-    const Entry* Find(std::string_view name) const;  // letter case ignored
+    const Entry* Find(std::string_view name) const;  // ASCII case ignored, '\\' same as '/'
 
-    // The entry's bytes; fails with TooLarge when its size is above maxSize.
+    // The entry's bytes; fails with TooLarge when its recorded size is above maxSize
+    // (checked before any inflating), and with Corrupt when the data cannot be inflated
+    // to exactly that size with a matching CRC-32, or is encrypted or of another method.
     std::optional<std::vector<std::uint8_t>> Read(std::string_view name, std::size_t maxSize,
                                                   ZipError* error = nullptr) const;
 
