@@ -3,6 +3,16 @@
 #include "duilib/win/PaintManager.h"
 
 namespace DuiLib {
+namespace {
+
+// A taken-over window's own procedure, kept on the window itself: when the wrapper goes
+// while someone else's hook sits on top of it, the procedure cannot be put back, and the
+// wrapper's procedure must still pass the window's messages on to it.
+constexpr wchar_t kOwnProcProperty[] = L"DuiLibOwnWindowProc";
+
+WNDPROC OwnProcOf(HWND window) { return reinterpret_cast<WNDPROC>(::GetPropW(window, kOwnProcProperty)); }
+
+}  // namespace
 
 CWindowWnd::~CWindowWnd() { ReleaseWindow(); }
 
@@ -31,12 +41,15 @@ HWND CWindowWnd::Subclass(HWND window) {
     if (hwnd_ || !::IsWindow(window)) return nullptr;
     // The object goes in first: the first message through the new procedure needs it.
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    const auto previous = reinterpret_cast<WNDPROC>(
+    auto previous = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc)));
     if (!previous) {
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         return nullptr;
     }
+    // Still ours from an earlier wrapper: passing on to it would come straight back here.
+    if (previous == WindowProc) previous = OwnProcOf(window) ? OwnProcOf(window) : ::DefWindowProcW;
+    ::SetPropW(window, kOwnProcProperty, reinterpret_cast<HANDLE>(previous));
     previousProc_ = previous;
     takenOver_ = true;
     hwnd_ = window;
@@ -49,6 +62,7 @@ void CWindowWnd::Unsubclass() {
     if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hwnd_, GWLP_WNDPROC)) != WindowProc) return;
     ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
     ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    ::RemovePropW(hwnd_, kOwnProcProperty);
     previousProc_ = ::DefWindowProcW;
     takenOver_ = false;
     hwnd_ = nullptr;
@@ -59,11 +73,14 @@ void CWindowWnd::ReleaseWindow() {
     const HWND window = hwnd_;
     if (takenOver_) Unsubclass();
     if (::IsWindow(window) && reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(window, GWLP_USERDATA)) == this) {
-        // The object is going: no later message may reach it.
+        // The object is going: no later message may reach it. A taken-over window that a
+        // later hook keeps from getting its procedure back reaches it through the property.
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         if (!takenOver_) ::DestroyWindow(window);
     }
     hwnd_ = nullptr;
+    previousProc_ = ::DefWindowProcW;
+    takenOver_ = false;
 }
 
 void CWindowWnd::ShowWindow(bool show, bool takeFocus) {
@@ -156,8 +173,12 @@ LRESULT CALLBACK CWindowWnd::WindowProc(HWND window, UINT message, WPARAM wParam
     } else {
         self = reinterpret_cast<CWindowWnd*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     }
-    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
-    return self->Dispatch(window, message, wParam, lParam);
+    if (self) return self->Dispatch(window, message, wParam, lParam);
+    // No wrapper (any more): a taken-over window still goes to its own procedure.
+    const WNDPROC own = OwnProcOf(window);
+    if (message == WM_NCDESTROY) ::RemovePropW(window, kOwnProcProperty);
+    return own ? ::CallWindowProcW(own, window, message, wParam, lParam)
+               : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT CWindowWnd::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -169,6 +190,7 @@ LRESULT CWindowWnd::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lP
     if (takenOver_ && reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC)) == WindowProc) {
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
     }
+    ::RemovePropW(window, kOwnProcProperty);
     hwnd_ = nullptr;
     previousProc_ = ::DefWindowProcW;
     takenOver_ = false;

@@ -13,8 +13,9 @@ public:
     CWindowWnd() = default;
     CWindowWnd(const CWindowWnd&) = delete;
     CWindowWnd& operator=(const CWindowWnd&) = delete;
-    // A window that still exists is let go: taken over, it gets its procedure back;
-    // created here, it is destroyed without reaching this object any more.
+    // A window that still exists is let go: taken over, it gets its procedure back (under
+    // a later hook, its messages still reach that procedure); created here, it is destroyed
+    // without reaching this object any more.
     virtual ~CWindowWnd();
 
     HWND GetHWND() const { return hwnd_; }

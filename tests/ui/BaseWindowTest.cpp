@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "WindowTestSupport.h"
 
@@ -305,6 +306,44 @@ TEST_F(SkinnedWindow, TakenOverWindowKeepsItsOwnProcedureAndGetsItBack) {
     window.Close(IDCLOSE);
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+}
+
+// The wrapper can go while the window it took over lives on, with the shadow's hook (or
+// anyone's) on top of its own: the window must still reach its own procedure.
+TEST_F(SkinnedWindow, TakenOverWindowOutlivingItsWrapperKeepsItsOwnProcedure) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = PlainProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZephraPlainTestWindow";
+    ::RegisterClassExW(&wc);
+    const HWND plain = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, kClientX, kClientY, 200, 100, nullptr,
+                                         nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(plain);
+
+    auto window = std::make_unique<TestWindow>();
+    ASSERT_EQ(window->Subclass(plain), plain);
+    window->LoadSkin();
+    window->paintManager.AttachDialog(window->BuildLayout(L"messageBoxOK.xml"));
+    ::ShowWindow(plain, SW_SHOWNOACTIVATE);  // the shadow hooks the window on top of the wrapper
+    Pump(20);
+    ASSERT_EQ(CountShadows(plain), 1);
+
+    window.reset();
+    g_plainMessages.clear();
+    EXPECT_EQ(::SendMessageW(plain, WM_USER + 5, 0, 0), 42);
+    ::ShowWindow(plain, SW_HIDE);
+    EXPECT_FALSE(::IsWindowVisible(plain));
+    EXPECT_EQ(CountShadows(plain), 0) << "the shadow went with its object";
+
+    // A new wrapper takes it over again and passes on to the same procedure.
+    TestWindow again;
+    ASSERT_EQ(again.Subclass(plain), plain);
+    EXPECT_EQ(::SendMessageW(plain, WM_USER + 5, 0, 0), 42);
+    ::DestroyWindow(plain);
+    ASSERT_FALSE(g_plainMessages.empty());
+    EXPECT_EQ(g_plainMessages.back(), static_cast<UINT>(WM_NCDESTROY)) << "the last message reaches it too";
+    EXPECT_EQ(again.GetHWND(), nullptr);
 }
 
 TEST_F(SkinnedWindow, CentresOverItsOwnerInsideTheWorkArea) {
