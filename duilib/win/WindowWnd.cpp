@@ -16,21 +16,36 @@ WNDPROC OwnProcOf(HWND window) { return reinterpret_cast<WNDPROC>(::GetPropW(win
 
 CWindowWnd::~CWindowWnd() { ReleaseWindow(); }
 
-bool CWindowWnd::RegisterWindowClass() {
+bool CWindowWnd::RegisterWindowClass() { return RegisterClassProc() != nullptr; }
+
+WNDPROC CWindowWnd::RegisterClassProc() {
+    const HINSTANCE instance = CPaintManagerUI::GetInstance();
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
-    wc.style = ClassStyle();
+    WNDPROC passOnTo = ::DefWindowProcW;
+    if (const wchar_t* base = SuperclassName()) {
+        // The base class's settings and procedure, under this class's name.
+        if (!::GetClassInfoExW(nullptr, base, &wc) && !::GetClassInfoExW(instance, base, &wc)) return nullptr;
+        wc.cbSize = sizeof(wc);
+        passOnTo = wc.lpfnWndProc;
+    } else {
+        wc.style = ClassStyle();
+        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    }
     wc.lpfnWndProc = WindowProc;
-    wc.hInstance = CPaintManagerUI::GetInstance();
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hInstance = instance;
+    wc.lpszMenuName = nullptr;
     wc.lpszClassName = WindowClassName();
-    return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+    return passOnTo;
 }
 
 HWND CWindowWnd::Create(HWND owner, const wchar_t* name, DWORD style, DWORD exStyle, int x, int y, int cx, int cy,
                         HMENU menu) {
-    if (hwnd_ || !RegisterWindowClass()) return nullptr;
-    previousProc_ = ::DefWindowProcW;
+    if (hwnd_) return nullptr;
+    const WNDPROC passOnTo = RegisterClassProc();
+    if (!passOnTo) return nullptr;
+    previousProc_ = passOnTo;
     takenOver_ = false;
     // The handle is stored when WM_NCCREATE arrives, so every later message finds the object.
     return ::CreateWindowExW(exStyle, WindowClassName(), name, style, x, y, cx, cy, owner, menu,

@@ -22,7 +22,8 @@ public:
     operator HWND() const { return hwnd_; }
 
     // Registers WindowClassName() with ClassStyle(), the arrow cursor, no icon and no
-    // background brush. An existing class counts as success.
+    // background brush; or, when SuperclassName() names a class, as a copy of that class
+    // whose procedure gets what HandleMessage passes on. An existing class counts as success.
     bool RegisterWindowClass();
     HWND Create(HWND owner, const wchar_t* name, DWORD style, DWORD exStyle, int x, int y, int cx, int cy,
                 HMENU menu = nullptr);
@@ -46,6 +47,8 @@ public:
 
 protected:
     virtual const wchar_t* WindowClassName() const = 0;
+    // A class to build this window class on, or null for none.
+    virtual const wchar_t* SuperclassName() const { return nullptr; }
     virtual UINT ClassStyle() const { return 0; }
     // Default: the previous window procedure.
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -63,6 +66,8 @@ protected:
     bool takenOver_ = false;
 
 private:
+    // Registers the class; returns where unhandled messages go, or null on failure.
+    WNDPROC RegisterClassProc();
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };

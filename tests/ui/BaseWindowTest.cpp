@@ -346,6 +346,43 @@ TEST_F(SkinnedWindow, TakenOverWindowOutlivingItsWrapperKeepsItsOwnProcedure) {
     EXPECT_EQ(again.GetHWND(), nullptr);
 }
 
+// A window class built on another: what HandleMessage passes on reaches that class's
+// procedure; without a base class it reaches DefWindowProc.
+class ClassOnWindow : public DuiLib::CWindowWnd {
+public:
+    ClassOnWindow(const wchar_t* name, const wchar_t* base) : name_(name), base_(base) {}
+
+protected:
+    const wchar_t* WindowClassName() const override { return name_; }
+    const wchar_t* SuperclassName() const override { return base_; }
+
+private:
+    const wchar_t* name_;
+    const wchar_t* base_;
+};
+
+TEST_F(SkinnedWindow, WindowClassMayBeBuiltOnAnother) {
+    ClassOnWindow edit(L"ZephraEditLike", L"EDIT");
+    ASSERT_TRUE(edit.Create(nullptr, L"text", WS_POPUP, 0, 0, 0, 100, 20));
+    wchar_t className[64] = {};
+    ::GetClassNameW(edit.GetHWND(), className, 64);
+    EXPECT_STREQ(className, L"ZephraEditLike");
+    ::SendMessageW(edit.GetHWND(), EM_SETSEL, 1, 3);
+    EXPECT_EQ(::SendMessageW(edit.GetHWND(), EM_GETSEL, 0, 0), MAKELRESULT(1, 3)) << "the edit control's own handling";
+    // Created a second time, with the class already there.
+    ClassOnWindow second(L"ZephraEditLike", L"EDIT");
+    ASSERT_TRUE(second.Create(nullptr, L"more", WS_POPUP, 0, 0, 0, 100, 20));
+    ::SendMessageW(second.GetHWND(), EM_SETSEL, 0, 2);
+    EXPECT_EQ(::SendMessageW(second.GetHWND(), EM_GETSEL, 0, 0), MAKELRESULT(0, 2));
+
+    TestWindow plain;  // the skinned windows build on nothing
+    ASSERT_TRUE(plain.Create(nullptr, L"", WS_POPUP, 0, 0, 0, 100, 20));
+    EXPECT_EQ(::SendMessageW(plain.GetHWND(), EM_GETSEL, 0, 0), 0);
+
+    ClassOnWindow missing(L"ZephraOnNothing", L"ZephraNoSuchClass");
+    EXPECT_EQ(missing.Create(nullptr, L"", WS_POPUP, 0, 0, 0, 100, 20), nullptr);
+}
+
 TEST_F(SkinnedWindow, CentresOverItsOwnerInsideTheWorkArea) {
     RECT work{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
