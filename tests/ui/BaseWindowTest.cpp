@@ -243,6 +243,44 @@ TEST_F(SkinnedWindow, FirstRegisteredPackageServesEveryWindow) {
     EXPECT_EQ(CPaintManagerUI::GetResourceZip(), second.skinPackage.data());
 }
 
+// A window that takes its skin from another resource id or from the folder "skin\".
+class SkinChoiceWindow : public TestWindow {
+public:
+    SkinChoiceWindow(int resourceId, int source) : resourceId_(resourceId), source_(source) {}
+    int SkinResourceId() const override { return resourceId_; }
+    int SkinSource() const override { return source_; }
+
+private:
+    int resourceId_;
+    int source_;
+};
+
+TEST_F(SkinnedWindow, SkinComesFromTheResourceOrTheSkinFolder) {
+    // No such resource: nothing registered, and the window silently has no controls.
+    SkinChoiceWindow missing(131, CBaseDuilibWnd::kSkinFromResources);
+    ASSERT_TRUE(missing.Open(L"mainSkin.xml", kClientX, kClientY));
+    EXPECT_TRUE(missing.skinPackage.empty());
+    EXPECT_EQ(CPaintManagerUI::GetResourceZip(), nullptr);
+    EXPECT_EQ(missing.paintManager.GetRoot(), nullptr);
+    EXPECT_EQ(missing.closeButton, nullptr);
+
+    // Any other source: the folder "skin\" under the current directory.
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(ZEPHRA_SOURCE_DIR));
+    SkinChoiceWindow folder(130, 0);
+    const bool opened = folder.Open(L"mainSkin.xml", kClientX, kClientY);
+    ::SetCurrentDirectoryW(previous);
+    const std::wstring resourcePath = DuiLib::SkinResources::ResourcePath();
+    DuiLib::SkinResources::SetResourcePath(L"");
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(resourcePath, L"skin\\");
+    EXPECT_TRUE(folder.skinPackage.empty());
+    EXPECT_EQ(CPaintManagerUI::GetResourceZip(), nullptr);
+    ASSERT_TRUE(folder.closeButton);
+    EXPECT_EQ(folder.closeButton->GetName(), L"btnClose");
+}
+
 TEST_F(SkinnedWindow, UnreadableLayoutLeavesTheWindowWithoutControls) {
     TestWindow window;
     ASSERT_TRUE(window.Open(L"noSuchLayout.xml", kClientX, kClientY));
