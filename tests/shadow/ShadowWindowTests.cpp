@@ -354,6 +354,33 @@ TEST_F(ShadowWindowTest, GrowthWaitsForPaintShrinkingRendersAtOnce) {
     EXPECT_EQ(Updates().count, before + 2);  // the paint after a shrink draws nothing more
 }
 
+TEST_F(ShadowWindowTest, EndOfASizeOrMoveLoopRendersAgainAndMaximisingHides) {
+    TestParent parent(100, 100, 60, 40);
+    parent.Show();
+    const HWND shadow = parent.Shadow()->ShadowWindow();
+    const int before = Updates().count;
+    SendMessageW(parent.Window(), WM_EXITSIZEMOVE, 0, 0);
+    EXPECT_EQ(Updates().count, before + 1);
+    EXPECT_EQ(Updates().extent.cx, 76);
+    EXPECT_EQ(Updates().extent.cy, 56);
+
+    parent.Show(SW_MAXIMIZE);
+    EXPECT_FALSE(IsWindowVisible(shadow));
+    EXPECT_FALSE(parent.Shadow()->Status() & CWndShadow::ShadowVisible);
+    parent.Show(SW_RESTORE);
+    EXPECT_TRUE(IsWindowVisible(shadow));
+    ExpectRect(WindowRect(shadow), 92, 92, 168, 148);
+}
+
+TEST_F(ShadowWindowTest, MovesWithTheParentWhileCompositionIsOn) {
+    UseSystem(CompositionQuery::Fake, Composition::On);
+    TestParent parent(100, 100, 60, 40);
+    parent.Show();
+    SetWindowPos(parent.Window(), nullptr, 250, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Pump();
+    ExpectRect(WindowRect(parent.Shadow()->ShadowWindow()), 242, 32, 318, 88);
+}
+
 TEST_F(ShadowWindowTest, TinyParentsGetATinyShadow) {
     struct Case { int width, height; };
     for (const Case& c : {Case{1, 1}, Case{0, 0}, Case{0, 12}}) {
