@@ -203,14 +203,15 @@ void CPaintManagerUI::PaintTo(HDC dc, const RECT& area) {
 }
 
 HFONT CPaintManagerUI::GetFont(int id) {
-    const FontSpec* spec = GetFontSpec(id);
-    if (!spec) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    const FontSpec* layoutFont = GetFontSpec(id);
+    if (!layoutFont) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     auto& font = fonts_[id];
     if (!font) {
         // A negative height asks for the character height rather than the cell height.
-        font.Reset(::CreateFontW(-spec->size, 0, 0, 0, spec->bold ? FW_BOLD : FW_NORMAL, spec->italic, FALSE, FALSE,
-                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                 DEFAULT_PITCH | FF_DONTCARE, spec->face.c_str()));
+        font.Reset(::CreateFontW(-layoutFont->size, 0, 0, 0, layoutFont->bold ? FW_BOLD : FW_NORMAL,
+                                 layoutFont->italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 layoutFont->face.c_str()));
     }
     return font ? font.Get() : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
 }
