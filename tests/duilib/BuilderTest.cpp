@@ -197,6 +197,26 @@ TEST(Builder, UnknownElementsGoToTheCallbackOrAreSkipped) {
     EXPECT_TRUE(root->FindControlByName(L"l"));
 }
 
+TEST(Builder, AttributesGivenTwiceAreAppliedTwiceInOrder) {
+    CPaintManagerCore manager;
+    CDialogBuilder builder;
+    auto root = builder.CreateFromText(
+        "<Window caption=\"0,0,0,10\" caption=\"0,0,0,26\">"
+        "<Font id=\"1\" name=\"Arial\" size=\"16\" size=\"12\"/>"
+        "<VerticalLayout><Button name=\"b\" text=\"OK\" font=\"1\" text=\"Ok\" font=\"2\" align=\"right\""
+        " align=\"wrap\" pushedimage=\"a.png\" pushedimage=\"b.png\"/></VerticalLayout></Window>",
+        nullptr, &manager);
+    ASSERT_TRUE(root) << builder.GetLastError();
+    EXPECT_EQ(manager.GetCaptionRect(), (UiRect{0, 0, 0, 26}));
+    EXPECT_EQ(manager.GetFontSpec(1)->size, 12);
+    auto* button = dynamic_cast<CButtonUI*>(root->FindControlByName(L"b"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->GetText(), L"Ok");
+    EXPECT_EQ(button->GetFont(), 2);
+    EXPECT_EQ(button->GetTextStyle(), TextSingleLine | TextVCenter | TextRight) << "wrap leaves right in place";
+    EXPECT_EQ(button->GetPushedImage(), L"b.png");
+}
+
 TEST(Builder, UnreadableLayoutsYieldNoRoot) {
     const char* cases[] = {
         "",
