@@ -246,6 +246,33 @@ TEST(IdentifyDevice, AtaPathsSendIdentifyDevice) {
     EXPECT_TRUE(idle.Calls().empty());
 }
 
+TEST(IdentifyAndVendorRead, OnSatTryFourTimesWithTenSeconds) {
+    Bytes sense(24, 0);
+    sense[2] = 0x05;
+    sense[12] = 0x24;
+    struct Case {
+        std::string name;
+        const char* cdb;
+        bool vendorRead;
+    } cases[] = {
+        {"identify", "85 09 0E 00 D0 00 01 00 00 00 00 00 00 E0 EC 00", false},
+        {"vendor identify record", "85 09 0E 00 D0 00 01 00 00 A1 00 00 00 E0 FC 00", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedDeviceIo io;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(28, Hex(c.cdb)).Reply(48, sense);
+        }
+        Bytes buffer(512, 0xEE);
+        const int result = c.vendorRead
+                               ? ReadVendorIdentify(io.Device(), MakeTransport(TransportSat, 5), buffer.data(), 512)
+                               : IdentifyDevice(io.Device(), MakeTransport(TransportSat, 5), buffer.data(), 1, 0);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ToHex(buffer), ToHex(Fill(512, 0xEE)));
+    }
+}
+
 // ---- controller detection ----
 
 Bytes StateReply(std::uint8_t state) {

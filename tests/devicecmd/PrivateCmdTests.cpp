@@ -77,6 +77,42 @@ TEST(SetOptimize, OnAtaPathsIsAFortyEightBitPioWrite) {
     }
 }
 
+// On SAT the vendor commands take the caller-side timeout of 10 seconds and four attempts.
+TEST(VendorCommands, OnSatTryFourTimesWithTenSeconds) {
+    const Bytes illegalRequest = [] {
+        Bytes sense(24, 0);
+        sense[0] = 0x70;
+        sense[2] = 0x05;
+        sense[12] = 0x24;
+        return sense;
+    }();
+    struct Case {
+        std::string name;
+        const char* cdb;
+        int (*operation)(platform::Device);
+    } cases[] = {
+        {"state read", "85 09 0E 00 D0 00 01 00 00 D8 00 00 00 E0 FC 00",
+         [](platform::Device device) {
+             std::uint8_t state = 0x77;
+             const int result = QueryOptimizeState(device, MakeTransport(TransportSat, 5), &state);
+             EXPECT_EQ(state, 0x77);
+             return result;
+         }},
+        {"switch", "85 0B 06 00 D0 00 01 00 00 D7 00 00 00 E0 FD 00",
+         [](platform::Device device) {
+             return CPrivateCMD7305().SetOptimize(device, MakeTransport(TransportSat, 5), 2);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedDeviceIo io;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(28, Hex(c.cdb)).Reply(48, illegalRequest);
+        }
+        EXPECT_EQ(c.operation(io.Device()), 0);
+    }
+}
+
 TEST(SetOptimize, ReportsARefusalAndOnlyTheServedCommandSetSends) {
     ScriptedDeviceIo io;
     for (int i = 0; i < 4; ++i) io.On(IoctlScsiMiniport).ReplyU32(20, 1);

@@ -9,6 +9,7 @@
 #include "Exchanges.h"
 #include "ScriptedDeviceIo.h"
 #include "devicecmd/Bytes.h"
+#include "devicecmd/Requests.h"
 #include "devicecmd/ScsiAta.h"
 #include "devicecmd/Transport.h"
 
@@ -372,6 +373,33 @@ TEST(SendAtaCommand, BuildsTheRequestByCommandClass) {
         EXPECT_EQ(SendAtaCommand(io.Device(), c.opcode, c.subcode, c.address, buffer.data(), c.sectors, c.direction,
                                  c.features, c.ataDevice, 99, 4),
                   1);
+    }
+}
+
+TEST(SendAtaCommand, FlagsFollowTheCommandClassTable) {
+    struct Row {
+        std::vector<std::uint8_t> opcodes;
+        std::uint16_t classFlags;  // 48-bit 0x08, DMA 0x10
+    } rows[] = {
+        {{0x24, 0x2F, 0x34, 0x3F, 0xEA, 0xFC, 0xFD}, 0x08},
+        {{0x25, 0x35, 0x3D, 0x47, 0x57}, 0x18},
+        {{0xC8, 0xCA, 0xE9, 0xEB}, 0x10},
+        {{0x20, 0x30, 0x92, 0xE4, 0xE7, 0xE8, 0xEC, 0x00, 0xFE}, 0x00},
+    };
+    std::array<std::uint8_t, 512> buffer{};
+    for (const Row& row : rows) {
+        for (std::uint8_t opcode : row.opcodes) {
+            SCOPED_TRACE(testing::Message() << "opcode 0x" << std::hex << int{opcode});
+            for (auto [direction, dataFlag] : {std::pair{DirectionRead, 0x02}, {DirectionWrite, 0x04}}) {
+                const auto request =
+                    BuildAtaRequest(opcode, 0x00D8, 0, AddressOf(buffer.data()), 1, direction, 0xD0, 0xE0);
+                EXPECT_EQ(GetU16(request.data() + 2), row.classFlags | dataFlag);
+            }
+            const bool is48Bit = (row.classFlags & 0x08) != 0;
+            const auto previous = BuildAtaTaskFiles(opcode, 0x00D8, 0, 1, 0xD0, 0xE0).previous;
+            EXPECT_EQ(Bytes(previous.begin(), previous.end()),
+                      is48Bit ? Hex("00 00 00 D8 00 00 00 00") : Fill(8, 0));
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -122,6 +123,49 @@ TEST(SendDeviceCommand, LooksAtTheLowByteOfTheTransportWordOnly) {
                 EXPECT_EQ(sent[i][call].outSize, sent[0][call].outSize) << "call " << call;
             }
         }
+    }
+}
+
+// The caller's registers land in the NVMe command; its ATA-only values and its timeout
+// and attempts do not: every NVMe path takes 30 seconds and four attempts.
+TEST(SendDeviceCommand, CarriesTheRegistersInTheNvmeCommandOnEveryNvmePath) {
+    Bytes command(64, 0);
+    const auto put = [&command](std::size_t dword, std::uint32_t value) {
+        const Bytes le = Le32(value);
+        std::copy(le.begin(), le.end(), command.begin() + static_cast<std::ptrdiff_t>(4 * dword));
+    };
+    put(0, 0xC1);
+    put(10, 2 * 128);
+    put(14, 0x12345678);
+    put(15, 0xBEEF);
+    Bytes block(512, 0);
+    const Bytes signature = Hex("4E 56 4D 45");
+    std::copy(signature.begin(), signature.end(), block.begin());
+    std::copy(command.begin(), command.begin() + 8, block.begin() + 8);
+    std::copy(command.begin() + 40, command.end(), block.begin() + 48);
+
+    struct Case {
+        TransportWord transport;
+        std::uint32_t code;
+        std::size_t commandAt;
+        const Bytes& sent;
+        std::size_t timeoutAt;
+    } cases[] = {
+        {TransportNvmeInbox, IoctlStorageProtocolCommand, InboxCommandAt, command, 40},
+        {TransportNvmeMiniport, IoctlScsiMiniport, MiniportCommandAt, command, 12},
+        {TransportUsbBridge, IoctlScsiPassThrough, ScsiDataAt, block, 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "transport " << c.transport);
+        ScriptedDeviceIo io;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            io.On(c.code).Expect(c.commandAt, c.sent).ExpectU32(c.timeoutAt, 30).Fail(ErrorIoDevice);
+        }
+        Bytes data = Pattern(1024);
+        EXPECT_EQ(SendDeviceCommand(io.Device(), c.transport, 0xC1, 0xBEEF, 0x12345678, data.data(), 2, DirectionWrite,
+                                    0x1234, 0x55, 99, 1),
+                  0);
+        EXPECT_EQ(io.LastError(), ErrorIoDevice);
     }
 }
 
@@ -391,6 +435,23 @@ TEST(SendMiniportNvmeCommand, ReturnCodeOneOnEveryAttemptFailsAfterFour) {
     EXPECT_EQ(ToHex(buffer), ToHex(Fill(512, 0xEE)));
 }
 
+TEST(SendMiniportNvmeCommand, EachAttemptStartsFromZeroedBuffers) {
+    const auto command = BuildNvmeCommand(0xFE, 128, 0, 0xD8).Bytes();
+    ScriptedDeviceIo io;
+    io.On(IoctlScsiMiniport).ReplyU32(20, 1).Reply(116, Pattern(16, 3)).Reply(152, Pattern(512, 4));
+    // The second reply names nothing but success: whatever the first left must be gone.
+    io.On(IoctlScsiMiniport);
+    Bytes buffer(512, 0xEE);
+    Bytes completion(16, 0xEE);
+    EXPECT_EQ(SendMiniportNvmeCommand(io.Device(), command.data(), 64, buffer.data(), 512, DirectionRead, 0, 30, 2,
+                                      completion.data()),
+              1);
+    EXPECT_EQ(ToHex(buffer), ToHex(Fill(512, 0)));
+    EXPECT_EQ(ToHex(completion), ToHex(Fill(16, 0)));
+    ASSERT_EQ(io.Calls().size(), 2u);
+    EXPECT_EQ(io.Calls()[1].request, io.Calls()[0].request);
+}
+
 TEST(SendMiniportNvmeCommand, CompletionStatusFieldMustBeClear) {
     const auto command = BuildNvmeCommand(0xFE, 128, 0, 0xD8).Bytes();
     for (const CompletionCase& c : CompletionCases) {
@@ -501,6 +562,26 @@ TEST(SendBridgeNvmeCommand, DataPhaseFollowsTheDirection) {
         EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), buffer.data(), 512, c.direction, 1, 30, 1, nullptr),
                   1);
     }
+}
+
+// The CDB carries the length in 24 bits, most significant byte first; a data phase
+// above 64 KiB goes through the direct request into the caller's buffer.
+TEST(SendBridgeNvmeCommand, ALargeDataPhaseCarriesAllThreeLengthBytes) {
+    constexpr std::uint32_t Length = 0x11170;  // 70000
+    const auto block = BuildBridgeBlock(BuildNvmeCommand(0xFE, Length / 4, 0, 0xA1));
+    const Bytes data = Pattern(Length, 5);
+    ScriptedDeviceIo io;
+    io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 80 00 00 02 00"));
+    io.On(IoctlScsiPassThroughDirect)
+        .Expect(8, Hex("01"))
+        .ExpectU32(12, Length)
+        .Expect(28, Hex("A1 82 00 01 11 70 00 00 00 00 00 00"))
+        .ReplyToDataBuffer(data);
+    io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 8F 00 00 02 00")).Reply(80, Hex("4E 56 4D 45"));
+    Bytes buffer(Length, 0);
+    EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), buffer.data(), Length, DirectionRead, 1, 30, 1, nullptr),
+              1);
+    EXPECT_EQ(buffer, data);
 }
 
 TEST(SendBridgeNvmeCommand, StopsAtTheFirstFailedPhase) {
