@@ -215,6 +215,30 @@ TEST_F(SkinnedWindow, MinimiseAndMaximiseButtons) {
     EXPECT_EQ(window.clicks, (std::vector<std::wstring>{L"btnMax", L"btnMax", L"btnMin"}));
 }
 
+TEST_F(SkinnedWindow, OnlyAClickOnATitleButtonDoesAnything) {
+    TestWindow window;
+    ASSERT_TRUE(window.Open(L"mainSkin.xml", kClientX, kClientY));
+    ASSERT_TRUE(window.closeButton && window.minButton);
+    const struct {
+        const wchar_t* type;
+        const wchar_t* sender;
+    } cases[] = {
+        {L"windowinit", L"btnClose"}, {L"Click", L"btnClose"}, {L"click ", L"btnMin"},
+        {L"setfocus", L"btnMin"},     {L"click", L"LabelDevice"}, {L"click", L"btnOption"},
+    };
+    for (const auto& c : cases) {
+        DuiLib::TNotifyUI msg;
+        msg.sType = c.type;
+        msg.pSender = window.paintManager.FindControl(c.sender);
+        ASSERT_TRUE(msg.pSender);
+        static_cast<CBaseDuilibWnd&>(window).Notify(msg);
+    }
+    Pump(30);
+    EXPECT_TRUE(window.seen.empty());
+    EXPECT_TRUE(::IsWindow(window.GetHWND()));
+    EXPECT_FALSE(::IsIconic(window.GetHWND()));
+}
+
 TEST_F(SkinnedWindow, ShownHiddenAndShownAgainHasOneShadow) {
     TestWindow window;
     ASSERT_TRUE(window.Open(L"mainSkin.xml", kClientX, kClientY));
