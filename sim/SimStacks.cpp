@@ -74,6 +74,7 @@ enum CommandSpecificValue : std::uint32_t { NvmeAdminCommand = 1, NvmeNvmCommand
 enum MiniportOffset : std::uint32_t {
     SrbHeaderLength = 0,
     SrbSignature = 4,
+    SrbTimeout = 12,
     SrbControlCode = 16,
     SrbReturnCode = 20,
     SrbLength = 24,
@@ -347,7 +348,7 @@ SimResult SimMiniportStack::Miniport(const SimCall& call) {
     const std::uint32_t headerLength = Get32(in + SrbHeaderLength);
     const std::uint32_t length = Get32(in + SrbLength);
     if (headerLength != SrbHeadSize || std::uint64_t{headerLength} + length > std::max(call.inSize, call.outSize) ||
-        call.outSize < SrbHeadSize)
+        call.outSize < SrbHeadSize || Get32(in + SrbTimeout) == 0)
         return SimResult::Failure(ErrorInvalidParameter);
     if (std::memcmp(in + SrbSignature, MiniportSignature, sizeof MiniportSignature) != 0)
         return SimResult::Failure(ErrorInvalidFunction);  // not a request this miniport knows
@@ -366,6 +367,11 @@ SimResult SimMiniportStack::Miniport(const SimCall& call) {
     const std::uint32_t dataLength = Get32(in + MpDataLength);
     const std::uint32_t replyLength = Get32(in + MpReplyLength);
     if (direction > 2 || (direction == 0 && dataLength != 0)) return reply(MiniportInvalidDirection);
+    // The port hands the miniport HeaderLength + Length bytes of the request: the body,
+    // and the data of a write, must lie within them.
+    const std::uint64_t handed = std::uint64_t{headerLength} + length;
+    if (handed < MpData || (direction == 1 && handed < std::uint64_t{MpData} + dataLength))
+        return reply(MiniportInsufficientInBuffer);
     if (Get32(in + MpMetadataLength) != 0) return reply(MiniportInvalidParameter);
     if (direction == 1 && std::uint64_t{MpData} + dataLength > call.inSize) return reply(MiniportInsufficientInBuffer);
     if (replyLength > call.outSize || replyLength < MpData ||

@@ -238,6 +238,8 @@ TEST_F(MiniportTest, RefusesMalformedRequests) {
     const Case cases[] = {
         {"header length", 0, 24, false, 0, sim::ErrorInvalidParameter},
         {"length beyond the buffers", 24, 5000, false, 0, sim::ErrorInvalidParameter},
+        {"zero timeout", 12, 0, false, 0, sim::ErrorInvalidParameter},
+        {"length short of the body", 24, 100, true, sim::MiniportInsufficientInBuffer, 0},
         {"signature", 4, 0x6D76794E, false, 0, sim::ErrorInvalidFunction},
         {"control code", 16, 0xE0002001, true, sim::MiniportInvalidControlCode, 0},
         {"direction", 132, 3, true, sim::MiniportInvalidDirection, 0},
