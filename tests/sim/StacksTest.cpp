@@ -81,6 +81,12 @@ TEST_F(InboxTest, RefusesMalformedHeads) {
         EXPECT_FALSE(Send(request));
         EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
     }
+    // Both transfer lengths set, each with a sound area: the driver moves one way only.
+    Bytes both = ProtocolCommand(0xFE, 0xD8, 4096, 2);
+    sim::Put32(&both[32], 4096);
+    sim::Put32(&both[48], 208);
+    EXPECT_FALSE(Send(both));
+    EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
     EXPECT_TRUE(drive.device->History().empty());
 }
 
@@ -243,6 +249,7 @@ TEST_F(MiniportTest, RefusesMalformedRequests) {
         {"signature", 4, 0x6D76794E, false, 0, sim::ErrorInvalidFunction},
         {"control code", 16, 0xE0002001, true, sim::MiniportInvalidControlCode, 0},
         {"direction", 132, 3, true, sim::MiniportInvalidDirection, 0},
+        {"metadata", 144, 8, true, sim::MiniportInvalidParameter, 0},
         {"write direction without the data", 132, 1, true, sim::MiniportInsufficientInBuffer, 0},
         {"write opcode with data in", 52, 0xFD, true, sim::MiniportInvalidDirection, 0},
         {"reply length beyond the reply", 148, 5000, true, sim::MiniportInsufficientOutBuffer, 0},
@@ -326,6 +333,13 @@ TEST_F(BridgeTest, BadCdbsAndBlocksAreRefusedAsInvalidFields) {
     simtest::ScsiRequest ataPassThrough({0x85, 0x09, 0x0E, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}, true, 512);
     ASSERT_TRUE(ataPassThrough.Send(machine, handle));
     EXPECT_EQ(ataPassThrough.Sense(), 0x052000u);
+
+    // Bits 6-4 of the phase byte are reserved.
+    auto reservedCdb = simtest::BridgeCdb(0, 512);
+    reservedCdb[1] |= 0x10;
+    simtest::ScsiRequest reserved(reservedCdb, false, 512, simtest::BridgeBlock(0xFE, 128, 0xD8));
+    ASSERT_TRUE(reserved.Send(machine, handle));
+    EXPECT_EQ(reserved.Sense(), InvalidField);
 }
 
 TEST_F(BridgeTest, PortChecksThePassThroughHead) {
@@ -351,6 +365,11 @@ TEST_F(BridgeTest, PortChecksThePassThroughHead) {
         EXPECT_FALSE(request.Send(machine, handle));
         EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
     }
+    // Data in must fit the output buffer, whatever room the input has.
+    simtest::ScsiRequest shortOutput(simtest::BridgeCdb(0x0F, 512), true, 512);
+    shortOutput.outSize = 80;
+    EXPECT_FALSE(shortOutput.Send(machine, handle));
+    EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
 }
 
 TEST_F(BridgeTest, SenseFaultStopsARequestBeforeTheBridge) {
@@ -402,6 +421,7 @@ TEST_F(SataTest, SatCarriesIdentifyAndRefusesInconsistentCdbs) {
     };
     const Case cases[] = {
         {"T_DIR out for a data-in request", {0x85, 0x09, 0x06, 0, 0xD0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}, true, 512, 0x052400},
+        {"T_DIR in for a data-out request", {0x85, 0x09, 0x0E, 0, 0xD0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}, false, 512, 0x052400},
         {"count against the length", {0x85, 0x09, 0x0E, 0, 0xD0, 0, 2, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}, true, 512, 0x052400},
         {"PIO out protocol for identify", {0x85, 0x0B, 0x06, 0, 0xD0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xEC, 0}, false, 512, 0x0B0000},
         {"vendor read without its subcode", {0x85, 0x09, 0x0E, 0, 0xD0, 0, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0xFC, 0}, true, 512, 0x0B0000},
