@@ -220,6 +220,15 @@ TEST(ScsiPassThroughDirect, ReportsEachFailedAttemptToTheDebugger) {
     }
 }
 
+TEST(ScsiPassThroughDirect, AttemptsZeroCountsAsOne) {
+    ScriptedDeviceIo io;
+    const Bytes cdb = Hex("A1 82 00 00 02 00 00 00 00 00 00 00");
+    io.On(IoctlScsiPassThroughDirect).Reply(ScsiSenseAt, IllegalRequestSense);
+    Bytes buffer(512, 0);
+    EXPECT_EQ(ScsiPassThroughDirectIn(io.Device(), cdb.data(), 12, buffer.data(), 512, 10, 0), 0);
+    EXPECT_EQ(io.DebugLines(), std::vector<std::wstring>{L"r1 retry 0\n"});
+}
+
 TEST(ScsiPassThroughDirect, SuccessAfterARetryReportsOnlyTheRetry) {
     ScriptedDeviceIo io;
     const Bytes cdb = Hex("A1 83 00 00 02 00 00 00 00 00 00 00");

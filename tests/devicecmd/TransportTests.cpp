@@ -435,6 +435,17 @@ TEST(SendMiniportNvmeCommand, ReturnCodeOneOnEveryAttemptFailsAfterFour) {
     EXPECT_EQ(ToHex(buffer), ToHex(Fill(512, 0xEE)));
 }
 
+TEST(SendMiniportNvmeCommand, AttemptsZeroCountsAsOne) {
+    const auto command = BuildNvmeCommand(0xFE, 128, 0, 0xD8).Bytes();
+    ScriptedDeviceIo io;
+    io.On(IoctlScsiMiniport).ReplyU32(20, 1);
+    Bytes buffer(512, 0xEE);
+    EXPECT_EQ(SendMiniportNvmeCommand(io.Device(), command.data(), 64, buffer.data(), 512, DirectionRead, 0, 30, 0,
+                                      nullptr),
+              0);
+    EXPECT_EQ(io.Calls().size(), 1u);
+}
+
 TEST(SendMiniportNvmeCommand, EachAttemptStartsFromZeroedBuffers) {
     const auto command = BuildNvmeCommand(0xFE, 128, 0, 0xD8).Bytes();
     ScriptedDeviceIo io;
