@@ -35,8 +35,12 @@ public:
     }
     std::uint32_t LastError() override { return ::GetLastError(); }
     void DebugOutput(std::wstring_view text) override {
+        // OutputDebugStringW may change the last error (it does with no debugger attached
+        // under some systems); a retry line must not hide why the device call failed.
+        const DWORD lastError = ::GetLastError();
         const std::wstring terminated(text);
         ::OutputDebugStringW(terminated.c_str());
+        ::SetLastError(lastError);
     }
 };
 
