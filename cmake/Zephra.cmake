@@ -19,3 +19,25 @@ function(zephra_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${L_LIBS})
 endfunction()
+
+# zephra_add_skin_package(): the skin package, every file of skin/ in one deflated ZIP,
+# built at build time as ${CMAKE_BINARY_DIR}/skin-package.zip by the target
+# zephra_skin_package. Sets ZEPHRA_SKIN_PACKAGE (its path) and ZEPHRA_SKIN_PACKAGE_FOR_PROGRAMS
+# (the path as the build's own programs see it: under Wine the Unix root is drive Z:).
+function(zephra_add_skin_package)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(package ${CMAKE_BINARY_DIR}/skin-package.zip)
+  set(script ${PROJECT_SOURCE_DIR}/tools/make_skin_package.py)
+  file(GLOB skin_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/skin/*)
+  add_custom_command(OUTPUT ${package}
+    COMMAND Python3::Interpreter ${script} ${PROJECT_SOURCE_DIR}/skin ${package}
+    DEPENDS ${skin_files} ${script}
+    COMMENT "Building the skin package")
+  add_custom_target(zephra_skin_package DEPENDS ${package})
+  set(ZEPHRA_SKIN_PACKAGE ${package} PARENT_SCOPE)
+  if(WIN32)
+    set(ZEPHRA_SKIN_PACKAGE_FOR_PROGRAMS "Z:${package}" PARENT_SCOPE)
+  else()
+    set(ZEPHRA_SKIN_PACKAGE_FOR_PROGRAMS "${package}" PARENT_SCOPE)
+  endif()
+endfunction()
