@@ -133,6 +133,14 @@ SimDiskStack::SimDiskStack(SimBusType busType, std::uint32_t mediaBytes)
     media_[511] = 0xAA;
 }
 
+SimResult SimDiskStack::AnswerAdapterQueryOnly(const SimCall& call) const {
+    if (call.inSize < QueryHeadSize) return SimResult::Failure(ErrorInvalidParameter);
+    if (Get32(call.in + QueryPropertyId) == StorageAdapterProperty &&
+        Get32(call.in + QueryType) == PropertyStandardQuery)
+        return AnswerAdapterProperty(call);
+    return SimResult::Failure(ErrorNotSupported);
+}
+
 SimResult SimDiskStack::AnswerAdapterProperty(const SimCall& call) const {
     if (call.outSize < 8) return SimResult::Failure(ErrorInsufficientBuffer);
     std::array<std::uint8_t, 32> descriptor{};
@@ -329,11 +337,7 @@ SimResult SimMiniportStack::IoControl(const SimCall& call) {
     switch (call.code) {
         case IoctlScsiMiniport: return Miniport(call);
         case IoctlStorageQueryProperty:
-            if (call.inSize < QueryHeadSize) return SimResult::Failure(ErrorInvalidParameter);
-            if (Get32(call.in + QueryPropertyId) == StorageAdapterProperty &&
-                Get32(call.in + QueryType) == PropertyStandardQuery)
-                return AnswerAdapterProperty(call);
-            return SimResult::Failure(ErrorNotSupported);  // the miniport knows no protocol properties
+            return AnswerAdapterQueryOnly(call);  // the miniport knows no protocol properties
         case IoctlStorageProtocolCommand: return SimResult::Failure(ErrorNotSupported);
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
@@ -464,12 +468,7 @@ SimResult SimUsbBridgeStack::IoControl(const SimCall& call) {
     switch (call.code) {
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(bridge_, call, senseFault);
-        case IoctlStorageQueryProperty:
-            if (call.inSize < QueryHeadSize) return SimResult::Failure(ErrorInvalidParameter);
-            if (Get32(call.in + QueryPropertyId) == StorageAdapterProperty &&
-                Get32(call.in + QueryType) == PropertyStandardQuery)
-                return AnswerAdapterProperty(call);
-            return SimResult::Failure(ErrorNotSupported);
+        case IoctlStorageQueryProperty: return AnswerAdapterQueryOnly(call);
         case IoctlStorageProtocolCommand: return SimResult::Failure(ErrorNotSupported);
         default: return DiskIoControl(call);
     }
@@ -533,12 +532,7 @@ SimResult SimAtaStack::IoControl(const SimCall& call) {
         case IoctlAtaPassThroughDirect: return AtaPassThrough(call);
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(sat_, call, senseFault);
-        case IoctlStorageQueryProperty:
-            if (call.inSize < QueryHeadSize) return SimResult::Failure(ErrorInvalidParameter);
-            if (Get32(call.in + QueryPropertyId) == StorageAdapterProperty &&
-                Get32(call.in + QueryType) == PropertyStandardQuery)
-                return AnswerAdapterProperty(call);
-            return SimResult::Failure(ErrorNotSupported);
+        case IoctlStorageQueryProperty: return AnswerAdapterQueryOnly(call);
         default: return DiskIoControl(call);
     }
 }

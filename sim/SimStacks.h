@@ -36,6 +36,8 @@ public:
 protected:
     // StorageAdapterProperty (PropertyId 1); other property ids are left to the caller.
     SimResult AnswerAdapterProperty(const SimCall& call) const;
+    // A property query on a stack that knows only the adapter property.
+    SimResult AnswerAdapterQueryOnly(const SimCall& call) const;
     // Device number and geometry; ErrorInvalidFunction for any other code.
     SimResult DiskIoControl(const SimCall& call) const;
 
