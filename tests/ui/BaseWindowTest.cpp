@@ -323,15 +323,20 @@ LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-TEST_F(SkinnedWindow, TakenOverWindowKeepsItsOwnProcedureAndGetsItBack) {
+// A window of a class of the test's own, as a host's existing window would be.
+HWND CreatePlainWindow(int width, int height) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = PlainProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"ZephraPlainTestWindow";
-    ::RegisterClassExW(&wc);
-    const HWND plain = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, kClientX, kClientY, 700, 490, nullptr,
-                                         nullptr, wc.hInstance, nullptr);
+    ::RegisterClassExW(&wc);  // already registered by an earlier test: fine
+    return ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, kClientX, kClientY, width, height, nullptr,
+                             nullptr, wc.hInstance, nullptr);
+}
+
+TEST_F(SkinnedWindow, TakenOverWindowKeepsItsOwnProcedureAndGetsItBack) {
+    const HWND plain = CreatePlainWindow(700, 490);
     ASSERT_TRUE(plain);
 
     TestWindow window;
@@ -373,14 +378,7 @@ TEST_F(SkinnedWindow, TakenOverWindowKeepsItsOwnProcedureAndGetsItBack) {
 // The wrapper can go while the window it took over lives on, with the shadow's hook (or
 // anyone's) on top of its own: the window must still reach its own procedure.
 TEST_F(SkinnedWindow, TakenOverWindowOutlivingItsWrapperKeepsItsOwnProcedure) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = PlainProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ZephraPlainTestWindow";
-    ::RegisterClassExW(&wc);
-    const HWND plain = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, kClientX, kClientY, 200, 100, nullptr,
-                                         nullptr, wc.hInstance, nullptr);
+    const HWND plain = CreatePlainWindow(200, 100);
     ASSERT_TRUE(plain);
 
     auto window = std::make_unique<TestWindow>();
