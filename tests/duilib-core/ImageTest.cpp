@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ using DuiLib::DecodeImage;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
+
+constexpr std::uint8_t kPngSignatureBytes[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 struct Rgba {
     std::uint8_t r, g, b, a;
@@ -205,6 +209,236 @@ TEST(Image, RefusesGarbageAndAbsurdSizes) {
         EXPECT_FALSE(Decode(c.bytes));
     }
     EXPECT_FALSE(DecodeImage(nullptr, 100));
+}
+
+// Inputs kept under data/image: reproducers found by fuzzing and by hand, and a progressive
+// JPEG made by libjpeg's cjpeg.
+Bytes ReadImageFile(const std::string& name) {
+    std::ifstream file(std::string(ZEPHRA_SOURCE_DIR) + "/tests/duilib-core/data/image/" + name,
+                       std::ios::binary);
+    EXPECT_TRUE(file) << name;
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Where a JPEG's n-th scan header lists its components: the byte after its component count.
+std::size_t ScanComponents(const Bytes& jpeg, int n) {
+    for (std::size_t i = 0; i + 4 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && n-- == 0) return i + 5;
+    }
+    ADD_FAILURE() << "fewer scans than asked for";
+    return 0;
+}
+
+// The scan names tables the file never defined. Decoded, it would read table memory that
+// nothing set up (a decoded PNG's rows, after seq1).
+TEST(Image, RefusesAScanWithAnUndefinedHuffmanTable) {
+    const auto groomed = Decode(ReadImageFile("seq1_groom_2320x8.png"));
+    ASSERT_TRUE(groomed);
+    EXPECT_EQ(groomed->width, 2320);
+    EXPECT_EQ(groomed->height, 8);
+    EXPECT_FALSE(Decode(ReadImageFile("seq2_jpeg_undefined_table1.jpg")));
+    EXPECT_FALSE(Decode(ReadImageFile("jpg_undefined_huffman_table.jpg")));
+
+    // The encoder's file defines DC and AC tables 0 and 1; its first scan names 0 and 0 for
+    // the luma component, its second byte after the count.
+    const Bytes jpeg = EncodeJpeg(16, 8, std::vector<Rgba>(16 * 8, Rgba{90, 160, 30, 255}));
+    const std::size_t luma = ScanComponents(jpeg, 0) + 1;
+    ASSERT_EQ(jpeg[luma], 0x00);
+    const struct {
+        std::uint8_t tables;
+        bool decodes;
+    } cases[] = {{0x11, true}, {0x01, true}, {0x20, false}, {0x03, false}, {0x33, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.tables));
+        Bytes named = jpeg;
+        named[luma] = c.tables;
+        EXPECT_EQ(Decode(named).has_value(), c.decodes);
+    }
+}
+
+// Progressive scans name tables they do not decode with: the first DC scan names AC table 0
+// before any AC table is defined, and DC refinement scans use no table at all.
+TEST(Image, DecodesProgressiveJpegWhoseScansNameUnusedTables) {
+    const Bytes jpeg = ReadImageFile("progressive_32x16.jpg");
+    const auto image = Decode(jpeg);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, 32);
+    ASSERT_EQ(image->height, 16);
+    const auto near = [](std::uint32_t pixel, int r, int g, int b) {
+        const auto channel = [&](int shift, int value) {
+            return std::abs(static_cast<int>(pixel >> shift & 0xFF) - value) <= 16;
+        };
+        return (pixel >> 24) == 255 && channel(16, r) && channel(8, g) && channel(0, b);
+    };
+    EXPECT_TRUE(near(image->pixels[5 * 32 + 3], 200, 40, 90)) << std::hex << image->pixels[5 * 32 + 3];
+    EXPECT_TRUE(near(image->pixels[9 * 32 + 28], 20, 120, 220)) << std::hex << image->pixels[9 * 32 + 28];
+
+    // Scans as cjpeg wrote them: 0 first DC bits of all three components (luma tables 0/0,
+    // chroma 1/0), 1 a luma AC band (0/0), 6 the DC refinement (0/0 for all three).
+    const struct {
+        const char* what;
+        int scan;
+        int component;
+        std::uint8_t tables;
+        bool decodes;
+    } cases[] = {
+        {"first DC scan names undefined AC table 3", 0, 0, 0x03, true},
+        {"first DC scan names undefined DC table 2", 0, 1, 0x20, false},
+        {"AC scan names undefined DC table 3", 1, 0, 0x30, true},
+        {"AC scan names undefined AC table 2", 1, 0, 0x02, false},
+        {"DC refinement names undefined tables 3", 6, 2, 0x33, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes named = jpeg;
+        named[ScanComponents(jpeg, c.scan) + 1 + 2 * c.component] = c.tables;
+        const auto decoded = Decode(named);
+        EXPECT_EQ(decoded.has_value(), c.decodes);
+        // Where the named table is not used, the image is the same.
+        if (decoded && c.decodes) {
+            EXPECT_EQ(decoded->pixels, image->pixels);
+        }
+    }
+}
+
+// Each of these overflows int in the DC path (predictor sum, dequantisation, progressive
+// shift). The arithmetic wraps, so they decode to the same pixels every time, whatever the
+// heap held before.
+TEST(Image, DecodesJpegWithOverflowingDcValuesTheSameEveryTime) {
+    const struct {
+        const char* file;
+        int width, height;
+    } cases[] = {
+        {"jpg_dc_accum_q65535_16bit_16x8.jpg", 16, 8},
+        {"jpg_prog_dc_al13_128x8.jpg", 128, 8},
+        {"jpg_dc_accum_q1_4096x4096.jpg", 4096, 4096},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Bytes jpeg = ReadImageFile(c.file);
+        auto first = Decode(jpeg);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(first->width, c.width);
+        EXPECT_EQ(first->height, c.height);
+        EXPECT_FALSE(first->hasAlpha);
+        if (c.width * c.height > 128 * 8) continue;  // once is enough for the large one
+        EXPECT_TRUE(Decode(ReadImageFile("seq1_groom_2320x8.png")));  // leaves rows on the heap
+        const auto again = Decode(jpeg);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->pixels, first->pixels);
+    }
+}
+
+// A PNG made from the given filtered image data: signature, header, the zlib stream split
+// into IDAT chunks of `idatSize` bytes, end.
+Bytes PngFromImageData(std::uint32_t width, std::uint32_t height, std::uint8_t colourType,
+                       std::uint8_t depth, bool interlaced, const Bytes& zlibStream,
+                       std::size_t idatSize) {
+    Bytes header(13);
+    PutBigEndian32(header, 0, width);
+    PutBigEndian32(header, 4, height);
+    header[8] = depth;
+    header[9] = colourType;
+    header[12] = interlaced ? 1 : 0;
+    Bytes png(std::begin(kPngSignatureBytes), std::end(kPngSignatureBytes));
+    const auto append = [&](const Bytes& chunk) { png.insert(png.end(), chunk.begin(), chunk.end()); };
+    append(PngChunk("IHDR", header));
+    for (std::size_t at = 0; at < zlibStream.size(); at += idatSize) {
+        const std::size_t end = std::min(zlibStream.size(), at + idatSize);
+        append(PngChunk("IDAT", Bytes(zlibStream.begin() + at, zlibStream.begin() + end)));
+    }
+    append(PngChunk("IEND", {}));
+    return png;
+}
+
+Bytes Compress(const Bytes& raw) {
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    Bytes out(size);
+    EXPECT_EQ(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+    out.resize(size);
+    return out;
+}
+
+// The image data must inflate to no more than the header's size needs: per pass, rows times
+// a filter byte plus the row's packed samples. One byte more is refused; fewer, too.
+TEST(Image, RefusesPngImageDataLargerThanItsSize) {
+    const struct {
+        const char* what;
+        std::uint32_t width, height;
+        std::uint8_t colourType, depth;
+        bool interlaced;
+        std::size_t needed;
+    } cases[] = {
+        {"RGBA 1 x 1", 1, 1, 6, 8, false, 5},
+        {"RGBA 7 x 3", 7, 3, 6, 8, false, 3 * (1 + 28)},
+        {"grey 1-bit 5 x 2", 5, 2, 0, 1, false, 2 * (1 + 1)},
+        {"grey 2-bit 9 x 1", 9, 1, 0, 2, false, 1 + 3},
+        {"grey and alpha 4 x 2", 4, 2, 4, 8, false, 2 * (1 + 8)},
+        {"RGB 16-bit 2 x 1", 2, 1, 2, 16, false, 1 + 12},
+        // Adam7 passes of 3 x 3: 1x1, none, none, 1x1, 2x1, 1x2, 3x1.
+        {"interlaced RGBA 3 x 3", 3, 3, 6, 8, true, 5 + 5 + 9 + 2 * 5 + 13},
+        // 1 x 1 interlaced has only the first pass.
+        {"interlaced grey 1 x 1", 1, 1, 0, 8, true, 2},
+        // 10 x 1: passes 1, 2, 4, 6 hold 2, 1, 2, 5 pixels of one row each.
+        {"interlaced grey 10 x 1", 10, 1, 0, 8, true, 3 + 2 + 3 + 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const long extra : {0L, 1L, -1L}) {
+            SCOPED_TRACE(extra);
+            const Bytes raw(c.needed + extra, 0);  // filter "none", samples 0
+            for (const std::size_t idatSize : {std::size_t{1}, std::size_t{4096}}) {
+                const auto image = Decode(
+                    PngFromImageData(c.width, c.height, c.colourType, c.depth, c.interlaced,
+                                     Compress(raw), idatSize));
+                EXPECT_EQ(image.has_value(), extra == 0);
+                if (image) {
+                    EXPECT_EQ(image->width, static_cast<int>(c.width));
+                    EXPECT_EQ(image->height, static_cast<int>(c.height));
+                }
+            }
+        }
+    }
+}
+
+// A 1 x 1 PNG of 1 MB whose image data inflates to 1 GB, built from one deflated megabyte
+// of zeros repeated (each piece starts afresh after a full flush). It is refused after the
+// first few inflated bytes; the decoder alone would have inflated all of it into memory.
+TEST(Image, RefusesAPngWhoseImageDataInflatesWithoutBound) {
+    constexpr std::size_t kMegabyte = 1024 * 1024;
+    const Bytes zeros(kMegabyte, 0);
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+    Bytes piece(compressBound(kMegabyte) + 64);
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = piece.data();
+    z.avail_out = static_cast<uInt>(piece.size());
+    ASSERT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    piece.resize(piece.size() - z.avail_out);
+    Bytes end(64);
+    z.next_out = end.data();
+    z.avail_out = static_cast<uInt>(end.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    end.resize(end.size() - z.avail_out);
+    deflateEnd(&z);
+
+    constexpr std::size_t kZlibHeader = 2;
+    Bytes stream(piece.begin(), piece.end());
+    for (int i = 1; i < 1024; ++i) stream.insert(stream.end(), piece.begin() + kZlibHeader, piece.end());
+    stream.insert(stream.end(), end.begin(), end.end());
+    ASSERT_LT(stream.size(), 2 * kMegabyte);
+
+    for (const bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced);
+        EXPECT_FALSE(Decode(PngFromImageData(1, 1, 6, 8, interlaced, stream, 64 * 1024)));
+    }
+    // The same construction of one piece is fine for an image that needs a megabyte.
+    Bytes fits(piece.begin(), piece.end());
+    fits.insert(fits.end(), end.begin(), end.end());
+    const auto image = Decode(PngFromImageData(1023, 1024, 0, 8, false, fits, 64 * 1024));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 1023);
 }
 
 }  // namespace
