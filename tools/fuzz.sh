@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Fuzzes the skin package reader, the layout markup reader and the image decoder with libFuzzer
-# (clang, AddressSanitizer, UBSan). Not part of the tests: run it by hand.
+# (clang, AddressSanitizer, UBSan), and the image decoder once more under MemorySanitizer.
+# Not part of the tests: run it by hand.
 # Usage: tools/fuzz.sh [seconds per target [target...]]
-#   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image (default all)
+#   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image image-msan (default all)
+#   image-msan first replays the decoder's test inputs and the seeds in one process (an input
+#   that leaves memory behind for the next one matters), then fuzzes.
 # Findings are written to build/fuzz/artifacts; the grown corpus stays in build/fuzz/corpus.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 targets=("${@:2}")
-((${#targets[@]})) || targets=(zip markup image)
+((${#targets[@]})) || targets=(zip markup image image-msan)
 out="$root/build/fuzz"
 
 clangxx=clang++-14
@@ -19,15 +22,26 @@ if ! command -v "$clangxx" >/dev/null || ! dpkg-query -W -f='${Status}' libclang
   apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null
 fi
 
-for kind in zip markup image; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
-mkdir -p "$out/artifacts"
+for kind in zip markup image image_msan; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
+mkdir -p "$out/artifacts" "$out/obj"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
 "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_zip.cpp" "$root/duilib/core/ZipArchive.cpp" \
   -lz -o "$out/fuzz_zip"
 "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_markup.cpp" "$root/duilib/core/Markup.cpp" \
   -o "$out/fuzz_markup"
-"$clangxx" "${flags[@]}" -isystem /usr/include/stb "$root/tests/fuzz/fuzz_image.cpp" \
-  "$root/duilib/core/Image.cpp" -o "$out/fuzz_image"
+# The image decoder, built as the library builds it: stb's unit with wrapping signed arithmetic.
+# MemorySanitizer wants every instrumented byte it reads to come from instrumented code; zlib
+# (not instrumented) only counts the PNG data, whose inflated bytes are never read.
+image() {
+  local name=$1; shift
+  "$clangxx" "$@" -isystem /usr/include/stb -fwrapv -c "$root/duilib/core/StbImage.cpp" \
+    -o "$out/obj/$name-stb.o"
+  "$clangxx" "$@" -isystem /usr/include/stb "$root/tests/fuzz/fuzz_image.cpp" \
+    "$root/duilib/core/Image.cpp" "$out/obj/$name-stb.o" -lz -o "$out/$name"
+}
+image fuzz_image "${flags[@]}"
+image fuzz_image_msan -std=c++17 -g -O1 -fsanitize=fuzzer,memory -fsanitize-memory-track-origins \
+  -I"$root"
 
 # Seeds: the real layouts and images, and small archives of them (deflated, stored, with a folder
 # and a comment) made with Python's zipfile.
@@ -45,6 +59,19 @@ if command -v convert >/dev/null; then
   convert "$src" -resize 12x10 -depth 16 PNG64:"$out/seeds/image/deep.png"
   convert "$src" -resize 12x10 -colorspace Gray PNG:"$out/seeds/image/gray.png"
 fi
+# The decoder's test inputs (reproducers of earlier findings among them), and a 1 x 1 PNG whose
+# image data inflates to 4 MB.
+cp "$root"/tests/duilib-core/data/image/* "$out/seeds/image/"
+python3 - "$out/seeds/image/bomb.png" <<'PY'
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+header = struct.pack('>IIBBBBB', 1, 1, 8, 6, 0, 0, 0)
+with open(sys.argv[1], 'wb') as f:
+    f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) +
+            chunk(b'IDAT', zlib.compress(bytes(4 << 20), 9)) + chunk(b'IEND', b''))
+PY
+cp "$out"/seeds/image/* "$out/seeds/image_msan/"
 python3 - "$root/skin" "$out/seeds/zip" <<'PY'
 import glob, os, sys, zipfile
 skin, dest = sys.argv[1], sys.argv[2]
@@ -73,6 +100,11 @@ for target in "${targets[@]}"; do
     zip) run fuzz_zip -max_len=65536 ;;
     markup) run fuzz_markup -dict="$root/tests/fuzz/markup.dict" ;;
     image) run fuzz_image -max_len=8192 ;;
+    image-msan)
+      echo "== fuzz_image_msan: the decoder's test inputs and the seeds, in one process"
+      # Sorted names put seq1 (which leaves rows on the heap) before seq2 (which would read them).
+      "$out/fuzz_image_msan" "$out"/seeds/image_msan/*
+      run fuzz_image_msan -max_len=8192 ;;
     *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
   esac
 done
