@@ -239,8 +239,8 @@ TEST(Image, RefusesAScanWithAnUndefinedHuffmanTable) {
     EXPECT_FALSE(Decode(ReadImageFile("seq2_jpeg_undefined_table1.jpg")));
     EXPECT_FALSE(Decode(ReadImageFile("jpg_undefined_huffman_table.jpg")));
 
-    // The encoder's file defines DC and AC tables 0 and 1; its first scan names 0 and 0 for
-    // the luma component, its second byte after the count.
+    // The encoder's file defines DC and AC tables 0 and 1; its scan names DC 0 and AC 0 for
+    // the luma component, in the byte after the component's id.
     const Bytes jpeg = EncodeJpeg(16, 8, std::vector<Rgba>(16 * 8, Rgba{90, 160, 30, 255}));
     const std::size_t luma = ScanComponents(jpeg, 0) + 1;
     ASSERT_EQ(jpeg[luma], 0x00);
