@@ -61,7 +61,7 @@ if command -v convert >/dev/null; then
 fi
 # The decoder's test inputs (reproducers of earlier findings among them), and a 1 x 1 PNG whose
 # image data inflates to 4 MB.
-cp "$root"/tests/duilib-core/data/image/* "$out/seeds/image/"
+cp "$root"/tests/duilib-core/data/image/*.{png,jpg} "$out/seeds/image/"
 python3 - "$out/seeds/image/bomb.png" <<'PY'
 import struct, sys, zlib
 def chunk(kind, data):
