@@ -77,7 +77,7 @@ if [[ "$host32" == native ]]; then
 else
   echo "test: the 32-bit native tests run under $qemu ($why32), with leak detection off:" \
     "LeakSanitizer does not finish under the emulator"
-  native_suite "native 32-bit (qemu-user)" "$root/build/native" native-i386.cmake "$qemu"
+  native_suite "native 32-bit (qemu-user)" "$root/build/native" native-i386.cmake "$root/tools/emulate-i386.sh"
 fi
 native_suite "native 64-bit" "$root/build/native64" native-x86_64.cmake
 windows_suite "Windows x86_64 (Wine 64)" "$root/build/windows64" mingw-x86_64.cmake win64
