@@ -42,7 +42,7 @@ void WriteLine(RescanWorker& worker, const std::string& line) {
 
 int RescanBusLoop(RescanWorker& worker) {
     while (!worker.stop.IsRaised()) {
-        platform::DevNode root = 0;
+        platform::DevInst root = 0;
         const std::uint32_t located = worker.system->LocateDevNode(&root, nullptr, platform::LocateDevNodeNormal);
         if (located != platform::ConfigSuccess) {
             WriteLine(worker, RescanFailureLine("CM_Locate_DevNode", located));

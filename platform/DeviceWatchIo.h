@@ -7,15 +7,12 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/DeviceInstall.h"
 #include "platform/DeviceIo.h"
 
 namespace platform {
 
-// A device node of the configuration manager (a DEVINST).
-using DevNode = std::uint32_t;
-
-// Configuration-manager return codes (CONFIGRET) and flags the program uses.
-enum ConfigResult : std::uint32_t { ConfigSuccess = 0 };
+// Configuration-manager flags of the rescan (results: ConfigResult).
 enum : std::uint32_t { LocateDevNodeNormal = 0, ReenumerateAsynchronous = 4 };
 
 // RegisterDeviceNotificationW: recipient is a window handle.
@@ -45,9 +42,9 @@ public:
     virtual ~DeviceWatchIo() = default;
 
     // CM_Locate_DevNodeW: deviceId null for the root of the device tree.
-    virtual std::uint32_t LocateDevNode(DevNode* node, const wchar_t* deviceId, std::uint32_t flags) = 0;
+    virtual std::uint32_t LocateDevNode(DevInst* node, const wchar_t* deviceId, std::uint32_t flags) = 0;
     // CM_Reenumerate_DevNode.
-    virtual std::uint32_t ReenumerateDevNode(DevNode node, std::uint32_t flags) = 0;
+    virtual std::uint32_t ReenumerateDevNode(DevInst node, std::uint32_t flags) = 0;
     // RegisterDeviceNotificationW; null on failure.
     virtual Handle RegisterDeviceNotification(Handle recipient, const void* filter, std::uint32_t flags) = 0;
     // UnregisterDeviceNotification.

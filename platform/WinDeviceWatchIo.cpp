@@ -15,13 +15,13 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == sizeof(DeviceInterfaceF
 
 class WinDeviceWatchIo final : public DeviceWatchIo {
 public:
-    std::uint32_t LocateDevNode(DevNode* node, const wchar_t* deviceId, std::uint32_t flags) override {
+    std::uint32_t LocateDevNode(DevInst* node, const wchar_t* deviceId, std::uint32_t flags) override {
         DEVINST found = 0;
         const CONFIGRET result = ::CM_Locate_DevNodeW(&found, const_cast<DEVINSTID_W>(deviceId), flags);
         if (node) *node = found;
         return result;
     }
-    std::uint32_t ReenumerateDevNode(DevNode node, std::uint32_t flags) override {
+    std::uint32_t ReenumerateDevNode(DevInst node, std::uint32_t flags) override {
         return ::CM_Reenumerate_DevNode(node, flags);
     }
     Handle RegisterDeviceNotification(Handle recipient, const void* filter, std::uint32_t flags) override {

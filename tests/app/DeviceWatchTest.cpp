@@ -17,26 +17,26 @@ class ScriptedConfigManager : public platform::DeviceWatchIo {
 public:
     struct Call {
         std::string name;
-        platform::DevNode node;
+        platform::DevInst node;
         std::uint32_t flags;
         bool rootRequested;
     };
 
     std::vector<std::uint32_t> locateResults;      // per call; ConfigSuccess once used up
     std::vector<std::uint32_t> reenumerateResults;
-    platform::DevNode root = 0x1234;
+    platform::DevInst root = 0x1234;
     std::vector<Call> calls;
     std::atomic<std::size_t> callCount{0};  // readable from another thread
     RescanStop* stopAfterCall = nullptr;  // raised during call number stopAtCall (1-based)
     std::size_t stopAtCall = 0;
 
-    std::uint32_t LocateDevNode(platform::DevNode* node, const wchar_t* deviceId, std::uint32_t flags) override {
+    std::uint32_t LocateDevNode(platform::DevInst* node, const wchar_t* deviceId, std::uint32_t flags) override {
         calls.push_back({"locate", 0, flags, deviceId == nullptr});
         ++callCount;
         *node = root;
         return Next(locateResults, calls.size());
     }
-    std::uint32_t ReenumerateDevNode(platform::DevNode node, std::uint32_t flags) override {
+    std::uint32_t ReenumerateDevNode(platform::DevInst node, std::uint32_t flags) override {
         calls.push_back({"reenumerate", node, flags, false});
         ++callCount;
         return Next(reenumerateResults, calls.size());
