@@ -131,13 +131,13 @@ void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry
         auto logical = std::make_unique<LogicalDriveInfo>();
         const std::wstring root{letter, L':', L'\\'};
         platform::ClusterSpace clusters;
-        if (system.volumes.GetDiskFreeSpace(root, &clusters)) {
+        if (system.volumes.DiskFreeSpace(root, &clusters)) {
             logical->bytesPerSector = clusters.bytesPerSector;
             logical->freeSectors = std::uint64_t{clusters.freeClusters} * clusters.sectorsPerCluster;
             logical->totalSectors = std::uint64_t{clusters.totalClusters} * clusters.sectorsPerCluster;
         } else {
             platform::ByteSpace bytes;
-            if (system.volumes.GetDiskFreeSpaceEx(root, &bytes)) {
+            if (system.volumes.DiskFreeSpaceEx(root, &bytes)) {
                 logical->freeSectors = bytes.freeBytesToCaller >> 9;
                 logical->totalSectors = bytes.totalBytes >> 9;
             }
@@ -149,7 +149,7 @@ void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry
             disk.hasSystemVolume = 1;
         }
         auto& fileSystem = logical->fileSystem;
-        if (!system.volumes.GetFileSystemName(root, fileSystem.data(), static_cast<std::uint32_t>(fileSystem.size())))
+        if (!system.volumes.FileSystemName(root, fileSystem.data(), static_cast<std::uint32_t>(fileSystem.size())))
             fileSystem.fill(L'\0');
         fileSystem.back() = L'\0';
         disk.logicalDrives[slot++] = std::move(logical);
@@ -242,12 +242,12 @@ void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEn
             const std::wstring mountPoint = Cut(path + L"\\", VolumePathChars);
             std::copy(mountPoint.begin(), mountPoint.end(), buffer.begin());
             const auto capacity = static_cast<std::uint32_t>(buffer.size());
-            if (!system.volumes.GetVolumeNameForMountPoint(buffer.data(), buffer.data(), capacity)) return true;
+            if (!system.volumes.VolumeNameForMountPoint(buffer.data(), buffer.data(), capacity)) return true;
             buffer.back() = L'\0';
             std::uint32_t length = 0;
-            if (!system.volumes.GetVolumePathNames(buffer.data(), buffer.data(), capacity, &length)) return true;
+            if (!system.volumes.VolumePathNames(buffer.data(), buffer.data(), capacity, &length)) return true;
             buffer.back() = L'\0';
-            if (system.volumes.GetDriveType(buffer.data()) != platform::DriveFixed) return true;
+            if (system.volumes.DriveTypeOf(buffer.data()) != platform::DriveFixed) return true;
 
             std::uint32_t deviceNumber = 0;
             std::uint32_t partition = 0;
@@ -283,7 +283,7 @@ int EnumerateDrives(const platform::System& system, DriveTable& table) {
     ReleaseDrives(table);
 
     std::array<wchar_t, SystemDirectoryChars> systemDirectory{};
-    if (system.volumes.GetSystemDirectory(systemDirectory.data(), static_cast<std::uint32_t>(systemDirectory.size())) == 0)
+    if (system.volumes.SystemDirectory(systemDirectory.data(), static_cast<std::uint32_t>(systemDirectory.size())) == 0)
         systemDirectory[0] = L'\0';
     const wchar_t systemLetter = systemDirectory[0];
 

@@ -42,21 +42,21 @@ public:
     // GetVolumeNameForVolumeMountPointW: mountPoint ends in a backslash; the name
     // ("\\?\Volume{...}\") goes into `capacity` wide characters of name. name may be the
     // very buffer that holds mountPoint.
-    virtual bool GetVolumeNameForMountPoint(std::wstring_view mountPoint, wchar_t* name,
+    virtual bool VolumeNameForMountPoint(std::wstring_view mountPoint, wchar_t* name,
                                             std::uint32_t capacity) = 0;
     // GetVolumePathNamesForVolumeNameW: the volume's mount paths, each terminated, the
     // list ended by an empty one; *length gets the characters needed. paths may be the
     // very buffer that holds volumeName.
-    virtual bool GetVolumePathNames(std::wstring_view volumeName, wchar_t* paths, std::uint32_t capacity,
+    virtual bool VolumePathNames(std::wstring_view volumeName, wchar_t* paths, std::uint32_t capacity,
                                     std::uint32_t* length) = 0;
-    virtual std::uint32_t GetDriveType(std::wstring_view rootPath) = 0;
-    virtual bool GetDiskFreeSpace(std::wstring_view rootPath, ClusterSpace* space) = 0;
-    virtual bool GetDiskFreeSpaceEx(std::wstring_view rootPath, ByteSpace* space) = 0;
+    virtual std::uint32_t DriveTypeOf(std::wstring_view rootPath) = 0;
+    virtual bool DiskFreeSpace(std::wstring_view rootPath, ClusterSpace* space) = 0;
+    virtual bool DiskFreeSpaceEx(std::wstring_view rootPath, ByteSpace* space) = 0;
     // GetVolumeInformationW asked only for the file-system name.
-    virtual bool GetFileSystemName(std::wstring_view rootPath, wchar_t* name, std::uint32_t capacity) = 0;
+    virtual bool FileSystemName(std::wstring_view rootPath, wchar_t* name, std::uint32_t capacity) = 0;
     // GetSystemDirectoryW: the characters written without the terminator, 0 on failure
     // (or the size needed when capacity is too small).
-    virtual std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t capacity) = 0;
+    virtual std::uint32_t SystemDirectory(wchar_t* buffer, std::uint32_t capacity) = 0;
     // MultiByteToWideChar with the ANSI code page.
     virtual std::wstring FromAnsiCodePage(std::string_view text) = 0;
 };
