@@ -42,8 +42,8 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DC
   fail "configuring the $width-bit Windows build in $build failed (see above)"
 cmake --build "$build" -j "$(nproc)" --target zephra-demo ||
   fail "building the $width-bit demo failed (see the compiler's messages above)"
-demo="$build/sim/zephra-demo.exe"
-[[ -f "$demo" ]] || fail "the build made no $demo"
+demo=$(find "$build" -name zephra-demo.exe -not -path '*/CMakeFiles/*' | head -n 1)
+[[ -n "$demo" ]] || fail "the build made no zephra-demo.exe in $build"
 
 status=0
 run_program "$demo" "$@" || status=$?
