@@ -28,4 +28,8 @@ exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   import -window root -crop "716x506+$((x - 8))+$((y - 8))" +repage "$ZEPHRA_SHOT"
   xdotool mousemove $((x + 687)) $((y + 13)) click 1
   wait "$pid"
+  status=$?
+  # Wine'"'"'s own processes end while the display is still there.
+  [[ -n "${WINEPREFIX:-}" ]] && wineserver -k 2>/dev/null
+  exit $status
 ' headless-run "$@"
