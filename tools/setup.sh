@@ -19,6 +19,8 @@ packages=(
   libz-mingw-w64-dev libstb-dev
   # running them: 32-bit and 64-bit Wine, headless X, a metric-compatible Arial, screenshots
   wine wine32:i386 wine64 xvfb xauth fonts-liberation imagemagick x11-apps
+  # the program tests: the pointer through the X server, reading screenshots
+  xdotool tesseract-ocr tesseract-ocr-eng
 )
 
 install_packages() {
