@@ -1,0 +1,32 @@
+#include "discovery/DebugLog.h"
+
+#include <atomic>
+#include <cstdarg>
+
+namespace discovery {
+namespace {
+
+// Process-wide, as the log is: one stream and one failure flag for every caller.
+std::atomic<std::FILE*> logStream{nullptr};
+std::atomic<bool> logFailed{false};
+
+}  // namespace
+
+int DebugLog(std::uint32_t level, const char* format, ...) {
+    std::FILE* stream = logStream.load();
+    if ((level & DebugLevelMask) == 0 || stream == nullptr || format == nullptr) return 0;
+    va_list arguments;
+    va_start(arguments, format);
+    const int written = std::vfprintf(stream, format, arguments);
+    va_end(arguments);
+    const bool flushed = std::fflush(stream) == 0;
+    if (written < 0 || !flushed) logFailed = true;
+    return written < 0 ? 0 : written;
+}
+
+void SetDebugLogStream(std::FILE* stream) { logStream = stream; }
+std::FILE* DebugLogStream() { return logStream.load(); }
+bool DebugLogFailed() { return logFailed.load(); }
+void ClearDebugLogFailure() { logFailed = false; }
+
+}  // namespace discovery

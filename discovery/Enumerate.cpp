@@ -1,0 +1,337 @@
+#include "discovery/Enumerate.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <memory>
+
+#include "devicecmd/Transport.h"
+#include "discovery/DebugLog.h"
+#include "discovery/Identify.h"
+#include "discovery/StorageCodes.h"
+
+namespace discovery {
+namespace {
+
+using platform::DeviceInfoData;
+using platform::DeviceInfoSet;
+using platform::DeviceInstall;
+
+constexpr std::size_t SystemDirectoryChars = 260;
+constexpr std::size_t VolumePathChars = 260;
+// A device tree is shallow; a walk this long means the system's answers loop.
+constexpr int MaxTreeDepth = 256;
+
+// The text of a zero-filled buffer of `capacity` characters, cut to `width` - 1.
+std::wstring TextOf(const wchar_t* buffer, std::size_t capacity, std::size_t width) {
+    const std::size_t limit = std::min(capacity, width - 1);
+    const wchar_t* end = std::find(buffer, buffer + limit, L'\0');
+    return std::wstring(buffer, end);
+}
+
+std::wstring Cut(const std::wstring& text, std::size_t width) {
+    return text.substr(0, std::min(text.find(L'\0'), width - 1));
+}
+
+// Destroys a device-information set at the end of a listing.
+class InfoSetGuard {
+public:
+    InfoSetGuard(DeviceInstall& install, DeviceInfoSet set) : install_(install), set_(set) {}
+    InfoSetGuard(const InfoSetGuard&) = delete;
+    InfoSetGuard& operator=(const InfoSetGuard&) = delete;
+    ~InfoSetGuard() {
+        if (IsUsable()) install_.DestroyDeviceInfoList(set_);
+    }
+    bool IsUsable() const { return set_ != nullptr && set_ != platform::InvalidDeviceInfoSet(); }
+
+private:
+    DeviceInstall& install_;
+    DeviceInfoSet set_;
+};
+
+// The listing frame shared by the three classes: members in order until enumeration
+// fails, the detail of a member fails, or visit returns false.
+template <typename Visit>
+void ForEachInterface(DeviceInstall& install, const platform::Guid& interfaceClass, std::uint32_t flags,
+                      Visit&& visit) {
+    const DeviceInfoSet set = install.GetClassDevs(interfaceClass, flags);
+    const InfoSetGuard guard(install, set);
+    if (!guard.IsUsable()) return;
+    for (std::uint32_t index = 0;; ++index) {
+        platform::DeviceInterfaceData member;
+        if (!install.EnumDeviceInterfaces(set, interfaceClass, index, &member)) return;
+        std::uint32_t required = 0;
+        install.GetDeviceInterfaceDetailSize(set, member, &required);
+        std::wstring path;
+        DeviceInfoData device;
+        if (!install.GetDeviceInterfaceDetail(set, member, required, &path, &device)) return;
+        if (!visit(set, Cut(path, InterfacePathChars), device)) return;
+    }
+}
+
+// CM_DRP_DRIVER of a device node; empty when it can't be read.
+std::wstring DriverKeyOf(DeviceInstall& install, platform::DevInst device) {
+    std::array<wchar_t, DriverKeyChars> key{};
+    std::uint32_t capacity = static_cast<std::uint32_t>(key.size());
+    if (install.GetDevNodeRegistryProperty(device, platform::CmDrpDriver, key.data(), &capacity) !=
+        platform::ConfigSuccess)
+        return {};
+    return TextOf(key.data(), key.size(), DriverKeyChars);
+}
+
+// STORAGE_DEVICE_NUMBER of an interface path opened with no access rights.
+bool DeviceNumberOf(platform::DeviceIo& io, const std::wstring& path, std::uint32_t share,
+                    std::uint32_t* deviceNumber, std::uint32_t* partitionNumber) {
+    const platform::UniqueHandle handle = platform::UniqueHandle::Open(
+        io, path, platform::AccessNone, share, platform::OpenExisting, platform::AttributesNone);
+    if (!handle.IsUsable()) return false;
+    std::array<std::uint8_t, DeviceNumberSize> number{};
+    std::uint32_t returned = 0;
+    if (!io.IoControl(handle.Get(), IoctlStorageGetDeviceNumber, nullptr, 0, number.data(),
+                      static_cast<std::uint32_t>(number.size()), &returned) ||
+        returned < DeviceNumberSize)
+        return false;
+    *deviceNumber = ReadU32(number.data() + DeviceNumberOffset);
+    *partitionNumber = ReadU32(number.data() + PartitionNumberOffset);
+    return true;
+}
+
+// The adapter descriptor's STORAGE_BUS_TYPE, asked of the open physical drive.
+bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* busType) {
+    std::array<std::uint8_t, PropertyQuerySize> query{};
+    WriteU32(query.data(), StorageAdapterProperty);
+    WriteU32(query.data() + 4, PropertyStandardQuery);
+    std::array<std::uint8_t, AdapterDescriptorSize> descriptor{};
+    std::uint32_t returned = 0;
+    if (!io.IoControl(drive, IoctlStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),
+                      descriptor.data(), static_cast<std::uint32_t>(descriptor.size()), &returned))
+        return false;
+    *busType = descriptor[AdapterBusTypeOffset];  // a short reply leaves 0: an unknown bus
+    return true;
+}
+
+std::uint8_t TransportOfBus(std::uint8_t busType) {
+    switch (busType) {
+        case StorageBusSata: return devicecmd::TransportAta;
+        case StorageBusNvme: return devicecmd::TransportNvmeInbox;
+        default: return devicecmd::TransportSat;  // USB and every other bus: the bridge, then the adapter
+    }
+}
+
+void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry& entry, wchar_t systemLetter,
+                         DiskInfo& disk) {
+    std::size_t slot = 0;
+    for (const VolumeEntry& volume : entry.volumes) {
+        // Folder mounts can bring more volumes than slots; those past the last slot are left out.
+        if (slot == disk.logicalDrives.size()) break;
+        const wchar_t letter = volume.driveLetter;
+        if (letter == 0) continue;
+        if (!OpenVolumeByLetter(system.io, letter).IsUsable()) continue;
+
+        auto logical = std::make_unique<LogicalDriveInfo>();
+        const std::wstring root{letter, L':', L'\\'};
+        platform::ClusterSpace clusters;
+        if (system.volumes.DiskFreeSpace(root, &clusters)) {
+            logical->bytesPerSector = clusters.bytesPerSector;
+            logical->freeSectors = std::uint64_t{clusters.freeClusters} * clusters.sectorsPerCluster;
+            logical->totalSectors = std::uint64_t{clusters.totalClusters} * clusters.sectorsPerCluster;
+        } else {
+            platform::ByteSpace bytes;
+            if (system.volumes.DiskFreeSpaceEx(root, &bytes)) {
+                logical->freeSectors = bytes.freeBytesToCaller >> 9;
+                logical->totalSectors = bytes.totalBytes >> 9;
+            }
+            logical->bytesPerSector = 512;
+        }
+        logical->driveLetter = letter;
+        if (letter == systemLetter) {
+            logical->isSystemVolume = 1;
+            disk.hasSystemVolume = 1;
+        }
+        auto& fileSystem = logical->fileSystem;
+        if (!system.volumes.FileSystemName(root, fileSystem.data(), static_cast<std::uint32_t>(fileSystem.size())))
+            fileSystem.fill(L'\0');
+        fileSystem.back() = L'\0';
+        disk.logicalDrives[slot++] = std::move(logical);
+    }
+}
+
+void LogSummary(platform::Volumes& volumes, const DriveTable& table) {
+    for (const auto& disk : table) {
+        if (!disk) continue;
+        const std::wstring model = volumes.FromAnsiCodePage(disk->modelNumber.data());
+        DebugLog(LogDetails, "PhyDisk: %S %d %d %d\n", model.c_str(), disk->phyDriveIndex, disk->isRightDevice,
+                 static_cast<int>(disk->busType));
+        for (const auto& logical : disk->logicalDrives) {
+            if (!logical) continue;
+            DebugLog(LogDetails, "LogDisk:%c,%S;", static_cast<int>(logical->driveLetter),
+                     logical->fileSystem.data());
+        }
+        DebugLog(LogDetails, "\n");
+    }
+}
+
+}  // namespace
+
+std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install) {
+    std::vector<StorageAdapterEntry> adapters;
+    ForEachInterface(install, platform::StoragePortInterface, platform::ClassDevsInterfaces | platform::ClassDevsAllClasses,
+                     [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
+                         std::array<wchar_t, LocationChars> location{};
+                         std::uint32_t required = 0;
+                         if (!install.GetDeviceRegistryProperty(set, device, platform::SpdrpLocationInformation,
+                                                                location.data(),
+                                                                static_cast<std::uint32_t>(location.size()), &required))
+                             return false;  // the listing ends at the first adapter without a location
+                         std::array<wchar_t, InstanceIdChars> instanceId{};
+                         if (install.GetDeviceId(device.devInst, instanceId.data(),
+                                                 static_cast<std::uint32_t>(instanceId.size())) != platform::ConfigSuccess)
+                             instanceId.fill(L'\0');
+                         adapters.push_back({path, TextOf(location.data(), location.size(), LocationChars),
+                                             TextOf(instanceId.data(), instanceId.size(), InstanceIdChars),
+                                             DriverKeyOf(install, device.devInst)});
+                         return true;
+                     });
+    return adapters;
+}
+
+std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
+                                                 const std::vector<StorageAdapterEntry>& adapters) {
+    std::vector<PhysicalDiskEntry> disks;
+    DeviceInstall& install = system.install;
+    ForEachInterface(install, platform::DiskInterface, platform::ClassDevsInterfaces | platform::ClassDevsPresent,
+                     [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData& device) {
+                         PhysicalDiskEntry disk;
+                         // Up the tree to the first ancestor that is a listed adapter. An
+                         // unreadable (empty) key matches nothing.
+                         platform::DevInst node = device.devInst;
+                         platform::DevInst parent = 0;
+                         bool matched = false;
+                         for (int depth = 0; !matched && depth < MaxTreeDepth &&
+                                             install.GetParent(&parent, node) == platform::ConfigSuccess;
+                              ++depth) {
+                             node = parent;
+                             const std::wstring key = DriverKeyOf(install, node);
+                             if (key.empty()) continue;
+                             for (const StorageAdapterEntry& adapter : adapters) {
+                                 if (adapter.driverKey == key) {
+                                     disk.adapterPath = adapter.interfacePath;
+                                     disk.adapterLocation = adapter.location;
+                                     disk.adapterInstanceId = adapter.instanceId;
+                                     matched = true;
+                                     break;
+                                 }
+                             }
+                         }
+                         std::uint32_t partition = 0;
+                         if (!DeviceNumberOf(system.io, path, platform::ShareWrite, &disk.deviceNumber, &partition))
+                             return true;  // not entered; the listing goes on
+                         disks.push_back(std::move(disk));
+                         return true;
+                     });
+    return disks;
+}
+
+void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEntry>& disks) {
+    ForEachInterface(
+        system.install, platform::VolumeInterface, platform::ClassDevsInterfaces | platform::ClassDevsPresent,
+        [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData&) {
+            // The interface path with a backslash becomes, in place, the volume's name and
+            // then the list of its mount paths. A volume whose names can't be read is left out.
+            std::array<wchar_t, VolumePathChars> buffer{};
+            const std::wstring mountPoint = Cut(path + L"\\", VolumePathChars);
+            std::copy(mountPoint.begin(), mountPoint.end(), buffer.begin());
+            const auto capacity = static_cast<std::uint32_t>(buffer.size());
+            if (!system.volumes.VolumeNameForMountPoint(buffer.data(), buffer.data(), capacity)) return true;
+            buffer.back() = L'\0';
+            std::uint32_t length = 0;
+            if (!system.volumes.VolumePathNames(buffer.data(), buffer.data(), capacity, &length)) return true;
+            buffer.back() = L'\0';
+            if (system.volumes.DriveTypeOf(buffer.data()) != platform::DriveFixed) return true;
+
+            std::uint32_t deviceNumber = 0;
+            std::uint32_t partition = 0;
+            if (!DeviceNumberOf(system.io, path, platform::ShareRead | platform::ShareWrite, &deviceNumber, &partition))
+                return true;
+            const auto disk = std::find_if(disks.begin(), disks.end(), [&](const PhysicalDiskEntry& candidate) {
+                return candidate.deviceNumber == deviceNumber;
+            });
+            if (disk != disks.end()) disk->volumes.push_back({buffer[0], partition, path});
+            return true;
+        });
+}
+
+DiskInventory BuildInventory(const platform::System& system) {
+    DiskInventory inventory;
+    inventory.adapters = ListStorageAdapters(system.install);
+    inventory.disks = ListPhysicalDisks(system, inventory.adapters);
+    ListFixedVolumes(system, inventory.disks);
+    return inventory;
+}
+
+platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter) {
+    std::wstring path = L"\\\\.\\Z:";
+    path[4] = letter;
+    return platform::UniqueHandle::Open(io, path, platform::AccessRead | platform::AccessWrite,
+                                        platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                        platform::AttributeNormal);
+}
+
+int EnumerateDrives(const platform::System& system, DriveTable& table) {
+    platform::DeviceIo& io = system.io;
+    DebugLog(LogProgress, "Get Disk information start..\n");
+    ReleaseDrives(table);
+
+    std::array<wchar_t, SystemDirectoryChars> systemDirectory{};
+    if (system.volumes.SystemDirectory(systemDirectory.data(), static_cast<std::uint32_t>(systemDirectory.size())) == 0)
+        systemDirectory[0] = L'\0';
+    const wchar_t systemLetter = systemDirectory[0];
+
+    DebugLog(LogProgress, "Enum device...\n");
+    const DiskInventory inventory = BuildInventory(system);
+
+    for (const PhysicalDiskEntry& entry : inventory.disks) {
+        // 0xFFFFFFFF is no drive; numbers past the signed range can't be a drive index.
+        if (entry.deviceNumber > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) continue;
+        const auto number = static_cast<std::int32_t>(entry.deviceNumber);
+        TouchFirstSector(io, number);
+        DevicePair pair;
+        pair.handle = platform::UniqueHandle::Open(io, PhysicalDrivePath(number),
+                                                   platform::AccessRead | platform::AccessWrite,
+                                                   platform::ShareRead | platform::ShareWrite,
+                                                   platform::OpenExisting, platform::AttributeNormal);
+        if (!pair.handle.IsUsable()) continue;
+        DebugLog(LogProgress, "Enum device find Physicaldrive%d\n", number);
+
+        auto disk = std::make_unique<DiskInfo>();
+        disk->phyDriveIndex = number;
+        const std::wstring adapterPath = Cut(entry.adapterPath, AdapterPathChars);
+        std::copy(adapterPath.begin(), adapterPath.end(), disk->adapterPath.begin());
+        disk->busType = devicecmd::TransportSat;
+
+        std::uint8_t busType = 0;
+        if (!QueryBusType(io, pair.handle.Get(), &busType)) {
+            DebugLog(LogErrors, "Get Disk bus type error! error code = %d\n", static_cast<int>(io.LastError()));
+            continue;
+        }
+        disk->busType = TransportOfBus(busType);
+        pair.transport = devicecmd::MakeTransport(disk->busType, 0);
+        if (disk->busType == devicecmd::TransportAta) continue;  // SATA: no command is sent
+
+        if (!IdentifyDrive(io, pair, *disk)) continue;
+        // The maker's word first: another maker's drive gets no vendor command.
+        if (!NamesTheMaker(system.volumes.FromAnsiCodePage(disk->modelNumber.data()))) continue;
+        if (!IsRightDevice(pair, *disk)) continue;
+
+        pair.handle.Reset();
+        GatherLogicalDrives(system, entry, systemLetter, *disk);
+        table[0] = std::move(disk);
+        break;
+    }
+
+    LogSummary(system.volumes, table);
+    DebugLog(LogProgress, "Get Disk information end..\n");
+    return 1;
+}
+
+}  // namespace discovery

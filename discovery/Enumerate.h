@@ -1,0 +1,63 @@
+#pragma once
+// The one pass that decides which drive the program serves: lists the storage adapters,
+// disks and fixed volumes, walks the disks in the system's order, and stores the first
+// accepted drive, with its logical drives, in slot 0 of the table.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "discovery/DiskInfo.h"
+#include "platform/DeviceIo.h"
+#include "platform/System.h"
+
+namespace discovery {
+
+constexpr std::size_t InterfacePathChars = 260;
+constexpr std::size_t LocationChars = 260;
+constexpr std::size_t InstanceIdChars = 200;
+constexpr std::size_t DriverKeyChars = 44;
+
+// Texts below are cut to their field's width less the terminator when copied.
+struct StorageAdapterEntry {
+    std::wstring interfacePath;
+    std::wstring location;
+    std::wstring instanceId;
+    std::wstring driverKey;
+};
+
+struct VolumeEntry {
+    wchar_t driveLetter = 0;  // first character of the first mount path; 0 without one
+    std::uint32_t partitionNumber = 0;
+    std::wstring interfacePath;
+};
+
+struct PhysicalDiskEntry {
+    std::wstring adapterPath;  // empty when no adapter matched
+    std::wstring adapterLocation;
+    std::wstring adapterInstanceId;
+    std::uint32_t deviceNumber = 0;
+    std::vector<VolumeEntry> volumes;
+};
+
+// Lives only for one pass.
+struct DiskInventory {
+    std::vector<StorageAdapterEntry> adapters;
+    std::vector<PhysicalDiskEntry> disks;
+};
+
+// The three lists, in the system's order; a failed query cuts a list short or skips a
+// member as the listing rules say.
+std::vector<StorageAdapterEntry> ListStorageAdapters(platform::DeviceInstall& install);
+std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
+                                                 const std::vector<StorageAdapterEntry>& adapters);
+void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEntry>& disks);
+DiskInventory BuildInventory(const platform::System& system);
+
+// Fills slot 0 with the accepted drive or leaves every slot null; always returns 1.
+int EnumerateDrives(const platform::System& system, DriveTable& table);
+
+// Opens "\\.\X:" for reading and writing; the handle is not usable on failure.
+platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter);
+
+}  // namespace discovery

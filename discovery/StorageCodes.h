@@ -1,0 +1,50 @@
+#pragma once
+// The storage and disk control codes discovery issues, and the replies it reads.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace discovery {
+
+enum DiscoveryControlCode : std::uint32_t {
+    IoctlStorageGetDeviceNumber = 0x002D1080,
+    IoctlStorageQueryProperty = 0x002D1400,
+    IoctlDiskGetDriveGeometryEx = 0x000700A0,
+};
+
+// STORAGE_DEVICE_NUMBER
+constexpr std::size_t DeviceNumberSize = 12;
+constexpr std::size_t DeviceNumberOffset = 4;
+constexpr std::size_t PartitionNumberOffset = 8;
+
+// STORAGE_PROPERTY_QUERY for the adapter descriptor, and the descriptor's bus type.
+constexpr std::size_t PropertyQuerySize = 12;
+constexpr std::uint32_t StorageAdapterProperty = 1;
+constexpr std::uint32_t PropertyStandardQuery = 0;
+constexpr std::size_t AdapterDescriptorSize = 32;
+constexpr std::size_t AdapterBusTypeOffset = 24;
+
+// STORAGE_BUS_TYPE values the pass tells apart.
+enum StorageBusType : std::uint8_t {
+    StorageBusUsb = 7,
+    StorageBusSata = 11,
+    StorageBusNvme = 17,
+};
+
+// DISK_GEOMETRY_EX
+constexpr std::size_t DiskGeometryExSize = 40;
+constexpr std::size_t GeometryBytesPerSectorOffset = 20;
+constexpr std::size_t GeometryDiskSizeOffset = 24;
+
+inline std::uint32_t ReadU32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::uint64_t ReadU64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(ReadU32(p)) | static_cast<std::uint64_t>(ReadU32(p + 4)) << 32;
+}
+inline void WriteU32(std::uint8_t* p, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+}  // namespace discovery
