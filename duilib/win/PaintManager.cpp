@@ -101,8 +101,9 @@ private:
         if (!source || !bitmap) return;
         ScopedSelect select(source.Get(), bitmap);
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        ::AlphaBlend(dc_, rect.left, rect.top, rect.Width(), rect.Height(), source.Get(), 0, 0, width, height,
-                     blend);
+        // gdi32's own export: msimg32 is no known DLL, and the program runs elevated.
+        ::GdiAlphaBlend(dc_, rect.left, rect.top, rect.Width(), rect.Height(), source.Get(), 0, 0, width, height,
+                        blend);
     }
 
     HDC dc_;
