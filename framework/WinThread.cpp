@@ -12,15 +12,21 @@ CWinThread::~CWinThread() {
 
 std::unique_ptr<CWinThread> CWinThread::Begin(ThreadProc proc, void* parameter, int priority, unsigned stackSize,
                                               DWORD creationFlags, SECURITY_ATTRIBUTES* security) {
-    std::unique_ptr<CWinThread> thread(new CWinThread);
-    // Suspended until the priority is set, then as the caller asked.
+    std::unique_ptr<CWinThread> thread(new CWinThread(proc, parameter));
+    // Suspended until the priority is set, then as the caller asked. The object outlives
+    // the thread (its destructor waits), so the thread may read it.
     const std::uintptr_t handle =
-        ::_beginthreadex(security, stackSize, proc, parameter, CREATE_SUSPENDED, nullptr);
+        ::_beginthreadex(security, stackSize, Start, thread.get(), CREATE_SUSPENDED, nullptr);
     if (handle == 0) return nullptr;
     thread->handle_ = reinterpret_cast<HANDLE>(handle);
     ::SetThreadPriority(thread->handle_, priority);
     if ((creationFlags & CREATE_SUSPENDED) == 0) ::ResumeThread(thread->handle_);
     return thread;
+}
+
+unsigned __stdcall CWinThread::Start(void* self) {
+    const auto* thread = static_cast<const CWinThread*>(self);
+    return thread->proc_(thread->parameter_);
 }
 
 bool CWinThread::WaitForEnd(DWORD milliseconds) const {

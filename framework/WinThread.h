@@ -30,7 +30,10 @@ public:
     DWORD ExitCode() const;
 
 private:
-    CWinThread() = default;
+    CWinThread(ThreadProc proc, void* parameter) : proc_(proc), parameter_(parameter) {}
+    static unsigned __stdcall Start(void* self);
 
+    ThreadProc proc_;
+    void* parameter_;
     HANDLE handle_ = nullptr;
 };

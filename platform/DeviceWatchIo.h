@@ -46,9 +46,9 @@ public:
     // CM_Reenumerate_DevNode.
     virtual std::uint32_t ReenumerateDevNode(DevInst node, std::uint32_t flags) = 0;
     // RegisterDeviceNotificationW; null on failure.
-    virtual Handle RegisterDeviceNotification(Handle recipient, const void* filter, std::uint32_t flags) = 0;
+    virtual Handle RegisterNotification(Handle recipient, const void* filter, std::uint32_t flags) = 0;
     // UnregisterDeviceNotification.
-    virtual bool UnregisterDeviceNotification(Handle notification) = 0;
+    virtual bool UnregisterNotification(Handle notification) = 0;
 };
 
 // The real system's (Windows build only).

@@ -31,13 +31,13 @@ public:
     // OpenProcessToken on the current process; *token is set on success.
     virtual bool OpenProcessToken(std::uint32_t access, Handle* token) = 0;
     // LookupPrivilegeValueW on the local system.
-    virtual bool LookupPrivilegeValue(const wchar_t* name, PrivilegeId* id) = 0;
+    virtual bool LookupPrivilege(const wchar_t* name, PrivilegeId* id) = 0;
     // AdjustTokenPrivileges with one privilege, not disabling all, no previous state.
     // Succeeds even when the privilege is not held: the last error then says 1300.
     virtual bool AdjustTokenPrivilege(Handle token, PrivilegeId id, std::uint32_t attributes) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
     // ExitWindowsEx.
-    virtual bool ExitWindows(std::uint32_t flags, std::uint32_t reason) = 0;
+    virtual bool ExitSession(std::uint32_t flags, std::uint32_t reason) = 0;
     // The calling thread's last system error.
     virtual std::uint32_t LastError() = 0;
 };

@@ -24,10 +24,10 @@ public:
     std::uint32_t ReenumerateDevNode(DevInst node, std::uint32_t flags) override {
         return ::CM_Reenumerate_DevNode(node, flags);
     }
-    Handle RegisterDeviceNotification(Handle recipient, const void* filter, std::uint32_t flags) override {
+    Handle RegisterNotification(Handle recipient, const void* filter, std::uint32_t flags) override {
         return ::RegisterDeviceNotificationW(recipient, const_cast<void*>(filter), flags);
     }
-    bool UnregisterDeviceNotification(Handle notification) override {
+    bool UnregisterNotification(Handle notification) override {
         return ::UnregisterDeviceNotification(notification) != FALSE;
     }
 };

@@ -14,7 +14,7 @@ public:
         *token = opened;
         return true;
     }
-    bool LookupPrivilegeValue(const wchar_t* name, PrivilegeId* id) override {
+    bool LookupPrivilege(const wchar_t* name, PrivilegeId* id) override {
         LUID luid{};
         if (!::LookupPrivilegeValueW(nullptr, name, &luid)) return false;
         id->lowPart = luid.LowPart;
@@ -30,7 +30,7 @@ public:
         return ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
     }
     bool CloseHandle(Handle handle) override { return ::CloseHandle(handle) != FALSE; }
-    bool ExitWindows(std::uint32_t flags, std::uint32_t reason) override {
+    bool ExitSession(std::uint32_t flags, std::uint32_t reason) override {
         return ::ExitWindowsEx(flags, reason) != FALSE;
     }
     std::uint32_t LastError() override { return ::GetLastError(); }

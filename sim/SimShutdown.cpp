@@ -53,7 +53,7 @@ bool SimShutdown::OpenProcessToken(std::uint32_t access, platform::Handle* token
     return true;
 }
 
-bool SimShutdown::LookupPrivilegeValue(const wchar_t* name, platform::PrivilegeId* id) {
+bool SimShutdown::LookupPrivilege(const wchar_t* name, platform::PrivilegeId* id) {
     const std::string call = "LookupPrivilegeValue " + Narrow(name);
     if (!name || !id || std::wstring(name) != platform::ShutdownPrivilegeName) {
         return Fail(ErrorNoSuchPrivilege, call);
@@ -88,7 +88,7 @@ bool SimShutdown::CloseHandle(platform::Handle handle) {
     return true;
 }
 
-bool SimShutdown::ExitWindows(std::uint32_t flags, std::uint32_t reason) {
+bool SimShutdown::ExitSession(std::uint32_t flags, std::uint32_t reason) {
     const SimShutdownRequest request{flags, reason};
     const std::string call = FormatShutdownRequest(request);
     if (refuseExit) return Fail(refuseExit, call);

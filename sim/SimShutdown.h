@@ -41,10 +41,10 @@ public:
 
     // platform::ShutdownIo. The last error is kept for the one thread that calls these.
     bool OpenProcessToken(std::uint32_t access, platform::Handle* token) override;
-    bool LookupPrivilegeValue(const wchar_t* name, platform::PrivilegeId* id) override;
+    bool LookupPrivilege(const wchar_t* name, platform::PrivilegeId* id) override;
     bool AdjustTokenPrivilege(platform::Handle token, platform::PrivilegeId id, std::uint32_t attributes) override;
     bool CloseHandle(platform::Handle handle) override;
-    bool ExitWindows(std::uint32_t flags, std::uint32_t reason) override;
+    bool ExitSession(std::uint32_t flags, std::uint32_t reason) override;
     std::uint32_t LastError() override { return lastError_; }
 
 private:

@@ -41,10 +41,10 @@ public:
         ++callCount;
         return Next(reenumerateResults, calls.size());
     }
-    platform::Handle RegisterDeviceNotification(platform::Handle, const void*, std::uint32_t) override {
+    platform::Handle RegisterNotification(platform::Handle, const void*, std::uint32_t) override {
         return nullptr;
     }
-    bool UnregisterDeviceNotification(platform::Handle) override { return false; }
+    bool UnregisterNotification(platform::Handle) override { return false; }
 
 private:
     std::uint32_t Next(std::vector<std::uint32_t>& results, std::size_t callNumber) {

@@ -1,4 +1,4 @@
-#include "app/OptimizeSwitch.h"
+#include "app/SwitchFlow.h"
 
 #include <algorithm>
 #include <array>
@@ -144,9 +144,9 @@ int ShutdownComputer(platform::ShutdownIo& io) {
     } closer{io, token};
 
     platform::PrivilegeId shutdownPrivilege;
-    io.LookupPrivilegeValue(platform::ShutdownPrivilegeName, &shutdownPrivilege);
+    io.LookupPrivilege(platform::ShutdownPrivilegeName, &shutdownPrivilege);
     io.AdjustTokenPrivilege(token, shutdownPrivilege, platform::PrivilegeEnabled);
     // The adjustment succeeds even when the privilege is not held; the last error tells.
     if (io.LastError() != 0) return 0;
-    return io.ExitWindows(platform::ExitShutdown | platform::ExitForce, 0) ? 1 : 0;
+    return io.ExitSession(platform::ExitShutdown | platform::ExitForce, 0) ? 1 : 0;
 }

@@ -1,0 +1,101 @@
+#include "app/MainWnd.h"
+
+#include <string>
+
+#include "app/DevicePanel.h"
+#include "discovery/Enumerate.h"
+
+using DuiLib::CButtonUI;
+using DuiLib::CControlUI;
+using DuiLib::CPaintManagerUI;
+
+CMainWnd::CMainWnd(const platform::System& machine, platform::ShutdownIo& shutdown)
+    : machine_(machine), shutdown_(shutdown) {
+    CWndShadow::RegisterShadowClass(CPaintManagerUI::GetInstance());
+}
+
+CMainWnd::~CMainWnd() {
+    CPaintManagerUI::CloseZip();
+    discovery::ReleaseDrives(drives);
+}
+
+LRESULT CMainWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    return CBaseDuilibWnd::HandleMessage(message, wParam, lParam);
+}
+
+void CMainWnd::AttachToHost(CZephraDlg* host) {
+    owner = host;
+    const HWND window = GetHWND();
+    ::SetWindowLongW(window, GWL_STYLE, ::GetWindowLongW(window, GWL_STYLE) & ~WS_CAPTION);
+    LoadSkin();
+    paintManager.AttachDialog(BuildLayout(L"mainSkin.xml"));
+    paintManager.AddNotifier(this);
+    minButton = paintManager.FindControl(L"btnMin");
+    closeButton = paintManager.FindControl(L"btnClose");
+    discovery::EnumerateDrives(machine_, drives);
+    UpdateDevicePanel();
+}
+
+void CMainWnd::Notify(DuiLib::TNotifyUI& msg) {
+    if (msg.sType == L"click" && msg.pSender && msg.pSender->GetName() == L"btnOption") {
+        isSwitching = 1;
+        SwitchOptimize();
+        isSwitching = 0;
+    }
+    CBaseDuilibWnd::Notify(msg);
+}
+
+void CMainWnd::RefreshDrives() {
+    if (isSwitching != 0) return;
+    discovery::EnumerateDrives(machine_, drives);
+    UpdateDevicePanel();
+}
+
+namespace {
+
+void SetText(CControlUI* control, std::wstring text) {
+    if (control) control->SetText(std::move(text));
+}
+
+}  // namespace
+
+void CMainWnd::UpdateDevicePanel() {
+    CControlUI* device = paintManager.FindControl(L"LabelDevice");
+    CControlUI* modelCaption = paintManager.FindControl(L"LabelMN");
+    CControlUI* capacityCaption = paintManager.FindControl(L"LabelCap");
+    CControlUI* statusCaption = paintManager.FindControl(L"LabelStatus");
+    CControlUI* model = paintManager.FindControl(L"LabelMnVal");
+    CControlUI* capacity = paintManager.FindControl(L"LabelCapVal");
+    CControlUI* status = paintManager.FindControl(L"LabelStatusVal");
+    CControlUI* notice = paintManager.FindControl(L"TextNotice");
+    CControlUI* option = paintManager.FindControl(L"btnOption");
+
+    SetText(modelCaption, LoadResString(TextModelCaption));
+    SetText(capacityCaption, LoadResString(TextCapacityCaption));
+    SetText(statusCaption, LoadResString(TextStatusCaption));
+    SetText(notice, LoadResString(TextNotice));
+    SetText(device, LoadResString(TextNoDevice));
+    SetText(model, L"");
+    SetText(capacity, L"");
+    SetText(status, L"");
+    if (option) option->SetEnabled(false);
+
+    const discovery::DiskInfo* drive = drives[0].get();
+    if (!drive) return;  // the button keeps its text and images
+    const ShownDrive shown{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
+                           drive->optimizeState};
+    const PanelView view = DecidePanel(&shown);
+    SetText(device, DeviceHeading);
+    SetText(model, view.modelNumber);
+    SetText(capacity, view.capacity);
+    SetText(status, LoadResString(view.statusId));
+    if (!option) return;
+    option->SetEnabled(view.buttonEnabled);
+    if (auto* button = dynamic_cast<CButtonUI*>(option); button && view.button) {
+        button->SetHotImage(view.button->hotImage);
+        button->SetNormalImage(view.button->normalImage);
+        button->SetDisabledImage(view.button->disabledImage);
+        button->SetPushedImage(view.button->pushedImage);
+    }
+    if (view.button) option->SetText(LoadResString(view.button->textId));
+}

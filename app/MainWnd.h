@@ -1,0 +1,47 @@
+#pragma once
+// The window the user sees: the skin "mainSkin.xml" drawn in the host dialog's own
+// window, with the device panel for the drive in slot 0 of the drive table it owns, and
+// the switch button "btnOption".
+
+#include <cstdint>
+
+#include "discovery/DiskInfo.h"
+#include "platform/ShutdownIo.h"
+#include "platform/System.h"
+#include "ui/BaseDuilibWnd.h"
+
+class CZephraDlg;
+
+class CMainWnd : public CBaseDuilibWnd {
+public:
+    CMainWnd(const platform::System& machine, platform::ShutdownIo& shutdown);
+    // Closes the skin library's cached package, then releases the drives.
+    ~CMainWnd() override;
+
+    // Once the dialog's window has been taken over: drops the caption style, builds the
+    // skin, enumerates the drives and fills the panel.
+    void AttachToHost(CZephraDlg* host);
+    // A click on "btnOption" runs the switch with isSwitching set; every notification then
+    // goes to the base (minimise and close).
+    void Notify(DuiLib::TNotifyUI& msg) override;
+    // A new enumeration and panel, unless the switch is running.
+    void RefreshDrives();
+    // Fills the panel from slot 0 of the drive table; controls not found are skipped.
+    void UpdateDevicePanel();
+    // The optimize switch of the drive in slot 0: confirmation, the vendor command, then the
+    // forced shutdown or one error box.
+    void SwitchOptimize();
+
+    const discovery::DriveTable& Drives() const { return drives; }
+    bool IsSwitching() const { return isSwitching != 0; }
+
+protected:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    discovery::DriveTable drives;
+    std::int32_t isSwitching = 0;
+
+private:
+    platform::System machine_;
+    platform::ShutdownIo& shutdown_;
+};
