@@ -11,10 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "ExpectedBox.h"
 #include "ui/DuiMessageBox.h"
 
 using DuiLib::CPaintManagerUI;
 using DuiLib::UiRect;
+using expectedbox::ClickAt;
+using expectedbox::Expected;
+using expectedbox::MeasureInLayoutFont;
 
 namespace DuiLib {
 void PrintTo(const UiRect& r, std::ostream* os) {
@@ -58,36 +62,6 @@ public:
         return control ? control->GetText() : L"<missing>";
     }
 };
-
-// Measures as an independent reader of the layouts would: their font 1 is Arial at 12
-// pixels (Liberation Sans under Wine, with the same metrics).
-TextExtent MeasureInLayoutFont(std::wstring_view text) {
-    HDC dc = ::GetDC(nullptr);
-    HFONT font = ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Arial");
-    HGDIOBJ old = ::SelectObject(dc, font);
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, old);
-    ::DeleteObject(font);
-    ::ReleaseDC(nullptr, dc);
-    return {static_cast<int>(size.cx), static_cast<int>(size.cy)};
-}
-
-// What the program's layouts should come to for this message: icon 41 by 33 on top,
-// buttons 80 by 28.
-MessageBoxGeometry Expected(int type, const std::wstring& message) {
-    MessageBoxParts parts;
-    parts.type = type;
-    parts.icon = FixedSize{41, 33};
-    parts.iconPlacement = L"top";
-    parts.hasTitle = true;
-    parts.hasMessage = true;
-    for (const auto line : SplitMessageLines(message)) parts.lines.push_back(MeasureInLayoutFont(line));
-    parts.first = FixedSize{80, 28};
-    if (type == MessageBoxTypeYesNo) parts.second = FixedSize{80, 28};
-    return ComputeMessageBoxLayout(parts);
-}
 
 HWND MakeOwner(int x, int y, int width, int height) {
     return ::CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr, nullptr,
@@ -185,13 +159,6 @@ void SaveScreenshot(HWND window, const char* name) {
     (void)window;
     (void)name;
 #endif
-}
-
-void ClickAt(HWND window, const UiRect& rect) {
-    const LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-    ::PostMessageW(window, WM_MOUSEMOVE, 0, point);
-    ::PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, point);
-    ::PostMessageW(window, WM_LBUTTONUP, 0, point);
 }
 
 // A wrapper for an owner window that the library did not create.
