@@ -1,7 +1,10 @@
-// Runs the device command layer against the simulated machine: a VX310 behind each
-// NVMe path, identified, detected, its optimize state read, switched and read back.
+// The demo's report mode: the device command layer alone against the simulated
+// machine, a VX310 behind each NVMe path, identified, detected, its optimize state read,
+// switched and read back, printed as a report.
 //
-//   zephra-demo [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]
+//   zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]
+
+#include "demo/ReportMode.h"
 
 #include <array>
 #include <cstdio>
@@ -128,11 +131,11 @@ bool RunDrive(sim::SimMachine& machine, const DemoDrive& drive, const Options& o
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int demo::RunReport(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: zephra-demo [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]\n");
+                     "usage: zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]\n");
         return 2;
     }
 

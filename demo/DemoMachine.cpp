@@ -1,0 +1,110 @@
+#include "demo/DemoMachine.h"
+
+#include <string>
+
+namespace demo {
+
+DemoMachine::DemoMachine(const DemoOptions& options)
+    : hotplug_(computer_.Tree(), computer_.Machine()) {
+    Build(options);
+}
+
+platform::System DemoMachine::System() {
+    return platform::System{computer_.Machine(), hotplug_, computer_.Volumes()};
+}
+
+bool DemoMachine::IsPlugged() const { return hotplugged_ && !hotplug_.IsUnplugged(hotplugged_->interfacePath); }
+
+void DemoMachine::SetPlugged(bool plugged) {
+    std::lock_guard<std::recursive_mutex> lock(*lock_);
+    sim::SimMachine& machine = computer_.Machine();
+    const std::wstring adapterPath = computer_.Adapter(hotplugged_->adapter).interfacePath;
+    if (plugged) {
+        hotplug_.Plug(hotplugged_->interfacePath);
+        machine.Attach(hotplugged_->physicalPath, hotplugged_->stack);
+        if (viaAdapter_) machine.Attach(adapterPath, hotplugged_->stack);
+    } else {
+        hotplug_.Unplug(hotplugged_->interfacePath);
+        machine.Detach(hotplugged_->physicalPath);
+        if (viaAdapter_) machine.Detach(adapterPath);
+    }
+}
+
+void DemoMachine::Build(const DemoOptions& options) {
+    std::size_t nvmeAdapter = 0;
+    bool hasNvmeAdapter = false;
+    const auto sharedNvme = [&]() {
+        if (!hasNvmeAdapter) {
+            nvmeAdapter = computer_.AddAdapter(sim::AdapterNvme);
+            hasNvmeAdapter = true;
+        }
+        return nvmeAdapter;
+    };
+    wchar_t letter = L'C';
+    for (const DemoDrive drive : options.drives) {
+        sim::SimDisk* disk = nullptr;
+        bool vx310 = false;
+        switch (drive) {
+            case DemoDrive::Vx310Inbox:
+                disk = &computer_.AddVx310(sharedNvme(), sim::SimNvmePath::Inbox);
+                vx310 = true;
+                break;
+            case DemoDrive::Vx310Miniport:
+                // The miniport has an adapter of its own, whose path reaches the drive too.
+                disk = &computer_.AddVx310(computer_.AddAdapter(sim::AdapterNvme), sim::SimNvmePath::Miniport);
+                vx310 = true;
+                break;
+            case DemoDrive::Vx310Usb:
+                disk = &computer_.AddVx310(computer_.AddAdapter(sim::AdapterUsb), sim::SimNvmePath::Bridge);
+                vx310 = true;
+                break;
+            case DemoDrive::OtherNvme:
+                disk = &computer_.AddForeignNvmeDrive(sharedNvme(), "Other Maker NVMe SSD 1TB");
+                break;
+            case DemoDrive::OtherSata: {
+                sim::SimAtaConfig config;
+                config.identity.model = "Other Maker SATA SSD 480GB";
+                disk = &computer_.AddSataDrive(computer_.AddAdapter(sim::AdapterSata), config);
+                break;
+            }
+            case DemoDrive::OtherUsb:
+                disk = &computer_.AddPlainDisk(computer_.AddAdapter(sim::AdapterUsb), 60062500);
+                break;
+        }
+        if (letter <= L'Z') {
+            const std::uint64_t bytes = (disk->controller ? 400 : 100) * sim::GiB;
+            computer_.AddVolume(disk->number, {std::wstring(1, letter++) + L":\\"}, bytes, bytes / 3);
+        }
+        if (!vx310) continue;
+        sim::SimNvmeController& controller = *disk->controller;
+        controller.Firmware().SetOptimizeState(options.state);
+        if (options.fault == DemoFault::StateRead)
+            controller.RejectCommands(sim::NvmeVendorRead, sim::SubcodeStateRead, sim::NvmeInvalidField);
+        if (options.fault == DemoFault::Identify)
+            controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
+        if (!hotplugged_) {
+            hotplugged_ = disk;
+            viaAdapter_ = drive == DemoDrive::Vx310Miniport;
+        }
+    }
+
+    switch (options.fault) {
+        case DemoFault::DeviceList:
+            computer_.Tree().Refuse(sim::SimTreeQuery::ClassDevs, L"", sim::ErrorInvalidData);
+            break;
+        case DemoFault::Locate: watch_.FailLocate(sim::SimCrFailure); break;
+        case DemoFault::Reenumerate: watch_.FailReenumerate(sim::SimCrAccessDenied); break;
+        case DemoFault::Notify: watch_.FailRegistration(); break;
+        default: break;
+    }
+
+    if (!hotplugged_) return;
+    const std::wstring path = hotplugged_->interfacePath;
+    // Plugged in later than it goes (or never going): it starts unplugged.
+    if (options.plugAfter && (!options.unplugAfter || *options.plugAfter < *options.unplugAfter)) SetPlugged(false);
+    if (options.unplugAfter)
+        watch_.ScheduleChange(*options.unplugAfter, false, path, [this] { SetPlugged(false); });
+    if (options.plugAfter) watch_.ScheduleChange(*options.plugAfter, true, path, [this] { SetPlugged(true); });
+}
+
+}  // namespace demo

@@ -1,0 +1,66 @@
+// The demo's entry point: Zephra, every window and flow, bound to a simulated machine
+// instead of the system (the product's entry point, app/ZephraMain.cpp, binds the real
+// one). Options: see DemoUsage, or zephra-demo --help.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/HostDialog.h"
+#include "demo/DemoMachine.h"
+#include "demo/DemoOptions.h"
+#include "demo/ReportMode.h"
+#include "demo/TracedSystem.h"
+
+namespace {
+
+// How the system delivers a device change: sent to the registered window, which handles
+// it on its own thread while the sender waits. The timeout keeps a hung window from
+// holding the rescan worker for ever.
+void SendDeviceChange(platform::Handle recipient, std::uint32_t event, const std::vector<std::uint8_t>& broadcast) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(static_cast<HWND>(recipient), WM_DEVICECHANGE, event,
+                          reinterpret_cast<LPARAM>(broadcast.data()), SMTO_NORMAL, 5000, &result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--report") == 0) return demo::RunReport(argc - 1, argv + 1);
+
+    demo::DemoOptions options;
+    std::string error;
+    if (!demo::ParseDemoOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "zephra-demo: %s\n\n%s", error.c_str(), demo::DemoUsage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(demo::DemoUsage(), stdout);
+        return 0;
+    }
+
+    std::FILE* traceFile = nullptr;
+    if (!options.traceFile.empty()) {
+        traceFile = std::fopen(options.traceFile.c_str(), "w");
+        if (!traceFile) {
+            std::fprintf(stderr, "zephra-demo: cannot write %s\n", options.traceFile.c_str());
+            return 2;
+        }
+    }
+
+    int status = 0;
+    {
+        demo::DemoMachine machine(options);
+        demo::TraceLog trace(traceFile);
+        machine.SetMachineLock(trace.MachineLock());
+        machine.Watch().SetDelivery(SendDeviceChange);
+        demo::TracedSystem traced(trace, machine.System(), machine.Watch());
+        const AppSystem system{traced.Machine(), traced.Watch()};
+        CZephraApp app(system);
+        status = RunApplication(app, ::GetModuleHandleW(nullptr));
+    }
+    if (traceFile) std::fclose(traceFile);
+    return status;
+}

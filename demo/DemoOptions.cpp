@@ -1,0 +1,124 @@
+#include "demo/DemoOptions.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace demo {
+
+const char* DemoUsage() {
+    return "usage: zephra-demo [options]\n"
+           "       zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]\n"
+           "\n"
+           "Runs Zephra, every window and flow, on a simulated machine instead of the system.\n"
+           "\n"
+           "  --drive KIND       a disk of the machine, in the order the system lists them; may be\n"
+           "                     given several times (default: one VX310 on the inbox driver):\n"
+           "                       inbox | miniport | usb   a VX310 behind that path\n"
+           "                       other-nvme | other-sata | other-usb   another maker's drive\n"
+           "                       none                     no disk at all\n"
+           "  --state 0|2|ff     the VX310's optimize state (default 2): 0 optimized, 2 optimizable,\n"
+           "                     ff a value without meaning\n"
+           "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify\n"
+           "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
+           "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
+           "                     or with a later one, it starts unplugged\n"
+           "  --trace FILE       write every system call the program makes to FILE, one line each\n"
+           "  --report           the device command report of the simulated drives, no window\n"
+           "  --help             this text\n";
+}
+
+namespace {
+
+bool ParseCount(const char* text, std::uint32_t& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text, &end, 10);
+    if (*end != '\0' || text[0] == '-' || parsed > 1000000) return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
+}
+
+}  // namespace
+
+bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, std::string& error) {
+    bool drivesGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const auto needs = [&]() {
+            if (value) return true;
+            error = arg + " needs a value";
+            return false;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--drive") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (!drivesGiven) options.drives.clear();
+            drivesGiven = true;
+            if (kind == "inbox") options.drives.push_back(DemoDrive::Vx310Inbox);
+            else if (kind == "miniport") options.drives.push_back(DemoDrive::Vx310Miniport);
+            else if (kind == "usb") options.drives.push_back(DemoDrive::Vx310Usb);
+            else if (kind == "other-nvme") options.drives.push_back(DemoDrive::OtherNvme);
+            else if (kind == "other-sata") options.drives.push_back(DemoDrive::OtherSata);
+            else if (kind == "other-usb") options.drives.push_back(DemoDrive::OtherUsb);
+            else if (kind != "none") {
+                error = "unknown drive " + kind;
+                return false;
+            }
+        } else if (arg == "--state") {
+            if (!needs()) return false;
+            const std::string state = argv[++i];
+            if (state == "0") options.state = 0;
+            else if (state == "2") options.state = 2;
+            else if (state == "ff" || state == "FF" || state == "0xff") options.state = 0xFF;
+            else {
+                error = "state must be 0, 2 or ff";
+                return false;
+            }
+        } else if (arg == "--fault") {
+            if (!needs()) return false;
+            const std::string fault = argv[++i];
+            if (fault == "state-read") options.fault = DemoFault::StateRead;
+            else if (fault == "identify") options.fault = DemoFault::Identify;
+            else if (fault == "device-list") options.fault = DemoFault::DeviceList;
+            else if (fault == "locate") options.fault = DemoFault::Locate;
+            else if (fault == "reenumerate") options.fault = DemoFault::Reenumerate;
+            else if (fault == "notify") options.fault = DemoFault::Notify;
+            else {
+                error = "unknown fault " + fault;
+                return false;
+            }
+        } else if (arg == "--unplug-after" || arg == "--plug-after") {
+            if (!needs()) return false;
+            std::uint32_t count = 0;
+            if (!ParseCount(argv[++i], count) || count == 0) {
+                error = arg + " needs a number of rescans from 1 on";
+                return false;
+            }
+            (arg == "--unplug-after" ? options.unplugAfter : options.plugAfter) = count;
+        } else if (arg == "--trace") {
+            if (!needs()) return false;
+            options.traceFile = argv[++i];
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    const bool hasVx310 = std::any_of(options.drives.begin(), options.drives.end(), [](DemoDrive d) {
+        return d == DemoDrive::Vx310Inbox || d == DemoDrive::Vx310Miniport || d == DemoDrive::Vx310Usb;
+    });
+    if ((options.unplugAfter || options.plugAfter) && !hasVx310) {
+        error = "plugging and unplugging need a VX310 among the drives";
+        return false;
+    }
+    if (options.unplugAfter && options.plugAfter && *options.unplugAfter == *options.plugAfter) {
+        error = "a drive cannot be plugged and unplugged at the same rescan";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace demo

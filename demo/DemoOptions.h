@@ -1,0 +1,45 @@
+#pragma once
+// The demo's command line: which disks the simulated machine has and behind which path,
+// the VX310's optimize state, a fault, plug and unplug events, and the trace file.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace demo {
+
+enum class DemoDrive {
+    Vx310Inbox,     // a VX310 on the inbox NVMe driver
+    Vx310Miniport,  // a VX310 behind the "NvmeMini" miniport
+    Vx310Usb,       // a VX310 in a USB enclosure with the USB-to-NVMe bridge
+    OtherNvme,      // another maker's NVMe drive
+    OtherSata,      // another maker's SATA drive
+    OtherUsb,       // a USB stick
+};
+
+enum class DemoFault {
+    None,
+    StateRead,    // the VX310 refuses the optimize-state read
+    Identify,     // the VX310 refuses identify
+    DeviceList,   // the disk list cannot be made
+    Locate,       // CM_Locate_DevNodeW fails
+    Reenumerate,  // CM_Reenumerate_DevNode fails
+    Notify,       // the notification registration is refused
+};
+
+struct DemoOptions {
+    std::vector<DemoDrive> drives{DemoDrive::Vx310Inbox};  // in the order the system lists them
+    std::uint8_t state = 2;                                 // the VX310s' optimize state
+    DemoFault fault = DemoFault::None;
+    std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
+    std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
+    std::string traceFile;
+    bool help = false;
+};
+
+// argv[0] is the program. False with a message on a bad option.
+bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, std::string& error);
+const char* DemoUsage();
+
+}  // namespace demo
