@@ -24,6 +24,8 @@ const char* DemoUsage() {
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
            "  --trace FILE       write every system call the program makes to FILE, one line each\n"
+           "  --state-file FILE  keep the VX310's optimize state in FILE across runs: a switch, then\n"
+           "                     the shutdown that ends the demo, and the next run starts in the new state\n"
            "  --report           the device command report of the simulated drives, no window\n"
            "  --help             this text\n";
 }
@@ -102,6 +104,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
         } else if (arg == "--trace") {
             if (!needs()) return false;
             options.traceFile = argv[++i];
+        } else if (arg == "--state-file") {
+            if (!needs()) return false;
+            options.stateFile = argv[++i];
         } else {
             error = "unknown option " + arg;
             return false;

@@ -35,6 +35,9 @@ struct DemoOptions {
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
     std::string traceFile;
+    // Where the VX310's state is kept across runs: read at start when it exists (it wins
+    // over --state), written when the simulated session ends and when the program ends.
+    std::string stateFile;
     bool help = false;
 };
 
