@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
             if (!options.stateFile.empty()) {
                 if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
             }
-            if (traceFile) std::fclose(traceFile);
-            std::fflush(stdout);
+            // Not closed: the rescan worker may still be writing to it. Its lines are flushed.
+            std::fflush(nullptr);
             ::ExitProcess(0);
         };
         const AppSystem system{traced.Machine(), traced.Watch(), shutdown};
