@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   libz-mingw-w64-dev libstb-dev
   # running it: 32-bit Wine, headless X, a metric-compatible Arial, screenshots
-  wine wine32:i386 xvfb xauth fonts-liberation imagemagick x11-apps
+  wine wine32:i386 xvfb xauth fonts-liberation imagemagick x11-apps xdotool tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()

@@ -1,0 +1,231 @@
+#include "sim/SimComputer.h"
+
+#include <cstdio>
+
+#include "sim/SimBytes.h"
+#include "sim/SimCodes.h"
+#include "sim/SimDrives.h"
+#include "sim/SimScsi.h"
+#include "sim/SimStacks.h"
+
+namespace sim {
+namespace {
+
+constexpr wchar_t SystemClass[] = L"{4d36e97d-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t StorageAdapterClass[] = L"{4d36e97b-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t ChannelClass[] = L"{4d36e96a-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t DiskClass[] = L"{4d36e967-e325-11ce-bfc1-08002be10318}";
+constexpr wchar_t VolumeClass[] = L"{71a27cdd-812a-11d0-bec7-08002be2092f}";
+constexpr std::uint32_t FileDeviceDisk = 7;
+constexpr std::uint32_t StorageAdapterPropertyId = 1;
+
+std::wstring Format(const wchar_t* format, unsigned a, unsigned b = 0) {
+    wchar_t text[160];
+    std::swprintf(text, sizeof text / sizeof text[0], format, a, b);
+    return text;
+}
+
+
+// The bus type the disk's adapter reports, whatever the stack in front of the drive is.
+class SimReportedBus : public SimEndpoint {
+public:
+    SimReportedBus(std::shared_ptr<SimEndpoint> inner, std::uint8_t busType)
+        : inner_(std::move(inner)), busType_(busType) {}
+    SimResult IoControl(const SimCall& call) override {
+        SimResult result = inner_->IoControl(call);
+        if (call.code == IoctlStorageQueryProperty && result.ok && call.inSize >= 8 &&
+            Get32(call.in) == StorageAdapterPropertyId && Get32(call.in + 4) == 0 && result.bytesReturned > 24)
+            call.out[24] = busType_;
+        return result;
+    }
+    std::vector<std::uint8_t>* Media() override { return inner_->Media(); }
+
+private:
+    std::shared_ptr<SimEndpoint> inner_;
+    std::uint8_t busType_;
+};
+
+// A disk or volume interface: answers only its storage device number.
+class SimNumberEndpoint : public SimEndpoint {
+public:
+    SimNumberEndpoint(std::uint32_t deviceNumber, std::uint32_t partition)
+        : deviceNumber_(deviceNumber), partition_(partition) {}
+    SimResult IoControl(const SimCall& call) override {
+        if (call.code != IoctlStorageGetDeviceNumber) return SimResult::Failure(ErrorInvalidFunction);
+        if (call.outSize < 12) return SimResult::Failure(ErrorInsufficientBuffer);
+        Put32(call.out, FileDeviceDisk);
+        Put32(call.out + 4, deviceNumber_);
+        Put32(call.out + 8, partition_);
+        return SimResult::Success(12);
+    }
+
+private:
+    std::uint32_t deviceNumber_;
+    std::uint32_t partition_;
+};
+
+// A disk with nothing but the disk class driver in front: adapter property, device
+// number, geometry, sector reads, and plain SCSI.
+class SimPlainDiskStack : public SimDiskStack {
+public:
+    SimPlainDiskStack() : SimDiskStack(BusTypeUsb, 64 * 1024) {}
+    SimResult IoControl(const SimCall& call) override {
+        switch (call.code) {
+            case IoctlStorageQueryProperty: return AnswerAdapterQueryOnly(call);
+            case IoctlScsiPassThrough:
+            case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
+            default: return DiskIoControl(call);
+        }
+    }
+
+private:
+    SimPlainScsiTarget scsi_;
+};
+
+}  // namespace
+
+SimComputer::SimComputer() : tree_(machine_), volumes_(machine_) {
+    const platform::DevInst root = tree_.AddNode(0, {L"HTREE\\ROOT\\0", {}, {}});
+    pciRoot_ = tree_.AddNode(root, {L"ACPI\\PNP0A08\\0", NextDriverKey(SystemClass), {}});
+    volumeManager_ = tree_.AddNode(root, {L"ROOT\\VOLMGR\\0000", NextDriverKey(SystemClass), {}});
+}
+
+std::wstring SimComputer::NextDriverKey(const wchar_t* classGuid) {
+    return std::wstring(classGuid) + Format(L"\\%04u", nextKey_++);
+}
+
+std::size_t SimComputer::AddAdapter(std::uint8_t busType) {
+    const auto index = static_cast<unsigned>(adapters_.size());
+    SimAdapter adapter;
+    adapter.busType = busType;
+    adapter.instanceId = Format(L"PCI\\VEN_1E5A&DEV_%04X&SUBSYS_00011E5A&REV_01\\4&2F1A%02u&0&00E8", 0x5300 + busType, index);
+    adapter.driverKey = NextDriverKey(StorageAdapterClass);
+    adapter.location = Format(L"PCI bus %u, device %u, function 0", index + 2, busType);
+    adapter.interfacePath =
+        Format(L"\\\\?\\pci#ven_1e5a&dev_%04x&subsys_00011e5a&rev_01#4&2f1a%02u&0&00e8#"
+               L"{2accfe60-c130-11d2-b082-00a0c91efb8b}", 0x5300 + busType, index);
+    adapter.node = tree_.AddNode(pciRoot_, {adapter.instanceId, adapter.driverKey, adapter.location});
+    tree_.AddInterface(platform::StoragePortInterface, adapter.interfacePath, adapter.node);
+    adapters_.push_back(std::move(adapter));
+    return adapters_.size() - 1;
+}
+
+SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
+                              const SimDiskOptions& options) {
+    const SimAdapter& adapter = adapters_.at(adapterIndex);
+    SimDisk disk;
+    disk.number = options.number.value_or(nextNumber_);
+    if (disk.number >= nextNumber_ && disk.number != 0xFFFFFFFF) nextNumber_ = disk.number + 1;
+    disk.adapter = adapterIndex;
+    disk.physicalPath = PhysicalDrivePath(disk.number);
+    disk.stack = std::make_shared<SimReportedBus>(std::move(stack), adapter.busType);
+    machine_.Attach(disk.physicalPath, disk.stack);
+
+    // The chain from the adapter down: an ATA channel, a USB device, or nothing between.
+    const unsigned defaultBetween = adapter.busType == AdapterSata || adapter.busType == AdapterUsb ? 1 : 0;
+    platform::DevInst parent = adapter.node;
+    const unsigned between = options.nodesBetween.value_or(defaultBetween);
+    for (unsigned i = 0; i < between; ++i)
+        parent = tree_.AddNode(parent, {Format(L"PCIIDE\\IDECHANNEL\\4&%u&0&%u", disk.number, i),
+                                        NextDriverKey(ChannelClass), Format(L"Channel %u", i)});
+
+    const unsigned n = disk.number;
+    disk.instanceId = L"SCSI\\DISK&VEN_" + product + Format(L"\\5&%X&0&%06u", n, n);
+    disk.node = tree_.AddNode(parent, {disk.instanceId, NextDriverKey(DiskClass),
+                                       Format(L"Bus Number 0, Target Id %u, LUN 0", n)});
+    disk.interfacePath =
+        L"\\\\?\\scsi#disk&ven_" + product + Format(L"#5&%x&0&%06u#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n, n);
+    tree_.AddInterface(platform::DiskInterface, disk.interfacePath, disk.node);
+    machine_.Attach(disk.interfacePath, std::make_shared<SimNumberEndpoint>(options.reportedNumber.value_or(n), 0));
+    disks_.push_back(std::move(disk));
+    return disks_.back();
+}
+
+SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvmeConfig config,
+                                   SimDiskOptions options) {
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    const std::uint64_t sectors = controller->Identity().sectors;
+    std::shared_ptr<SimDiskStack> stack;
+    std::wstring product;
+    switch (path) {
+        case SimNvmePath::Inbox:
+            stack = std::make_shared<SimInboxNvmeStack>(controller);
+            product = L"nvme&prod_ssd";
+            break;
+        case SimNvmePath::Miniport:
+            stack = std::make_shared<SimMiniportStack>(controller);
+            product = L"nvme&prod_ssd";
+            break;
+        case SimNvmePath::Bridge:
+            stack = std::make_shared<SimUsbBridgeStack>(controller);
+            product = L"usb&prod_nvme_bridge";
+            break;
+    }
+    SimDisk& disk = AddDisk(adapter, stack, product, options);
+    stack->SetDisk(disk.number, sectors);
+    disk.controller = controller;
+    if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
+    return disk;
+}
+
+SimDisk& SimComputer::AddVx310(std::size_t adapter, SimNvmePath path, SimDiskOptions options) {
+    return AddNvmeDrive(adapter, path, SimNvmeConfig{}, options);
+}
+
+SimDisk& SimComputer::AddForeignNvmeDrive(std::size_t adapter, std::string model, SimNvmePath path,
+                                          SimDiskOptions options) {
+    SimNvmeConfig config;
+    config.identity.model = std::move(model);
+    config.identity.serial = "S5P2NG0R60" + std::to_string(1000000000 + nextNumber_);
+    config.identity.firmware = "3B2QGXA7";
+    config.vendor.controllerName = "Other controller";
+    config.pciVendorId = 0x144D;
+    return AddNvmeDrive(adapter, path, std::move(config), options);
+}
+
+SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, SimDiskOptions options) {
+    const std::uint64_t sectors = config.identity.sectors;
+    auto device = std::make_shared<SimAtaDevice>(std::move(config));
+    auto stack = std::make_shared<SimAtaStack>(device);
+    SimDisk& disk = AddDisk(adapter, stack, L"ata&prod_ssd", options);
+    stack->SetDisk(disk.number, sectors);
+    disk.ataDevice = device;
+    return disk;
+}
+
+SimDisk& SimComputer::AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options) {
+    auto stack = std::make_shared<SimPlainDiskStack>();
+    SimDisk& disk = AddDisk(adapter, stack, L"generic&prod_disk", options);
+    stack->SetDisk(disk.number, sectors);
+    return disk;
+}
+
+std::size_t SimComputer::AddVolume(std::uint32_t diskNumber, std::vector<std::wstring> mountPaths,
+                                   std::uint64_t totalBytes, std::uint64_t freeBytes, std::wstring fileSystem,
+                                   std::uint32_t driveType) {
+    const std::uint32_t partition = ++partitions_[diskNumber];
+    const auto index = static_cast<unsigned>(volumes_.Add({}));
+    SimVolume& volume = volumes_.Volume(index);
+    volume.interfacePath = Format(L"\\\\?\\STORAGE#Volume#{7d1e0a%02x-0000-0000-0000-%012u}#0000000000100000#"
+                                  L"{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}", index & 0xFF, index);
+    volume.volumeName = Format(L"\\\\?\\Volume{5a3c%04x-0000-0000-0000-1000000%05u}\\", index & 0xFFFF, index);
+    volume.mountPaths = std::move(mountPaths);
+    volume.driveType = driveType;
+    volume.fileSystem = std::move(fileSystem);
+    volume.totalBytes = totalBytes;
+    volume.freeBytes = freeBytes;
+
+    const platform::DevInst node = tree_.AddNode(
+        volumeManager_, {Format(L"STORAGE\\VOLUME\\{7D1E0A%02X-0000}#%u", index & 0xFF, index),
+                         NextDriverKey(VolumeClass), {}});
+    tree_.AddInterface(platform::VolumeInterface, volume.interfacePath, node);
+    auto endpoint = std::make_shared<SimNumberEndpoint>(diskNumber, partition);
+    machine_.Attach(volume.interfacePath, endpoint);
+    for (const std::wstring& mount : volume.mountPaths) {
+        if (mount.size() == 3 && mount[1] == L':' && mount[2] == L'\\')
+            machine_.Attach(std::wstring(L"\\\\.\\") + mount[0] + L':', endpoint);
+    }
+    return index;
+}
+
+}  // namespace sim

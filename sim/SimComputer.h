@@ -1,0 +1,124 @@
+#pragma once
+// A whole simulated computer for the discovery pass: storage adapters, disks hung under
+// them through chains of device nodes, volumes, a system directory, and every query
+// behind the three seams. A machine takes a few lines:
+//
+//     sim::SimComputer pc;
+//     const auto nvme = pc.AddAdapter(sim::AdapterNvme);
+//     pc.AddForeignNvmeDrive(nvme, "Other Maker SSD 1TB");
+//     auto& vx310 = pc.AddVx310(nvme, sim::SimNvmePath::Inbox);
+//     pc.AddVolume(vx310.number, {L"C:\\"}, 500 * sim::GiB, 120 * sim::GiB);
+//     discovery::EnumerateDrives(pc.System(), table);
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/System.h"
+#include "sim/SimAtaDevice.h"
+#include "sim/SimDeviceTree.h"
+#include "sim/SimMachine.h"
+#include "sim/SimNvmeController.h"
+#include "sim/SimVolumes.h"
+
+namespace sim {
+
+constexpr std::uint64_t GiB = std::uint64_t{1} << 30;
+constexpr std::uint64_t TiB = std::uint64_t{1} << 40;
+
+// STORAGE_BUS_TYPE an adapter reports.
+enum SimAdapterBus : std::uint8_t {
+    AdapterScsi = 1,
+    AdapterAtapi = 2,
+    AdapterUsb = 7,
+    AdapterRaid = 8,
+    AdapterSas = 10,
+    AdapterSata = 11,
+    AdapterNvme = 17,
+};
+
+enum class SimNvmePath { Inbox, Miniport, Bridge };
+
+struct SimAdapter {
+    std::uint8_t busType = AdapterNvme;
+    platform::DevInst node = 0;
+    std::wstring interfacePath;  // storage-port interface
+    std::wstring location;
+    std::wstring instanceId;
+    std::wstring driverKey;
+};
+
+struct SimDisk {
+    std::uint32_t number = 0;  // the N of \\.\PhysicalDriveN
+    std::size_t adapter = 0;
+    platform::DevInst node = 0;
+    std::wstring instanceId;
+    std::wstring interfacePath;  // disk interface
+    std::wstring physicalPath;
+    std::shared_ptr<SimEndpoint> stack;  // what the physical path opens
+    std::shared_ptr<SimNvmeController> controller;  // NVMe drives only
+    std::shared_ptr<SimAtaDevice> ataDevice;        // SATA drives only
+};
+
+struct SimDiskOptions {
+    std::optional<std::uint32_t> number;          // default: the next free one
+    std::optional<std::uint32_t> reportedNumber;  // what the disk interface reports, if not number
+    std::optional<unsigned> nodesBetween;         // nodes between disk and adapter; default by bus
+};
+
+class SimComputer {
+public:
+    SimComputer();
+    SimComputer(const SimComputer&) = delete;
+    SimComputer& operator=(const SimComputer&) = delete;
+
+    SimMachine& Machine() { return machine_; }
+    SimDeviceTree& Tree() { return tree_; }
+    SimVolumes& Volumes() { return volumes_; }
+    platform::System System() { return platform::System{machine_, tree_, volumes_}; }
+
+    // An adapter on the PCI bus with a storage-port interface; returns its place.
+    std::size_t AddAdapter(std::uint8_t busType);
+    SimAdapter& Adapter(std::size_t index) { return adapters_[index]; }
+
+    // A drive behind an adapter, listed after the disks before it. A miniport drive also
+    // answers at its adapter's interface path.
+    SimDisk& AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvmeConfig config, SimDiskOptions options = {});
+    SimDisk& AddVx310(std::size_t adapter, SimNvmePath path, SimDiskOptions options = {});
+    // Another maker's NVMe drive: its controller is no VantorPlus.
+    SimDisk& AddForeignNvmeDrive(std::size_t adapter, std::string model, SimNvmePath path = SimNvmePath::Inbox,
+                                 SimDiskOptions options = {});
+    SimDisk& AddSataDrive(std::size_t adapter, SimAtaConfig config = {}, SimDiskOptions options = {});
+    // A disk that answers only the disk class driver's requests (a USB stick, a SCSI disk).
+    SimDisk& AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options = {});
+    SimDisk& Disk(std::size_t index) { return disks_[index]; }
+    std::size_t DiskCount() const { return disks_.size(); }
+
+    // A volume on disk diskNumber (which need not exist); mount paths "X:\" or "X:\folder\".
+    // Each "X:\" makes \\.\X: openable. Returns the volume's place in Volumes().
+    std::size_t AddVolume(std::uint32_t diskNumber, std::vector<std::wstring> mountPaths, std::uint64_t totalBytes,
+                          std::uint64_t freeBytes, std::wstring fileSystem = L"NTFS",
+                          std::uint32_t driveType = platform::DriveFixed);
+
+private:
+    SimDisk& AddDisk(std::size_t adapter, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
+                     const SimDiskOptions& options);
+    std::wstring NextDriverKey(const wchar_t* classGuid);
+
+    SimMachine machine_;
+    SimDeviceTree tree_;
+    SimVolumes volumes_;
+    platform::DevInst pciRoot_ = 0;
+    platform::DevInst volumeManager_ = 0;
+    std::deque<SimAdapter> adapters_;
+    std::deque<SimDisk> disks_;
+    std::map<std::uint32_t, std::uint32_t> partitions_;  // per disk number: partitions handed out
+    std::uint32_t nextNumber_ = 0;
+    unsigned nextKey_ = 0;
+};
+
+}  // namespace sim

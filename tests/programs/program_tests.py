@@ -1,0 +1,389 @@
+#!/usr/bin/env python3
+"""Drives zephra.exe and zephra-demo.exe under Wine on the X display as a user would:
+finds their windows through the X server, reads what they show from screenshots (text by
+OCR, the switch button by its colour), clicks with the real pointer (xdotool) and checks
+that the program ends.
+
+usage: program_tests.py SCENARIO --build DIR --skin DIR --tools DIR [--shots DIR]
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+WIDTH, HEIGHT, SHADOW = 700, 490, 8
+# Where mainSkin.xml puts what is read back (x, y, width, height in the window).
+HEADING = (81, 112, 302, 44)
+MODEL = (210, 174, 180, 30)
+CAPACITY = (210, 223, 180, 30)
+STATUS = (210, 270, 180, 30)
+BUTTON = (272, 425, 159, 38)
+CLOSE_BUTTON = (679, 5, 16, 16)
+MIN_BUTTON = (658, 5, 16, 16)
+
+MODEL_TEXT = "Tavik VX310"  # the label shows the start of "Tavik VX310 Series SSD 512GB"
+CAPACITY_TEXT = "476.94 GB"
+STATUS_TEXT = {"0": "Has been optimized", "2": "Optimizable", "ff": "Unknown"}
+# Which image the switch shows: state 0 "Off" images, else "On"; disabled: the down image.
+BUTTON_LOOK = {"0": "off_normal", "2": "on_normal", "ff": "on_down", None: "on_down"}
+
+
+class Failure(Exception):
+    pass
+
+
+def run(*command, **kwargs):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs).stdout
+
+
+class Program:
+    """A Windows program of the build started under Wine, and its windows on the display."""
+
+    def __init__(self, options, exe, args=(), name=None):
+        self.options = options
+        self.name = name or os.path.basename(exe)
+        self.output = tempfile.TemporaryFile(mode="w+")
+        self.started = time.monotonic()
+        self.process = subprocess.Popen([os.path.join(options.tools, "wine-run.sh"), exe, *args],
+                                        stdout=self.output, stderr=subprocess.STDOUT)
+
+    def windows(self):
+        """Mapped top-level windows of this program: (id, width, height, x, y)."""
+        found = []
+        for line in run("xwininfo", "-root", "-children").splitlines():
+            m = re.match(r'\s*(0x[0-9a-f]+) .*\("([^"]*)" "[^"]*"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)',
+                         line)
+            if not m or m.group(2).lower() != self.name.lower():
+                continue
+            if "IsViewable" not in run("xwininfo", "-id", m.group(1)):
+                continue
+            found.append((m.group(1), int(m.group(3)), int(m.group(4)), int(m.group(5)), int(m.group(6))))
+        return found
+
+    def main_window(self, timeout=90):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise Failure("%s ended before it showed a window:\n%s" % (self.name, self.text_output()))
+            mains = [w for w in self.windows() if (w[1], w[2]) == (WIDTH, HEIGHT)]
+            if mains:
+                return mains
+            time.sleep(0.2)
+        raise Failure("no %dx%d window of %s within %ds" % (WIDTH, HEIGHT, self.name, timeout))
+
+    def text_output(self):
+        self.output.seek(0)
+        return self.output.read()
+
+    def wait_end(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def screen_size():
+    m = re.search(r"Width: (\d+).*?Height: (\d+)", run("xwininfo", "-root"), re.S)
+    return int(m.group(1)), int(m.group(2))
+
+
+def screenshot(path):
+    run("import", "-window", "root", path)
+
+
+def stable_screenshot(path, box, timeout=10):
+    """A screenshot once the window's pixels stop changing (it has painted)."""
+    x, y, w, h = box
+    previous = None
+    deadline = time.monotonic() + timeout
+    while True:
+        screenshot(path)
+        digest = run("convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "-format", "%#", "info:")
+        if digest == previous or time.monotonic() > deadline:
+            return
+        previous = digest
+        time.sleep(0.3)
+
+
+def has_text(shot, window, box):
+    """Whether anything dark (text is black) is drawn in the box."""
+    x, y, w, h = box
+    darkest = run("convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, window[3] + x, window[4] + y), "+repage",
+                  "-colorspace", "Gray", "-format", "%[fx:minima]", "info:")
+    return float(darkest) < 0.5
+
+
+def read_text(shot, window, box, light_on_colour=False):
+    """OCR of one label: cropped, enlarged, grey. Light text on a coloured button is read
+    from the darkest channel of each pixel, where the text stands out on blue and orange."""
+    x, y, w, h = box
+    with tempfile.TemporaryDirectory() as tmp:
+        crop = os.path.join(tmp, "label.png")
+        command = ["convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, window[3] + x, window[4] + y), "+repage"]
+        if light_on_colour:
+            command += ["-separate", "-evaluate-sequence", "Min", "-negate"]
+        else:
+            command += ["-colorspace", "Gray"]
+        run(*command, "-resize", "400%", "-bordercolor", "white", "-border", "30", crop)
+        text = run("tesseract", crop, "-", "--psm", "7")
+    return " ".join(text.split())
+
+
+def mean_colour(image, crop=None, under=None):
+    """Mean RGB (0..1) of an image, or of a crop of it, composed over `under` if given."""
+    command = ["convert"]
+    if under:
+        command += [under[0], "-crop", under[1], "+repage", "(", image, "-resize", under[2], ")",
+                    "-composite"]
+    else:
+        command += [image]
+    if crop:
+        command += ["-crop", crop, "+repage"]
+    command += ["-resize", "1x1!", "-format", "%[fx:r] %[fx:g] %[fx:b]", "info:"]
+    return [float(v) for v in run(*command).split()]
+
+
+def button_look(options, shot, window):
+    """Which of the four button images the switch shows (its left part, away from the text)."""
+    x, y, w, h = BUTTON
+    strip = "40x%d+4+0" % h
+    actual = mean_colour(shot, "40x%d+%d+%d" % (h, window[3] + x + 4, window[4] + y))
+    background = (os.path.join(options.skin, "mainWnd.jpg"), "%dx%d+%d+%d" % (w, h, x, y), "%dx%d!" % (w, h))
+    best = None
+    for look in ("on_normal", "on_down", "off_normal", "off_down", "on_over", "off_over"):
+        expected = mean_colour(os.path.join(options.skin, look + ".png"), strip, background)
+        distance = max(abs(a - b) for a, b in zip(actual, expected))
+        if best is None or distance < best[0]:
+            best = (distance, look)
+    return best[1]
+
+
+def click(window, box):
+    x, y, w, h = box
+    run("xdotool", "mousemove", str(window[3] + x + w // 2), str(window[4] + y + h // 2), "click", "1")
+
+
+def park_pointer():
+    run("xdotool", "mousemove", "0", "0")
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_placement(program):
+    mains = program.main_window()
+    check(len(mains) == 1, "%d main windows: %s" % (len(mains), mains))
+    window = mains[0]
+    screen_w, screen_h = screen_size()
+    check((window[3], window[4]) == ((screen_w - WIDTH) // 2, (screen_h - HEIGHT) // 2),
+          "window at %d,%d on a %dx%d screen is not centred" % (window[3], window[4], screen_w, screen_h))
+    deadline = time.monotonic() + 10
+    shadows = []
+    while not shadows and time.monotonic() < deadline:
+        shadows = [w for w in program.windows() if (w[1], w[2]) == (WIDTH + 2 * SHADOW, HEIGHT + 2 * SHADOW)]
+        time.sleep(0.2)
+    check(len(shadows) == 1, "shadow windows: %s" % shadows)
+    check((shadows[0][3], shadows[0][4]) == (window[3] - SHADOW, window[4] - SHADOW),
+          "shadow at %d,%d, window at %d,%d" % (shadows[0][3], shadows[0][4], window[3], window[4]))
+    return window
+
+
+def panel(options, program, window, name):
+    shot = os.path.join(options.shots, name + ".png")
+    stable_screenshot(shot, (window[3], window[4], WIDTH, HEIGHT))
+    run("convert", shot, "-crop", "%dx%d+%d+%d" % (WIDTH + 2 * SHADOW, HEIGHT + 2 * SHADOW,
+                                                    window[3] - SHADOW, window[4] - SHADOW), "+repage", shot)
+    # The crop starts at the shadow's corner.
+    inner = (window[0], WIDTH, HEIGHT, SHADOW, SHADOW)
+    # Empty labels are told by having no dark pixel (OCR reads noise into them).
+    value = lambda box: read_text(shot, inner, box) if has_text(shot, inner, box) else ""
+    return {
+        "shot": shot,
+        "heading": read_text(shot, inner, HEADING),
+        "model": value(MODEL),
+        "capacity": value(CAPACITY),
+        "status": value(STATUS),
+        # The middle of the button, where its text is, away from the rounded ends.
+        "button": read_text(shot, inner, (BUTTON[0] + 40, BUTTON[1] + 4, BUTTON[2] - 80, BUTTON[3] - 8), True),
+        "look": button_look(options, shot, inner),
+    }
+
+
+def expect_panel(seen, state):
+    """state: "0", "2", "ff" for a VX310 in that state, None for no drive."""
+    if state is None:
+        check(seen["heading"] == "No device detected", "heading %r" % seen["heading"])
+        for field in ("model", "capacity", "status"):
+            check(seen[field] == "", "%s shows %r without a drive" % (field, seen[field]))
+    else:
+        check(seen["heading"] == "Tavik VX310 Series SSD", "heading %r" % seen["heading"])
+        check(seen["model"].startswith(MODEL_TEXT), "model %r" % seen["model"])
+        check(seen["capacity"] == CAPACITY_TEXT, "capacity %r" % seen["capacity"])
+        check(seen["status"] == STATUS_TEXT[state], "status %r" % seen["status"])
+    check(seen["look"] == BUTTON_LOOK[state], "button shows %s, not %s" % (seen["look"], BUTTON_LOOK[state]))
+
+
+def close_by_mouse(program, window, ends_within=10):
+    clicked = time.monotonic()
+    click(window, CLOSE_BUTTON)
+    code = program.wait_end(ends_within)
+    check(code is not None, "%s still runs %ds after the close click" % (program.name, ends_within))
+    check(code == 0, "%s ended with %s" % (program.name, code))
+    return time.monotonic() - clicked
+
+
+# ---- scenarios ----
+
+def product_without_drive(options):
+    """zephra.exe where Wine lists no disks: the empty panel; the close click ends it."""
+    program = Program(options, os.path.join(options.build, "app", "zephra.exe"))
+    try:
+        park_pointer()
+        window = check_placement(program)
+        seen = panel(options, program, window, "zephra-no-device")
+        expect_panel(seen, None)
+        check(seen["button"] == "On", "button text %r" % seen["button"])
+        took = close_by_mouse(program, window)
+        print("closed %.2fs after the click" % took)
+        # Wine's configuration manager refuses the rescan: the worker's line, once a cycle.
+        lines = program.text_output().count("CM_Locate_DevNode   failed:   ")
+        check(lines >= 1, "no rescan line in %r" % program.text_output()[:200])
+    finally:
+        program.kill()
+
+
+def demo(options, args):
+    return Program(options, os.path.join(options.build, "demo", "zephra-demo.exe"), args)
+
+
+def demo_paths_and_states(options):
+    """A VX310 on each path, in each state: the panel, then a close with the mouse."""
+    for path in ("inbox", "miniport", "usb"):
+        for state in ("0", "2", "ff"):
+            program = demo(options, ["--drive", "other-nvme", "--drive", path, "--state", state])
+            try:
+                park_pointer()
+                window = check_placement(program)
+                seen = panel(options, program, window, "demo-%s-%s" % (path, state))
+                print(path, state, {k: v for k, v in seen.items() if k != "shot"})
+                expect_panel(seen, state)
+                check(seen["button"] == ("Off" if state == "0" else "On"), "button text %r" % seen["button"])
+                close_by_mouse(program, window)
+            finally:
+                program.kill()
+
+
+def wait_for_heading(options, program, window, wanted, name, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        seen = panel(options, program, window, name)
+        if seen["heading"] == wanted:
+            return seen
+        time.sleep(0.2)
+    raise Failure("the heading never became %r (last %r)" % (wanted, seen["heading"]))
+
+
+def demo_unplug_and_plug(options):
+    """The drive shown goes at the 6th rescan and comes back at the 14th; the trace
+    shows that the worker made no call after the window went."""
+    trace = os.path.join(options.shots, "unplug-plug-trace.txt")
+    program = demo(options, ["--drive", "usb", "--state", "0", "--unplug-after", "6", "--plug-after", "14",
+                             "--trace", "Z:" + trace.replace("/", "\\")])
+    try:
+        park_pointer()
+        window = check_placement(program)
+        expect_panel(panel(options, program, window, "demo-plugged"), "0")
+        gone = wait_for_heading(options, program, window, "No device detected", "demo-unplugged")
+        expect_panel(gone, None)
+        # The button keeps the text and images of the drive that went.
+        check(gone["button"] == "Off", "button text %r after the unplug" % gone["button"])
+        check(gone["look"] == "off_down", "button shows %s after the unplug" % gone["look"])
+        back = wait_for_heading(options, program, window, "Tavik VX310 Series SSD", "demo-plugged-again")
+        expect_panel(back, "0")
+        close_by_mouse(program, window)
+    finally:
+        program.kill()
+    with open(trace) as f:
+        lines = f.read().splitlines()
+    check_trace(lines)
+    arrivals = [i for i, line in enumerate(lines) if "CM_Reenumerate_DevNode" in line]
+    check(len(arrivals) >= 14, "only %d rescans traced" % len(arrivals))
+
+
+def check_trace(lines):
+    pattern = re.compile(r"^\d{6} (ui|worker) [A-Za-z_]+\(.*\) -> .+$")
+    bad = [line for line in lines if not pattern.match(line)]
+    check(not bad, "trace lines out of format: %s" % bad[:3])
+    check([int(line[:6]) for line in lines] == list(range(1, len(lines) + 1)), "trace sequence has gaps")
+    unregistered = [i for i, line in enumerate(lines) if "UnregisterDeviceNotification" in line]
+    check(len(unregistered) == 1, "%d withdrawals of the registration" % len(unregistered))
+    late = [line for line in lines[unregistered[0]:] if " worker " in line]
+    # The stop is raised before the withdrawal: at most the cycle then under way follows.
+    check(len(late) <= 2, "worker calls after the stop: %s" % late)
+    check(not any(" worker " in line and "CM_" not in line for line in lines), "worker made other calls")
+
+
+def demo_minimise_and_fault(options):
+    """The minimise button by mouse hides the window; a refused state read shows Unknown."""
+    program = demo(options, ["--drive", "miniport", "--fault", "state-read"])
+    try:
+        park_pointer()
+        window = check_placement(program)
+        seen = panel(options, program, window, "demo-state-read-refused")
+        expect_panel(seen, "ff")
+        click(window, MIN_BUTTON)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and [w for w in program.windows() if (w[1], w[2]) == (WIDTH, HEIGHT)]:
+            time.sleep(0.2)
+        check(not [w for w in program.windows() if (w[1], w[2]) == (WIDTH, HEIGHT)], "still shown after minimise")
+    finally:
+        program.kill()
+
+
+SCENARIOS = {
+    "product-without-drive": product_without_drive,
+    "demo-paths-and-states": demo_paths_and_states,
+    "demo-unplug-and-plug": demo_unplug_and_plug,
+    "demo-minimise-and-fault": demo_minimise_and_fault,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--skin", required=True)
+    parser.add_argument("--tools", required=True)
+    parser.add_argument("--shots")
+    options = parser.parse_args()
+    options.shots = options.shots or os.path.join(options.build, "screenshots")
+    os.makedirs(options.shots, exist_ok=True)
+    if not os.environ.get("DISPLAY"):
+        print("needs an X display (tools/test.sh runs the tests under xvfb-run)")
+        return 1
+    for tool in ("xwininfo", "xdotool", "import", "tesseract"):
+        if not shutil.which(tool):
+            print("missing", tool, "(tools/setup.sh installs it)")
+            return 1
+    try:
+        SCENARIOS[options.scenario](options)
+    except Failure as failure:
+        print("FAIL:", failure)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
