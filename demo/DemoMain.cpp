@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (!options.stateFile.empty()) {
+    if (!options.stateFile.empty() && !options.stateGiven) {
         if (const auto kept = demo::ReadStateFile(options.stateFile)) options.state = *kept;
     }
 
