@@ -9,9 +9,8 @@
 
 #include "../msgbox/ExpectedBox.h"
 #include "app/MainWnd.h"
-#include "discovery/Identify.h"
+#include "sim/SimComputer.h"
 #include "sim/SimDrives.h"
-#include "sim/SimMachine.h"
 #include "sim/SimShutdown.h"
 
 using DuiLib::CPaintManagerUI;
@@ -20,47 +19,7 @@ using expectedbox::Expected;
 
 namespace {
 
-constexpr std::uint32_t kDrive = 1;
 const std::wstring kConfirmation = L"Computer will shut down after this process. \nAre you ready to proceed?";
-
-// Device lists and volumes of a machine that shows no disks: a pass over it finds nothing.
-class NoLists : public platform::DeviceInstall, public platform::Volumes {
-public:
-    platform::DeviceInfoSet GetClassDevs(const platform::Guid&, std::uint32_t) override {
-        return platform::InvalidDeviceInfoSet();
-    }
-    bool DestroyDeviceInfoList(platform::DeviceInfoSet) override { return false; }
-    bool EnumDeviceInterfaces(platform::DeviceInfoSet, const platform::Guid&, std::uint32_t,
-                              platform::DeviceInterfaceData*) override {
-        return false;
-    }
-    bool GetDeviceInterfaceDetailSize(platform::DeviceInfoSet, const platform::DeviceInterfaceData&,
-                                      std::uint32_t*) override {
-        return false;
-    }
-    bool GetDeviceInterfaceDetail(platform::DeviceInfoSet, const platform::DeviceInterfaceData&, std::uint32_t,
-                                  std::wstring*, platform::DeviceInfoData*) override {
-        return false;
-    }
-    bool GetDeviceRegistryProperty(platform::DeviceInfoSet, const platform::DeviceInfoData&, std::uint32_t,
-                                   wchar_t*, std::uint32_t, std::uint32_t*) override {
-        return false;
-    }
-    std::uint32_t GetParent(platform::DevInst*, platform::DevInst) override { return 1; }
-    std::uint32_t GetDevNodeRegistryProperty(platform::DevInst, std::uint32_t, wchar_t*, std::uint32_t*) override {
-        return 1;
-    }
-    std::uint32_t GetDeviceId(platform::DevInst, wchar_t*, std::uint32_t) override { return 1; }
-
-    bool VolumeNameForMountPoint(std::wstring_view, wchar_t*, std::uint32_t) override { return false; }
-    bool VolumePathNames(std::wstring_view, wchar_t*, std::uint32_t, std::uint32_t*) override { return false; }
-    std::uint32_t DriveTypeOf(std::wstring_view) override { return platform::DriveNoRootDir; }
-    bool DiskFreeSpace(std::wstring_view, platform::ClusterSpace*) override { return false; }
-    bool DiskFreeSpaceEx(std::wstring_view, platform::ByteSpace*) override { return false; }
-    bool FileSystemName(std::wstring_view, wchar_t*, std::uint32_t) override { return false; }
-    std::uint32_t SystemDirectory(wchar_t*, std::uint32_t) override { return 0; }
-    std::wstring FromAnsiCodePage(std::string_view text) override { return std::wstring(text.begin(), text.end()); }
-};
 
 class SwitchWindow : public CMainWnd {
 public:
@@ -121,34 +80,22 @@ class MainWindowSwitch : public ::testing::Test {
 protected:
     void SetUp() override {
         CPaintManagerUI::CloseZip();
-        config.vendor.optimizeState = devicecmd::OptimizeStateOptimizable;
-        controller = sim::AttachInboxDrive(machine, kDrive, config).device;
+        const std::size_t nvme = computer.AddAdapter(sim::AdapterNvme);
+        computer.AddForeignNvmeDrive(nvme, "Other Maker SSD 1TB");
+        sim::SimDisk& vx310 = computer.AddVx310(nvme, sim::SimNvmePath::Inbox);
+        computer.AddVolume(vx310.number, {L"D:\\"}, 400 * sim::GiB, 100 * sim::GiB);
+        drive = &vx310;
+        controller = vx310.controller;
         host = ::CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 100, 80, 700, 490, nullptr, nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_TRUE(host);
-        window = std::make_unique<SwitchWindow>(platform::System{machine, lists, lists}, shutdown);
+        window = std::make_unique<SwitchWindow>(computer.System(), shutdown);
         ASSERT_EQ(window->Subclass(host), host);
         window->AttachToHost(nullptr);
-        ASSERT_FALSE(window->drives[0]) << "the machine lists no disks";
-
-        // The record a pass would make of the drive.
-        auto record = std::make_unique<discovery::DiskInfo>();
-        record->phyDriveIndex = kDrive;
-        record->busType = devicecmd::TransportNvmeInbox;
-        discovery::DevicePair pair;
-        pair.handle = platform::UniqueHandle::Open(machine, sim::PhysicalDrivePath(kDrive),
-                                                   platform::AccessRead | platform::AccessWrite,
-                                                   platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
-                                                   platform::AttributesNone);
-        pair.transport = devicecmd::MakeTransport(record->busType);
-        ASSERT_TRUE(discovery::IdentifyDrive(machine, pair, *record));
-        ASSERT_TRUE(discovery::IsRightDevice(pair, *record));
-        pair.handle.Reset();
-        window->drives[0] = std::move(record);
-        window->UpdateDevicePanel();
+        ASSERT_TRUE(window->drives[0]) << "the pass found the VX310";
         ASSERT_EQ(window->TextOf(L"LabelStatusVal"), L"Optimizable");
         controller->ClearHistory();
-        machine.ClearTrace();
+        computer.Machine().ClearTrace();
     }
     void TearDown() override {
         Script() = nullptr;
@@ -198,10 +145,9 @@ protected:
         return finished;
     }
 
-    sim::SimMachine machine;
-    NoLists lists;
+    sim::SimComputer computer;
     sim::SimShutdown shutdown;
-    sim::SimNvmeController::Config config;
+    const sim::SimDisk* drive = nullptr;
     std::shared_ptr<sim::SimNvmeController> controller;
     HWND host = nullptr;
     std::unique_ptr<SwitchWindow> window;
@@ -230,7 +176,7 @@ TEST_F(MainWindowSwitch, NoWithADeviceChangeWhileTheBoxIsOpenChangesNothing) {
     EXPECT_EQ(window->TextOf(L"LabelDevice"), L"Tavik VX310 Series SSD");
     EXPECT_EQ(window->TextOf(L"LabelStatusVal"), L"Optimizable");
     EXPECT_EQ(window->TextOf(L"btnOption"), L"On");
-    EXPECT_TRUE(machine.Trace().empty()) << "no device access";
+    EXPECT_TRUE(computer.Machine().Trace().empty()) << "no device access";
     EXPECT_TRUE(controller->History().empty());
     EXPECT_TRUE(shutdown.Calls().empty());
     EXPECT_FALSE(window->IsSwitching());
@@ -259,15 +205,19 @@ TEST_F(MainWindowSwitch, AnExchangedDriveGetsAnErrorBoxAndThePanelIsRefreshedAft
     const std::wstring errorText = L"Open Device error, error code 1167";
     const MessageBoxGeometry error = Expected(MessageBoxTypeOk, errorText);
     script.steps.push_back([&](HWND box) {
-        sim::SimNvmeController::Config other = config;
+        // Another maker's drive where the VX310 was: same disk number, same path.
+        sim::SimNvmeController::Config other;
         other.identity.model = "Other Maker NV2 1TB";
         other.identity.serial = "OM0000000000000042";
-        newcomer = sim::AttachInboxDrive(machine, kDrive, other).device;
+        newcomer = sim::AttachInboxDrive(computer.Machine(), drive->number, other).device;
         window->RefreshDrives();  // the arrival, dropped while the switch runs
         ClickAt(box, *confirmation.first);
     });
+    std::vector<std::uint8_t> reachedBeforeRefresh;
     script.steps.push_back([&](HWND box) {
         headingDuringError = window->TextOf(L"LabelDevice");
+        for (const auto& command : newcomer->History())
+            reachedBeforeRefresh.push_back(static_cast<std::uint8_t>(command.command[0]));
         ClickAt(box, *error.first);
     });
     ASSERT_TRUE(ClickSwitch(script));
@@ -277,14 +227,15 @@ TEST_F(MainWindowSwitch, AnExchangedDriveGetsAnErrorBoxAndThePanelIsRefreshedAft
     EXPECT_EQ(headingDuringError, L"Tavik VX310 Series SSD") << "refreshed only once the box is closed";
 
     ASSERT_TRUE(newcomer);
-    ASSERT_EQ(newcomer->History().size(), 1u) << "identify and nothing else";
-    EXPECT_EQ(newcomer->History()[0].command[0], sim::NvmeIdentify);
+    EXPECT_EQ(reachedBeforeRefresh, (std::vector<std::uint8_t>{sim::NvmeIdentify})) << "identify and nothing else";
+    for (const auto& command : newcomer->History())
+        EXPECT_NE(command.command[0], sim::NvmeVendorWrite) << "not even from the pass that follows";
     EXPECT_TRUE(controller->History().empty());
     EXPECT_TRUE(shutdown.Calls().empty());
-    // This machine lists no disks, so the new pass finds none.
+    // The new pass finds no VX310 any more.
     EXPECT_FALSE(window->drives[0]);
     EXPECT_EQ(window->TextOf(L"LabelDevice"), L"No device detected");
-    EXPECT_EQ(machine.OpenHandleCount(), 0u);
+    EXPECT_EQ(computer.Machine().OpenHandleCount(), 0u);
 }
 
 }  // namespace
