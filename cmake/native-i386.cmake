@@ -1,4 +1,4 @@
-# The native test build: Linux, but 32-bit like the product, so that every
+# The native 32-bit test build: Linux, but 32-bit like the primary program, so that every
 # structure the device layer builds has the layout it has on the target.
 set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")

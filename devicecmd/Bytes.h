@@ -27,11 +27,9 @@ inline std::uint32_t GetU32(const std::uint8_t* at) {
            (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
 }
 
-// The request layouts are those of a 32-bit process: a buffer address takes 4 bytes.
-static_assert(sizeof(void*) == 4, "the device requests are laid out for a 32-bit process");
-
-inline std::uint32_t AddressOf(const void* buffer) {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(buffer));
+// A buffer's address as a request carries it; the request's layout decides its width.
+inline std::uint64_t AddressOf(const void* buffer) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer));
 }
 
 }  // namespace devicecmd

@@ -12,44 +12,47 @@ namespace devicecmd {
 
 namespace {
 
-// Shared head of SCSI_PASS_THROUGH and SCSI_PASS_THROUGH_DIRECT; offset 20 is the data
-// area's offset in one and the caller's buffer address in the other.
+// The head shared by both SCSI requests; DataBuffer is the data area's offset in the
+// buffered one and the caller's buffer address in the direct one.
 void FillScsiHeader(std::uint8_t* request, const std::uint8_t* cdb, std::uint8_t cdbLength,
                     ScsiDataDirection direction, std::uint32_t length, std::uint8_t timeout,
-                    std::uint32_t dataField) {
-    PutU16(request + 0, ScsiHeaderLength);
-    request[6] = cdbLength;
-    request[7] = ScsiSenseLength;
-    request[8] = direction;
-    PutU32(request + 12, length);
-    PutU32(request + 16, timeout);
-    PutU32(request + 20, dataField);
-    PutU32(request + 24, ScsiSenseOffset);
-    std::memcpy(request + 28, cdb, cdbLength);
+                    std::uint64_t dataField, PointerWidth width) {
+    const platform::Layout spt = ScsiPassThroughLayout(width);
+    PutU16(request + spt[Spt::Length], ScsiHeaderLength(width));
+    request[spt[Spt::CdbLength]] = cdbLength;
+    request[spt[Spt::SenseInfoLength]] = ScsiSenseLength;
+    request[spt[Spt::DataIn]] = direction;
+    PutU32(request + spt[Spt::DataTransferLength], length);
+    PutU32(request + spt[Spt::TimeOutValue], timeout);
+    platform::PutPointerField(request + spt[Spt::DataBuffer], dataField, width);
+    PutU32(request + spt[Spt::SenseInfoOffset], ScsiSenseOffset(width));
+    std::memcpy(request + spt[Spt::Cdb], cdb, cdbLength);
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> BuildScsiRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
                                            ScsiDataDirection direction, const std::uint8_t* data,
-                                           std::uint32_t length, std::uint8_t timeout) {
-    std::vector<std::uint8_t> request(ScsiRequestSize, 0);
-    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, ScsiDataOffset);
+                                           std::uint32_t length, std::uint8_t timeout, PointerWidth width) {
+    std::vector<std::uint8_t> request(ScsiRequestSize(width), 0);
+    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, ScsiDataOffset(width), width);
     if (direction == ScsiDataOut && data != nullptr && length != 0) {
-        std::memcpy(request.data() + ScsiDataOffset, data, length);
+        std::memcpy(request.data() + ScsiDataOffset(width), data, length);
     }
     return request;
 }
 
-std::array<std::uint8_t, ScsiDirectRequestSize> BuildScsiDirectRequest(
-    const std::uint8_t* cdb, std::uint8_t cdbLength, ScsiDataDirection direction,
-    std::uint32_t bufferAddress, std::uint32_t length, std::uint8_t timeout) {
-    std::array<std::uint8_t, ScsiDirectRequestSize> request{};
-    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, bufferAddress);
+std::vector<std::uint8_t> BuildScsiDirectRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                                 ScsiDataDirection direction, std::uint64_t bufferAddress,
+                                                 std::uint32_t length, std::uint8_t timeout, PointerWidth width) {
+    std::vector<std::uint8_t> request(ScsiDirectRequestSize(width), 0);
+    FillScsiHeader(request.data(), cdb, cdbLength, direction, length, timeout, bufferAddress, width);
     return request;
 }
 
-bool ScsiReplySucceeded(const std::uint8_t* reply) { return SenseCode(reply + ScsiSenseOffset) == 0; }
+bool ScsiReplySucceeded(const std::uint8_t* reply, PointerWidth width) {
+    return SenseCode(reply + ScsiSenseOffset(width)) == 0;
+}
 
 SatRequest BuildSatRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
                            std::uint16_t sectors, std::uint8_t direction, std::uint16_t features,
@@ -118,10 +121,10 @@ AtaCommandClass ClassifyAtaCommand(std::uint8_t opcode) {
     }
 }
 
-std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode,
-                                                         std::uint32_t address, std::uint32_t bufferAddress,
-                                                         std::uint16_t sectors, std::uint8_t direction,
-                                                         std::uint16_t features, std::uint8_t ataDevice) {
+std::vector<std::uint8_t> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
+                                          std::uint64_t bufferAddress, std::uint16_t sectors,
+                                          std::uint8_t direction, std::uint16_t features, std::uint8_t ataDevice,
+                                          PointerWidth width) {
     const AtaCommandClass kind = ClassifyAtaCommand(opcode);
     const std::uint32_t length = static_cast<std::uint32_t>(sectors) * SectorSize;
 
@@ -136,19 +139,21 @@ std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, st
 
     const AtaTaskFiles files = BuildAtaTaskFiles(opcode, subcode, address, sectors, features, ataDevice);
 
-    std::array<std::uint8_t, AtaRequestSize> request{};
-    PutU16(request.data() + 0, static_cast<std::uint16_t>(AtaRequestSize));
-    PutU16(request.data() + 2, flags);
-    PutU32(request.data() + 8, length);
-    PutU32(request.data() + 12, AtaTimeoutSeconds);
-    PutU32(request.data() + 20, bufferAddress);
-    std::copy(files.previous.begin(), files.previous.end(), request.begin() + 24);
-    std::copy(files.current.begin(), files.current.end(), request.begin() + 32);
+    const platform::Layout apt = AtaPassThroughLayout(width);
+    std::vector<std::uint8_t> request(apt.Size(), 0);
+    std::uint8_t* r = request.data();
+    PutU16(r + apt[Aptd::Length], static_cast<std::uint16_t>(apt.Size()));
+    PutU16(r + apt[Aptd::AtaFlags], flags);
+    PutU32(r + apt[Aptd::DataTransferLength], length);
+    PutU32(r + apt[Aptd::TimeOutValue], AtaTimeoutSeconds);
+    platform::PutPointerField(r + apt[Aptd::DataBuffer], bufferAddress, width);
+    std::copy(files.previous.begin(), files.previous.end(), r + apt[Aptd::PreviousTaskFile]);
+    std::copy(files.current.begin(), files.current.end(), r + apt[Aptd::CurrentTaskFile]);
     return request;
 }
 
-bool AtaReplySucceeded(const std::uint8_t* reply) {
-    return (reply[AtaReplyStatusOffset] & (AtaStatusError | AtaStatusDeviceFault)) == 0;
+bool AtaReplySucceeded(const std::uint8_t* reply, PointerWidth width) {
+    return (reply[AtaReplyStatusOffset(width)] & (AtaStatusError | AtaStatusDeviceFault)) == 0;
 }
 
 std::optional<std::uint32_t> ProtocolDataAreaSize(std::uint32_t length) {
@@ -163,7 +168,7 @@ std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* comman
                                                       std::uint32_t dataAreaSize, std::uint8_t direction,
                                                       std::uint32_t queue, std::uint32_t timeout) {
     constexpr std::uint32_t StructureVersion = 1;
-    constexpr std::uint32_t StructureLength = 84;
+    constexpr std::uint32_t StructureLength = ProtocolCommandLayout.Size();
     constexpr std::uint32_t ProtocolTypeNvme = 3;
     constexpr std::uint32_t AdapterRequest = 0x80000000;
     constexpr std::uint32_t AdminCommand = 1;
@@ -171,21 +176,22 @@ std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* comman
 
     std::vector<std::uint8_t> request(ProtocolDataOffset + static_cast<std::size_t>(dataAreaSize), 0);
     std::uint8_t* head = request.data();
+    constexpr platform::Layout pc = ProtocolCommandLayout;
     const bool toDevice = direction == DirectionWrite;
     const bool fromDevice = direction == DirectionRead;
-    PutU32(head + 0, StructureVersion);
-    PutU32(head + 4, StructureLength);
-    PutU32(head + 8, ProtocolTypeNvme);
-    PutU32(head + 12, AdapterRequest);
-    PutU32(head + 24, NvmeCommandSize);
-    PutU32(head + 28, ProtocolErrorInfoLength);
-    PutU32(head + 32, toDevice ? dataAreaSize : 0);
-    PutU32(head + 36, fromDevice ? dataAreaSize : 0);
-    PutU32(head + 40, timeout);
-    PutU32(head + 44, ProtocolErrorInfoOffset);
-    PutU32(head + 48, toDevice ? ProtocolDataOffset : 0);
-    PutU32(head + 52, fromDevice ? ProtocolDataOffset : 0);
-    PutU32(head + 56, queue == 0 ? AdminCommand : NvmCommand);
+    PutU32(head + pc[Spc::Version], StructureVersion);
+    PutU32(head + pc[Spc::Length], StructureLength);
+    PutU32(head + pc[Spc::ProtocolType], ProtocolTypeNvme);
+    PutU32(head + pc[Spc::Flags], AdapterRequest);
+    PutU32(head + pc[Spc::CommandLength], NvmeCommandSize);
+    PutU32(head + pc[Spc::ErrorInfoLength], ProtocolErrorInfoLength);
+    PutU32(head + pc[Spc::DataToDeviceTransferLength], toDevice ? dataAreaSize : 0);
+    PutU32(head + pc[Spc::DataFromDeviceTransferLength], fromDevice ? dataAreaSize : 0);
+    PutU32(head + pc[Spc::TimeOutValue], timeout);
+    PutU32(head + pc[Spc::ErrorInfoOffset], ProtocolErrorInfoOffset);
+    PutU32(head + pc[Spc::DataToDeviceBufferOffset], toDevice ? ProtocolDataOffset : 0);
+    PutU32(head + pc[Spc::DataFromDeviceBufferOffset], fromDevice ? ProtocolDataOffset : 0);
+    PutU32(head + pc[Spc::CommandSpecific], queue == 0 ? AdminCommand : NvmCommand);
     std::memcpy(head + ProtocolCommandOffset, command, commandLength);
     if (toDevice && data != nullptr && length != 0) {
         std::memcpy(head + ProtocolDataOffset, data, length);
@@ -195,7 +201,7 @@ std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* comman
 
 bool ProtocolCommandSucceeded(const std::uint8_t* reply) {
     constexpr std::uint32_t StatusSuccess = 1;
-    return GetU32(reply + 16) == StatusSuccess;
+    return GetU32(reply + ProtocolCommandLayout[Spc::ReturnStatus]) == StatusSuccess;
 }
 
 std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t dataType,
@@ -203,29 +209,38 @@ std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t
                                              std::uint32_t requestSubValue) {
     constexpr std::uint32_t StandardQuery = 0;
     constexpr std::uint32_t ProtocolTypeNvme = 3;
-    // The protocol data follows the 40-byte protocol-specific block that starts at offset 8.
-    constexpr std::uint32_t DataOffsetInBlock = PropertyQueryHeadSize - 8;
+    constexpr platform::Layout query = PropertyQueryLayout;
+    constexpr platform::Layout specific = ProtocolSpecificLayout;
+    // The protocol data follows the protocol-specific block, counted from its start.
+    constexpr std::uint32_t DataOffsetInBlock = specific.Size();
 
-    std::vector<std::uint8_t> query(PropertyQueryHeadSize + static_cast<std::size_t>(length), 0);
-    std::uint8_t* head = query.data();
-    PutU32(head + 0, propertyId);
-    PutU32(head + 4, StandardQuery);
-    PutU32(head + 8, ProtocolTypeNvme);
-    PutU32(head + 12, dataType);
-    PutU32(head + 16, requestValue);
-    PutU32(head + 20, requestSubValue);
-    PutU32(head + 24, DataOffsetInBlock);
-    PutU32(head + 28, length);
-    return query;
+    std::vector<std::uint8_t> bytes(query.Size() + static_cast<std::size_t>(length), 0);
+    std::uint8_t* head = bytes.data();
+    std::uint8_t* block = head + query[Spq::AdditionalParameters];
+    PutU32(head + query[Spq::PropertyId], propertyId);
+    PutU32(head + query[Spq::QueryType], StandardQuery);
+    PutU32(block + specific[Psd::ProtocolType], ProtocolTypeNvme);
+    PutU32(block + specific[Psd::DataType], dataType);
+    PutU32(block + specific[Psd::ProtocolDataRequestValue], requestValue);
+    PutU32(block + specific[Psd::ProtocolDataRequestSubValue], requestSubValue);
+    PutU32(block + specific[Psd::ProtocolDataOffset], DataOffsetInBlock);
+    PutU32(block + specific[Psd::ProtocolDataLength], length);
+    return bytes;
 }
 
 std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_t replySize,
                                            std::uint32_t requested) {
-    constexpr std::uint32_t DescriptorSize = 48;
-    if (replySize < PropertyQueryHeadSize) return std::nullopt;
-    if (GetU32(reply + 0) != DescriptorSize || GetU32(reply + 4) != DescriptorSize) return std::nullopt;
-    const std::uint64_t offset = 8 + static_cast<std::uint64_t>(GetU32(reply + 24));
-    const std::uint64_t size = std::min(GetU32(reply + 28), requested);
+    constexpr platform::Layout descriptor = ProtocolDescriptorLayout;
+    constexpr platform::Layout specific = ProtocolSpecificLayout;
+    constexpr std::uint32_t DescriptorSize = descriptor.Size();
+    if (replySize < DescriptorSize) return std::nullopt;
+    if (GetU32(reply + descriptor[Spdd::Version]) != DescriptorSize ||
+        GetU32(reply + descriptor[Spdd::Size]) != DescriptorSize)
+        return std::nullopt;
+    const std::uint8_t* block = reply + descriptor[Spdd::ProtocolSpecificData];
+    const std::uint64_t offset =
+        descriptor[Spdd::ProtocolSpecificData] + static_cast<std::uint64_t>(GetU32(block + specific[Psd::ProtocolDataOffset]));
+    const std::uint64_t size = std::min(GetU32(block + specific[Psd::ProtocolDataLength]), requested);
     // The reply names its own data; a range that leaves the buffer is not trusted.
     if (offset > replySize || size > replySize - offset) return std::nullopt;
     return ByteRange{static_cast<std::size_t>(offset), static_cast<std::size_t>(size)};
@@ -248,18 +263,20 @@ std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std:
                                                std::uint32_t timeout, MiniportSizes sizes) {
     static constexpr char Signature[8] = {'N', 'v', 'm', 'e', 'M', 'i', 'n', 'i'};
 
+    constexpr platform::Layout srb = SrbLayout;
+    constexpr platform::Layout mp = MiniportLayout;
     std::vector<std::uint8_t> request(sizes.request, 0);
     std::uint8_t* r = request.data();
-    PutU32(r + 0, MiniportHeaderLength);
-    std::memcpy(r + 4, Signature, sizeof Signature);
-    PutU32(r + 12, timeout);
-    PutU32(r + 16, MiniportControlCode);
-    PutU32(r + 24, sizes.request - MiniportHeaderLength);
+    PutU32(r + srb[Srb::HeaderLength], MiniportHeaderLength);
+    std::memcpy(r + srb[Srb::Signature], Signature, sizeof Signature);
+    PutU32(r + srb[Srb::Timeout], timeout);
+    PutU32(r + srb[Srb::ControlCode], MiniportControlCode);
+    PutU32(r + srb[Srb::Length], sizes.request - MiniportHeaderLength);
     std::memcpy(r + MiniportCommandOffset, command, commandLength);
-    PutU32(r + 132, direction);
-    PutU32(r + 136, queue);
-    PutU32(r + 140, length);
-    PutU32(r + 148, sizes.reply);
+    PutU32(r + mp[NvmeMini::Direction], direction);
+    PutU32(r + mp[NvmeMini::QueueId], queue);
+    PutU32(r + mp[NvmeMini::DataBufferLength], length);
+    PutU32(r + mp[NvmeMini::ReturnBufferLength], sizes.reply);
     if (direction == DirectionWrite && data != nullptr && length != 0) {
         std::memcpy(r + MiniportDataOffset, data, length);
     }
@@ -267,7 +284,7 @@ std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std:
 }
 
 bool MiniportReplySucceeded(const std::uint8_t* reply) {
-    return GetU32(reply + 20) == 0 && CompletionStatusClear(GetU32(reply + MiniportCompletionOffset + 12));
+    return GetU32(reply + SrbLayout[Srb::ReturnCode]) == 0 && CompletionStatusClear(GetU32(reply + MiniportCompletionOffset + 12));
 }
 
 std::array<std::uint8_t, BridgeCdbLength> BuildBridgeCdb(bool admin, BridgePhase phase,

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "devicecmd/Layouts.h"
 #include "devicecmd/Transport.h"
 
 namespace devicecmd {
@@ -58,28 +59,40 @@ int FailOnAllocationError(Body&& body) noexcept {
 
 // ---- SCSI pass-through, buffered and direct ----
 
-constexpr std::uint16_t ScsiHeaderLength = 44;
-constexpr std::uint32_t ScsiSenseOffset = 48;
+// Layouts of the width given; a process hands the system those of its own width.
+constexpr std::uint16_t ScsiHeaderLength(PointerWidth width = ProcessWidth) {
+    return static_cast<std::uint16_t>(ScsiPassThroughLayout(width).Size());
+}
+constexpr std::uint32_t ScsiSenseOffset(PointerWidth width = ProcessWidth) {
+    return BufferedScsiLayout(width)[ScsiRequest::Sense];
+}
 constexpr std::uint8_t ScsiSenseLength = 24;
-constexpr std::uint32_t ScsiDataOffset = 80;
-constexpr std::uint32_t ScsiDataRoom = 67584;
-constexpr std::uint32_t ScsiRequestSize = ScsiDataOffset + ScsiDataRoom;  // 67664
-constexpr std::uint32_t ScsiDirectRequestSize = 80;
+constexpr std::uint32_t ScsiDataOffset(PointerWidth width = ProcessWidth) {
+    return BufferedScsiLayout(width)[ScsiRequest::Data];
+}
+// 67664 bytes in a 32-bit process.
+constexpr std::uint32_t ScsiRequestSize(PointerWidth width = ProcessWidth) { return BufferedScsiLayout(width).Size(); }
+// 80 bytes in a 32-bit process.
+constexpr std::uint32_t ScsiDirectRequestSize(PointerWidth width = ProcessWidth) {
+    return DirectScsiLayout(width).Size();
+}
 constexpr std::uint8_t MaxCdbLength = 16;
 
 enum ScsiDataDirection : std::uint8_t { ScsiDataOut = 0, ScsiDataIn = 1 };
 
-// The 67664-byte buffered request; data (may be null) is copied in for data out.
+// The buffered request; data (may be null) is copied in for data out.
 // Requires cdbLength <= 16 and length <= ScsiDataRoom.
 std::vector<std::uint8_t> BuildScsiRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
                                            ScsiDataDirection direction, const std::uint8_t* data,
-                                           std::uint32_t length, std::uint8_t timeout);
-// The 80-byte direct request naming the caller's buffer by address.
-std::array<std::uint8_t, ScsiDirectRequestSize> BuildScsiDirectRequest(
-    const std::uint8_t* cdb, std::uint8_t cdbLength, ScsiDataDirection direction,
-    std::uint32_t bufferAddress, std::uint32_t length, std::uint8_t timeout);
-// Sense area at offset 48 free of errors; ScsiStatus is not consulted.
-bool ScsiReplySucceeded(const std::uint8_t* reply);
+                                           std::uint32_t length, std::uint8_t timeout,
+                                           PointerWidth width = ProcessWidth);
+// The direct request naming the caller's buffer by address.
+std::vector<std::uint8_t> BuildScsiDirectRequest(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                                 ScsiDataDirection direction, std::uint64_t bufferAddress,
+                                                 std::uint32_t length, std::uint8_t timeout,
+                                                 PointerWidth width = ProcessWidth);
+// Sense area free of errors; ScsiStatus is not consulted.
+bool ScsiReplySucceeded(const std::uint8_t* reply, PointerWidth width = ProcessWidth);
 
 // ---- ATA command inside ATA PASS-THROUGH (16) ----
 
@@ -96,7 +109,8 @@ SatRequest BuildSatRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint
 
 // ---- platform ATA pass-through ----
 
-constexpr std::uint32_t AtaRequestSize = 40;
+// 40 bytes in a 32-bit process.
+constexpr std::uint32_t AtaRequestSize(PointerWidth width = ProcessWidth) { return AtaPassThroughLayout(width).Size(); }
 constexpr std::uint32_t AtaTimeoutSeconds = 10;
 
 enum AtaFlag : std::uint16_t {
@@ -112,26 +126,29 @@ struct AtaCommandClass {
 };
 AtaCommandClass ClassifyAtaCommand(std::uint8_t opcode);
 
-std::array<std::uint8_t, AtaRequestSize> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode,
-                                                         std::uint32_t address, std::uint32_t bufferAddress,
-                                                         std::uint16_t sectors, std::uint8_t direction,
-                                                         std::uint16_t features, std::uint8_t ataDevice);
+std::vector<std::uint8_t> BuildAtaRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
+                                          std::uint64_t bufferAddress, std::uint16_t sectors,
+                                          std::uint8_t direction, std::uint16_t features, std::uint8_t ataDevice,
+                                          PointerWidth width = ProcessWidth);
 
 // On return the driver leaves the device's status register in the current task file.
-constexpr std::uint32_t AtaReplyStatusOffset = 32 + 6;
+constexpr std::uint32_t AtaReplyStatusOffset(PointerWidth width = ProcessWidth) {
+    return AtaPassThroughLayout(width)[Aptd::CurrentTaskFile] + 6;
+}
 enum AtaStatusBit : std::uint8_t {
     AtaStatusError = 0x01,
     AtaStatusDeviceFault = 0x20,
 };
 // The call carried the command; the status register says whether the device did it.
-bool AtaReplySucceeded(const std::uint8_t* reply);
+bool AtaReplySucceeded(const std::uint8_t* reply, PointerWidth width = ProcessWidth);
 
 // ---- inbox NVMe driver: protocol command ----
 
-constexpr std::uint32_t ProtocolCommandOffset = 80;
-constexpr std::uint32_t ProtocolErrorInfoOffset = 144;
+// The NVMe command, then the error information entry, then the data area.
+constexpr std::uint32_t ProtocolCommandOffset = ProtocolCommandLayout[Spc::Command];  // 80
+constexpr std::uint32_t ProtocolErrorInfoOffset = ProtocolCommandOffset + 64;
 constexpr std::uint32_t ProtocolErrorInfoLength = 64;
-constexpr std::uint32_t ProtocolDataOffset = 208;
+constexpr std::uint32_t ProtocolDataOffset = ProtocolErrorInfoOffset + ProtocolErrorInfoLength;  // 208
 constexpr std::uint32_t ProtocolDataGranule = 4096;
 
 // The data area's size: length raised to a multiple of 4096; none when the request
@@ -146,7 +163,7 @@ bool ProtocolCommandSucceeded(const std::uint8_t* reply);
 
 // ---- inbox NVMe driver: protocol-specific property ----
 
-constexpr std::uint32_t PropertyQueryHeadSize = 48;
+constexpr std::uint32_t PropertyQueryHeadSize = PropertyQueryLayout.Size();  // 48
 constexpr std::uint32_t PropertyIdAdapterProtocolSpecific = 49;
 constexpr std::uint32_t ProtocolDataTypeIdentify = 1;
 
@@ -165,12 +182,12 @@ std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_
 
 // ---- "NvmeMini" miniport ----
 
-constexpr std::uint32_t MiniportHeaderLength = 28;
+constexpr std::uint32_t MiniportHeaderLength = SrbLayout.Size();  // 28
 constexpr std::uint32_t MiniportControlCode = 0xE0002000;
-constexpr std::uint32_t MiniportCommandOffset = 52;
-constexpr std::uint32_t MiniportCompletionOffset = 116;
-constexpr std::uint32_t MiniportDataOffset = 152;
-constexpr std::uint32_t MiniportMinimumSize = 153;
+constexpr std::uint32_t MiniportCommandOffset = MiniportLayout[NvmeMini::Command];        // 52
+constexpr std::uint32_t MiniportCompletionOffset = MiniportLayout[NvmeMini::Completion];  // 116
+constexpr std::uint32_t MiniportDataOffset = MiniportLayout[NvmeMini::DataBuffer];        // 152
+constexpr std::uint32_t MiniportMinimumSize = MiniportDataOffset + 1;
 
 struct MiniportSizes {
     std::uint32_t request = 0;

@@ -31,11 +31,11 @@ int BufferedPassThrough(platform::Device device, const std::uint8_t* cdb, std::u
             std::vector<std::uint8_t> request = BuildScsiRequest(cdb, cdbLength, direction, dataOut, length, timeout);
             std::uint32_t returned = 0;
             const bool called = device.io->IoControl(device.handle, IoctlScsiPassThrough, request.data(),
-                                                     ScsiRequestSize, request.data(), ScsiDataOffset + length,
+                                                     ScsiRequestSize(), request.data(), ScsiDataOffset() + length,
                                                      &returned);
             if (called && ScsiReplySucceeded(request.data())) {
                 if (direction == ScsiDataIn && length != 0) {
-                    std::memcpy(dataIn, request.data() + ScsiDataOffset, length);
+                    std::memcpy(dataIn, request.data() + ScsiDataOffset(), length);
                 }
                 return 1;
             }
@@ -51,23 +51,25 @@ int DirectPassThrough(platform::Device device, const std::uint8_t* cdb, std::uin
     if (!ScsiArgumentsUsable(device, cdb, cdbLength, buffer, length)) return 0;
     attempts = std::max<std::uint32_t>(attempts, 1);
     const bool dataIn = direction == ScsiDataIn;
-    for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
-        std::array<std::uint8_t, ScsiDirectRequestSize> request =
-            BuildScsiDirectRequest(cdb, cdbLength, direction, AddressOf(buffer), length, timeout);
-        std::uint32_t returned = 0;
-        const bool called = device.io->IoControl(device.handle, IoctlScsiPassThroughDirect, request.data(),
-                                                 ScsiDirectRequestSize, request.data(), ScsiDirectRequestSize,
-                                                 &returned);
-        if (called && ScsiReplySucceeded(request.data())) return 1;
-        std::wstring_view line;
-        if (called) {
-            line = dataIn ? L"r1 retry 0\n" : L"w1 retry 0\n";
-        } else {
-            line = dataIn ? L"r1 retry 1\n" : L"w1 retry 1\n";
+    return FailOnAllocationError([&] {
+        for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
+            std::vector<std::uint8_t> request =
+                BuildScsiDirectRequest(cdb, cdbLength, direction, AddressOf(buffer), length, timeout);
+            std::uint32_t returned = 0;
+            const bool called = device.io->IoControl(device.handle, IoctlScsiPassThroughDirect, request.data(),
+                                                     ScsiDirectRequestSize(), request.data(),
+                                                     ScsiDirectRequestSize(), &returned);
+            if (called && ScsiReplySucceeded(request.data())) return 1;
+            std::wstring_view line;
+            if (called) {
+                line = dataIn ? L"r1 retry 0\n" : L"w1 retry 0\n";
+            } else {
+                line = dataIn ? L"r1 retry 1\n" : L"w1 retry 1\n";
+            }
+            device.io->DebugOutput(line);
         }
-        device.io->DebugOutput(line);
-    }
-    return 0;
+        return 0;
+    });
 }
 
 }  // namespace
@@ -160,13 +162,15 @@ int SendAtaCommand(platform::Device device, std::uint8_t opcode, std::uint16_t s
     // The handle itself is left to the platform; a missing buffer for a transfer is not.
     if (device.io == nullptr) return 0;
     if (buffer == nullptr && sectors != 0) return 0;
-    std::array<std::uint8_t, AtaRequestSize> request = BuildAtaRequest(
-        opcode, subcode, address, AddressOf(buffer), sectors, direction, features, ataDevice);
-    std::uint32_t returned = 0;
-    const bool called = device.io->IoControl(device.handle, IoctlAtaPassThroughDirect, request.data(),
-                                             AtaRequestSize, request.data(), AtaRequestSize, &returned);
-    // A device that aborts the command still lets the call succeed: only its status says so.
-    return called && AtaReplySucceeded(request.data()) ? 1 : 0;
+    return FailOnAllocationError([&] {
+        std::vector<std::uint8_t> request = BuildAtaRequest(opcode, subcode, address, AddressOf(buffer), sectors,
+                                                            direction, features, ataDevice);
+        std::uint32_t returned = 0;
+        const bool called = device.io->IoControl(device.handle, IoctlAtaPassThroughDirect, request.data(),
+                                                 AtaRequestSize(), request.data(), AtaRequestSize(), &returned);
+        // A device that aborts the command still lets the call succeed: only its status says so.
+        return called && AtaReplySucceeded(request.data()) ? 1 : 0;
+    });
 }
 
 AtaTaskFiles BuildAtaTaskFiles(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,

@@ -19,9 +19,13 @@ int DebugLog(std::uint32_t level, const char* format, ...) {
     va_start(arguments, format);
     const int written = std::vfprintf(stream, format, arguments);
     va_end(arguments);
+    // Some C libraries report a refused write only through the stream's error mark.
     const bool flushed = std::fflush(stream) == 0;
-    if (written < 0 || !flushed) logFailed = true;
-    return written < 0 ? 0 : written;
+    if (written < 0 || !flushed || std::ferror(stream)) {
+        logFailed = true;
+        return 0;  // nothing can be said to have been written
+    }
+    return written;
 }
 
 void SetDebugLogStream(std::FILE* stream) { logStream = stream; }

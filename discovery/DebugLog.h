@@ -17,7 +17,8 @@ constexpr std::uint32_t DebugLevelMask = 0x3FE;
 
 // printf-style (%S takes a wide text). Writes, flushes, and returns the count written;
 // returns 0 when the level is masked out or the stream is closed. A write or flush that
-// reports an error sets the failure flag (and a failed write returns 0).
+// reports an error (also through the stream's error mark) sets the failure flag and
+// returns 0.
 int DebugLog(std::uint32_t level, const char* format, ...);
 
 // The stream the log writes to; null closes it. Not owned.

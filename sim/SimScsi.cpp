@@ -6,32 +6,19 @@
 #include <vector>
 
 #include "sim/SimBytes.h"
+#include "sim/SimLayouts.h"
 
 namespace sim {
 namespace {
 
-// SCSI_PASS_THROUGH and SCSI_PASS_THROUGH_DIRECT of a 32-bit process.
-enum PassThroughOffset : std::uint32_t {
-    PtLength = 0,
-    PtScsiStatus = 2,
-    PtCdbLength = 6,
-    PtSenseInfoLength = 7,
-    PtDataIn = 8,
-    PtDataTransferLength = 12,
-    PtTimeOutValue = 16,
-    PtDataBuffer = 20,  // offset (buffered) or address (direct)
-    PtSenseInfoOffset = 24,
-    PtCdb = 28,
-    PassThroughSize = 44,
-};
+constexpr platform::Layout Spt = ScsiPassThroughLayout;
+constexpr std::uint32_t PassThroughSize = Spt.Size();
 
 enum DataInValue : std::uint8_t { ScsiDataOut = 0, ScsiDataIn = 1, ScsiDataUnspecified = 2 };
 
 constexpr std::uint32_t MaxTimeoutSeconds = 30 * 60 * 60;
 constexpr std::uint32_t MaxTransferBytes = 1u << 20;
 constexpr std::uint32_t FixedSenseBytes = 18;
-
-static_assert(sizeof(void*) == 4, "the pass-through layouts modelled here are those of a 32-bit process");
 
 }  // namespace
 
@@ -60,15 +47,15 @@ SimResult HandleScsiPassThrough(SimScsiTarget& target, const SimCall& call, SimS
     const bool direct = call.code == IoctlScsiPassThroughDirect;
     if (call.inSize < PassThroughSize || call.outSize < PassThroughSize) return SimResult::Failure(ErrorInvalidParameter);
     const std::uint8_t* in = call.in;
-    const std::uint8_t cdbLength = in[PtCdbLength];
-    const std::uint8_t senseLength = in[PtSenseInfoLength];
-    const std::uint8_t dataIn = in[PtDataIn];
-    const std::uint32_t transfer = Get32(in + PtDataTransferLength);
-    const std::uint32_t timeout = Get32(in + PtTimeOutValue);
-    const std::uint32_t dataField = Get32(in + PtDataBuffer);
-    const std::uint32_t senseOffset = Get32(in + PtSenseInfoOffset);
+    const std::uint8_t cdbLength = in[Spt[SimSpt::CdbLength]];
+    const std::uint8_t senseLength = in[Spt[SimSpt::SenseInfoLength]];
+    const std::uint8_t dataIn = in[Spt[SimSpt::DataIn]];
+    const std::uint32_t transfer = Get32(in + Spt[SimSpt::DataTransferLength]);
+    const std::uint32_t timeout = Get32(in + Spt[SimSpt::TimeOutValue]);
+    const std::uint64_t dataField = platform::GetPointerField(in + Spt[SimSpt::DataBuffer], Spt.Width());
+    const std::uint32_t senseOffset = Get32(in + Spt[SimSpt::SenseInfoOffset]);
 
-    if (Get16(in + PtLength) != PassThroughSize || cdbLength == 0 || cdbLength > 16 || dataIn > ScsiDataUnspecified ||
+    if (Get16(in + Spt[SimSpt::Length]) != PassThroughSize || cdbLength == 0 || cdbLength > 16 || dataIn > ScsiDataUnspecified ||
         timeout == 0 || timeout > MaxTimeoutSeconds || transfer > MaxTransferBytes)
         return SimResult::Failure(ErrorInvalidParameter);
     if (senseLength != 0 &&
@@ -93,7 +80,7 @@ SimResult HandleScsiPassThrough(SimScsiTarget& target, const SimCall& call, SimS
     }
 
     std::array<std::uint8_t, 16> cdb{};
-    std::memcpy(cdb.data(), in + PtCdb, cdbLength);
+    std::memcpy(cdb.data(), in + Spt[SimSpt::Cdb], cdbLength);
     SimScsiOutcome outcome;
     if (fault.count.Fire())
         outcome = SimScsiOutcome::Check(fault.key, fault.asc, fault.ascq);
@@ -102,8 +89,8 @@ SimResult HandleScsiPassThrough(SimScsiTarget& target, const SimCall& call, SimS
 
     std::uint8_t* out = call.out;
     std::memcpy(out, in, PassThroughSize);
-    out[PtScsiStatus] = outcome.scsiStatus;
-    Put32(out + PtDataTransferLength, outcome.transferred);
+    out[Spt[SimSpt::ScsiStatus]] = outcome.scsiStatus;
+    Put32(out + Spt[SimSpt::DataTransferLength], outcome.transferred);
     std::uint32_t returned = PassThroughSize;
     if (outcome.scsiStatus == 2 && senseLength != 0) {
         std::array<std::uint8_t, FixedSenseBytes> sense{};
@@ -114,14 +101,14 @@ SimResult HandleScsiPassThrough(SimScsiTarget& target, const SimCall& call, SimS
         sense[13] = outcome.ascq;
         const std::uint8_t count = static_cast<std::uint8_t>(std::min<std::uint32_t>(senseLength, FixedSenseBytes));
         std::memcpy(out + senseOffset, sense.data(), count);
-        out[PtSenseInfoLength] = count;
+        out[Spt[SimSpt::SenseInfoLength]] = count;
         returned = std::max(returned, senseOffset + count);
     } else {
-        out[PtSenseInfoLength] = 0;
+        out[Spt[SimSpt::SenseInfoLength]] = 0;
     }
     if (!direct && dataIn == ScsiDataIn && outcome.transferred != 0) {
         std::memcpy(out + dataField, bounce.data(), outcome.transferred);
-        returned = std::max(returned, dataField + outcome.transferred);
+        returned = std::max(returned, static_cast<std::uint32_t>(dataField) + outcome.transferred);
     }
     return SimResult::Success(returned);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The platform's SCSI pass-through (buffered and direct, 32-bit layouts) in front of
-// a SCSI target: request checks as the port driver makes them, sense data back.
+// The platform's SCSI pass-through (buffered and direct, laid out for the running width)
+// in front of a SCSI target: request checks as the port driver makes them, sense data back.
 
 #include <cstdint>
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/SimBytes.h"
+#include "sim/SimLayouts.h"
 
 namespace sim {
 namespace {
@@ -91,17 +92,8 @@ enum MiniportOffset : std::uint32_t {
 constexpr std::uint32_t MiniportControlCode = 0xE0002000;
 constexpr char MiniportSignature[8] = {'N', 'v', 'm', 'e', 'M', 'i', 'n', 'i'};
 
-// ATA_PASS_THROUGH_DIRECT of a 32-bit process.
-enum AtaPassThroughOffset : std::uint32_t {
-    AptLength = 0,
-    AptFlags = 2,
-    AptDataTransferLength = 8,
-    AptTimeOutValue = 12,
-    AptDataBuffer = 20,
-    AptPreviousTaskFile = 24,
-    AptCurrentTaskFile = 32,
-    AtaPassThroughSize = 40,
-};
+constexpr platform::Layout Apt = AtaPassThroughLayout;
+constexpr std::uint32_t AtaPassThroughSize = Apt.Size();
 enum AtaFlag : std::uint16_t { AtaFlagDataIn = 0x02, AtaFlagDataOut = 0x04, AtaFlag48Bit = 0x08, AtaFlagDma = 0x10 };
 
 constexpr std::uint32_t BridgeBlockBytes = 512;
@@ -541,17 +533,18 @@ SimResult SimAtaStack::AtaPassThrough(const SimCall& call) {
     if (call.inSize < AtaPassThroughSize || call.outSize < AtaPassThroughSize)
         return SimResult::Failure(ErrorInvalidParameter);
     const std::uint8_t* in = call.in;
-    const std::uint16_t flags = Get16(in + AptFlags);
-    const std::uint32_t length = Get32(in + AptDataTransferLength);
-    auto* data = reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(Get32(in + AptDataBuffer)));
+    const std::uint16_t flags = Get16(in + Apt[SimAptd::AtaFlags]);
+    const std::uint32_t length = Get32(in + Apt[SimAptd::DataTransferLength]);
+    auto* data = reinterpret_cast<std::uint8_t*>(
+        static_cast<std::uintptr_t>(platform::GetPointerField(in + Apt[SimAptd::DataBuffer], Apt.Width())));
     const bool dataIn = (flags & AtaFlagDataIn) != 0;
     const bool dataOut = (flags & AtaFlagDataOut) != 0;
-    if (Get16(in + AptLength) != AtaPassThroughSize || (dataIn && dataOut) || Get32(in + AptTimeOutValue) == 0 ||
+    if (Get16(in + Apt[SimAptd::Length]) != AtaPassThroughSize || (dataIn && dataOut) || Get32(in + Apt[SimAptd::TimeOutValue]) == 0 ||
         (length != 0 && (!(dataIn || dataOut) || data == nullptr)))
         return SimResult::Failure(ErrorInvalidParameter);
 
-    const std::uint8_t* current = in + AptCurrentTaskFile;
-    const std::uint8_t* previous = in + AptPreviousTaskFile;
+    const std::uint8_t* current = in + Apt[SimAptd::CurrentTaskFile];
+    const std::uint8_t* previous = in + Apt[SimAptd::PreviousTaskFile];
     const bool is48 = (flags & AtaFlag48Bit) != 0;
     SimAtaCommand command;
     command.features = current[0];
@@ -577,8 +570,8 @@ SimResult SimAtaStack::AtaPassThrough(const SimCall& call) {
 
     // The registers come back in the task files; the call itself succeeds.
     std::memcpy(call.out, in, AtaPassThroughSize);
-    call.out[AptCurrentTaskFile + 0] = outcome.error;
-    call.out[AptCurrentTaskFile + 6] = outcome.status;
+    call.out[Apt[SimAptd::CurrentTaskFile] + 0] = outcome.error;
+    call.out[Apt[SimAptd::CurrentTaskFile] + 6] = outcome.status;
     return SimResult::Success(AtaPassThroughSize);
 }
 

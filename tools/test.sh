@@ -1,26 +1,103 @@
 #!/usr/bin/env bash
-# Runs every test: the native 32-bit build under AddressSanitizer and UBSan,
-# then the Windows build under Wine (headless X for the window tests).
-set -euo pipefail
+# Runs every test, in this order:
+#   1. the native suites, 32-bit (-m32) and 64-bit, both under AddressSanitizer and UBSan;
+#   2. the Windows x86_64 build under 64-bit Wine;
+#   3. the Windows i686 build under 32-bit Wine.
+# The Windows suites run under headless X for the window tests. On a kernel that runs no
+# 32-bit programs natively (or with ZEPHRA_NO_NATIVE_32BIT=1) the 32-bit native suite runs
+# under qemu-user and the i686 Windows suite is skipped, each with a line saying so.
+# Every stage runs even when an earlier one fails; the summary names what failed.
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/tools/setup.sh"
+if ! bash "$root/tools/setup.sh"; then
+  echo "test: setting up the machine failed (see above); the tests need Debian 12 and root to install packages" >&2
+  exit 1
+fi
 jobs=$(nproc)
+host32=$(cat "$root/build/host-32bit")
+if [[ "${ZEPHRA_NO_NATIVE_32BIT:-}" == 1 ]]; then
+  why32="ZEPHRA_NO_NATIVE_32BIT=1 treats this machine as one whose kernel runs no 32-bit programs"
+else
+  why32="this kernel runs no 32-bit programs natively"
+fi
+qemu=/usr/bin/qemu-i386-static
 
-native="$root/build/native"
-cmake -S "$root" -B "$native" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/native-i386.cmake" \
-  -DZEPHRA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$native" -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir "$native" --output-on-failure -j "$jobs"
+failed=()
+summary=()
+stage_start=0
+begin() { echo; echo "==== $*"; stage_start=$SECONDS; }
+# end NAME STATUS
+end() {
+  local took=$((SECONDS - stage_start))
+  if (($2 == 0)); then
+    summary+=("$(printf '%-26s passed  %4d s' "$1" "$took")")
+  else
+    summary+=("$(printf '%-26s FAILED  %4d s' "$1" "$took")")
+    failed+=("$1")
+  fi
+}
 
-windows="$root/build/windows"
-cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$windows" -j "$jobs"
-export WINEPREFIX="$windows/wineprefix"
-"$root/tools/wine-prefix.sh" "$WINEPREFIX"
-status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" \
-  ctest --test-dir "$windows" --output-on-failure -j "$jobs" || status=$?
-wineserver -k 2>/dev/null || true
-exit $status
+# native_suite NAME BUILD-DIR TOOLCHAIN [EMULATOR]
+native_suite() {
+  local name=$1 dir=$2 toolchain=$3 emulator=${4:-} leaks=1 status=0
+  begin "$name"
+  [[ -n "$emulator" ]] && leaks=0
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+    -DZEPHRA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null &&
+    cmake --build "$dir" -j "$jobs" &&
+    ASAN_OPTIONS=detect_leaks=$leaks UBSAN_OPTIONS=print_stacktrace=1 \
+      ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
+  end "$name" "$status"
+}
+
+# windows_build NAME BUILD-DIR TOOLCHAIN
+windows_build() {
+  cmake -S "$root" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$3" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build "$2" -j "$jobs"
+}
+
+# windows_suite NAME BUILD-DIR TOOLCHAIN WINEARCH
+windows_suite() {
+  local name=$1 dir=$2 status=0
+  begin "$name"
+  if windows_build "$@"; then
+    export WINEPREFIX="$dir/wineprefix"
+    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" &&
+      xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
+    wineserver -k 2>/dev/null || true
+    unset WINEPREFIX
+  else
+    status=1
+  fi
+  end "$name" "$status"
+}
+
+if [[ "$host32" == native ]]; then
+  native_suite "native 32-bit" "$root/build/native" native-i386.cmake
+else
+  echo "test: the 32-bit native tests run under $qemu ($why32), with leak detection off:" \
+    "LeakSanitizer does not finish under the emulator"
+  native_suite "native 32-bit (qemu-user)" "$root/build/native" native-i386.cmake "$qemu"
+fi
+native_suite "native 64-bit" "$root/build/native64" native-x86_64.cmake
+windows_suite "Windows x86_64 (Wine 64)" "$root/build/windows64" mingw-x86_64.cmake win64
+if [[ "$host32" == native ]]; then
+  windows_suite "Windows i686 (Wine 32)" "$root/build/windows" mingw-i686.cmake win32
+else
+  begin "Windows i686 (build only)"
+  status=0
+  windows_build "Windows i686" "$root/build/windows" mingw-i686.cmake || status=$?
+  end "Windows i686 build" "$status"
+  echo "test: SKIPPED the Windows i686 tests: $why32, and 32-bit Wine does not finish under the emulator;" \
+    "the Windows x86_64 tests above ran in their place"
+  summary+=("$(printf '%-26s SKIPPED (no native 32-bit; x86_64 ran instead)' "Windows i686 tests")")
+fi
+
+echo
+echo "==== summary"
+printf '%s\n' "${summary[@]}"
+if ((${#failed[@]})); then
+  echo "test: failed: ${failed[*]}"
+  exit 1
+fi
+echo "test: every suite passed"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs a Windows executable of the build under 32-bit Wine, in a Wine prefix of
-# that build's own (made on first use, with Liberation Sans standing in for Arial).
+# Runs a Windows executable of a build under Wine of its own width (32-bit Wine for an
+# i686 program, 64-bit Wine for an x86_64 one), in a Wine prefix of that build's own
+# (made on first use, with Liberation Sans standing in for Arial).
 # Used by ctest as the cross-compiling emulator, and by hand: tools/wine-run.sh X.exe args
 set -euo pipefail
 exe=$1; shift
@@ -11,7 +12,16 @@ if [[ -z "${WINEPREFIX:-}" ]]; then
   [[ -f "$dir/CMakeCache.txt" ]] || dir=$(cd "$(dirname "$exe")" && pwd)
   export WINEPREFIX="$dir/wineprefix"
 fi
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
 
-"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX"
-exec wine "$exe" "$@"
+# The machine field of the PE header: 0x8664 for x86_64, 0x014c for i686.
+pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')
+case "$machine" in
+  8664) arch=win64 loader=/usr/lib/wine/wine64 ;;
+  014c) arch=win32 loader=/usr/lib/wine/wine ;;
+  *) echo "wine-run: $exe is not an i686 or x86_64 Windows program" >&2; exit 2 ;;
+esac
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH="$arch" WINELOADER="$loader"
+
+"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch"
+exec "$loader" "$exe" "$@"

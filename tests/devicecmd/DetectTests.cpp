@@ -135,8 +135,8 @@ TEST(ReadVendorIdentify, TravelsAsAFortyEightBitVendorReadOnAta) {
     io.On(IoctlAtaPassThroughDirect)
         .Expect(2, Le16(0x0A))
         .ExpectU32(8, 512)
-        .Expect(24, Hex("00 00 00 A1 00 00 00 00"))
-        .Expect(32, Hex("D0 01 00 00 00 E0 FC 00"))
+        .Expect(Here.ataPreviousTaskFile, Hex("00 00 00 A1 00 00 00 00"))
+        .Expect(Here.ataCurrentTaskFile, Hex("D0 01 00 00 00 E0 FC 00"))
         .ReplyToDataBuffer(Enciphered(plain, Ranges::Layout7305))
         .Reply(AtaStatusAt, AtaStatusReady);
     Bytes buffer(512, 0);
@@ -205,10 +205,10 @@ TEST(IdentifyDevice, BridgeMakesOneAttemptPerRequest) {
     const Bytes data = Pattern(4096, 0x15);
     {
         ScriptedDeviceIo io;
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 80 00 00 02 00")).Expect(88, Hex("06 00 00 00"))
-            .ExpectU32(128, 1);
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 82 00 00 10 00")).Reply(80, data);
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 8F 00 00 02 00")).Reply(80, Hex("4E 56 4D 45"));
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80 00 00 02 00")).Expect(ScsiDataAt + 8, Hex("06 00 00 00"))
+            .ExpectU32(ScsiDataAt + 48, 1);
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 82 00 00 10 00")).Reply(ScsiDataAt, data);
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F 00 00 02 00")).Reply(ScsiDataAt, Hex("4E 56 4D 45"));
         Bytes buffer(4096, 0);
         EXPECT_EQ(IdentifyDevice(io.Device(), 4, buffer.data(), 1, 0), 1);
         EXPECT_EQ(ToHex(buffer), ToHex(data));
@@ -217,7 +217,7 @@ TEST(IdentifyDevice, BridgeMakesOneAttemptPerRequest) {
         ScriptedDeviceIo io;
         Bytes sense(24, 0);
         sense[2] = 0x05;
-        io.On(IoctlScsiPassThrough).Reply(48, sense);
+        io.On(IoctlScsiPassThrough).Reply(ScsiSenseAt, sense);
         EXPECT_EQ(IdentifyDevice(io.Device(), 4, nullptr, 1, 0), 0);
     }
 }
@@ -225,8 +225,8 @@ TEST(IdentifyDevice, BridgeMakesOneAttemptPerRequest) {
 TEST(IdentifyDevice, AtaPathsSendIdentifyDevice) {
     {
         ScriptedDeviceIo io;
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("85 09 0E 00 D0 00 01 00 00 00 00 00 00 E0 EC 00"))
-            .Reply(80, Pattern(512, 0x16));
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("85 09 0E 00 D0 00 01 00 00 00 00 00 00 E0 EC 00"))
+            .Reply(ScsiDataAt, Pattern(512, 0x16));
         Bytes buffer(512, 0);
         EXPECT_EQ(IdentifyDevice(io.Device(), TransportSat, buffer.data(), 1, 0), 1);
         EXPECT_EQ(ToHex(buffer), ToHex(Pattern(512, 0x16)));
@@ -235,7 +235,7 @@ TEST(IdentifyDevice, AtaPathsSendIdentifyDevice) {
         ScriptedDeviceIo io;
         io.On(IoctlAtaPassThroughDirect)
             .Expect(2, Le16(0x02))
-            .Expect(32, Hex("D0 01 00 00 00 E0 EC 00"))
+            .Expect(Here.ataCurrentTaskFile, Hex("D0 01 00 00 00 E0 EC 00"))
             .Reply(AtaStatusAt, AtaStatusReady);
         Bytes buffer(512, 0);
         EXPECT_EQ(IdentifyDevice(io.Device(), TransportAta, buffer.data(), 1, 0), 1);
@@ -262,7 +262,7 @@ TEST(IdentifyAndVendorRead, OnSatTryFourTimesWithTenSeconds) {
         SCOPED_TRACE(c.name);
         ScriptedDeviceIo io;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(28, Hex(c.cdb)).Reply(48, sense);
+            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(ScsiCdbAt, Hex(c.cdb)).Reply(ScsiSenseAt, sense);
         }
         Bytes buffer(512, 0xEE);
         const int result = c.vendorRead

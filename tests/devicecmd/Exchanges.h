@@ -18,8 +18,29 @@ constexpr std::uint32_t IoctlAtaPassThroughDirect = 0x4D030;
 constexpr std::uint32_t IoctlStorageQueryProperty = 0x2D1400;
 constexpr std::uint32_t IoctlStorageProtocolCommand = 0x2DD3C0;
 
+// The SCSI and ATA requests as a process of each width hands them to the system, written
+// out here from the system's definitions (not from the device layer's description).
+struct PassThroughOffsets {
+    std::uint32_t sptLength;        // SCSI_PASS_THROUGH(_DIRECT): its size and Length
+    std::uint32_t sptDataBuffer;    // DataBufferOffset / DataBuffer (pointer-sized)
+    std::uint32_t sptSenseOffset;   // SenseInfoOffset
+    std::uint32_t sptCdb;           // Cdb[16]
+    std::uint32_t scsiSense;        // the program's sense area, after 4 zero bytes
+    std::uint32_t scsiData;         // the buffered request's data area
+    std::uint32_t scsiBufferedSize;
+    std::uint32_t scsiDirectSize;
+    std::uint32_t ataLength;        // ATA_PASS_THROUGH_DIRECT: its size and Length
+    std::uint32_t ataDataBuffer;
+    std::uint32_t ataPreviousTaskFile;
+    std::uint32_t ataCurrentTaskFile;
+};
+constexpr PassThroughOffsets Offsets32 = {44, 20, 24, 28, 48, 80, 67664, 80, 40, 20, 24, 32};
+constexpr PassThroughOffsets Offsets64 = {56, 24, 32, 36, 60, 92, 67680, 96, 48, 24, 32, 40};
+constexpr PassThroughOffsets Here = sizeof(void*) == 8 ? Offsets64 : Offsets32;
+constexpr std::size_t PointerSize = sizeof(void*);
+
 // The ATA pass-through hands back the device's status register in the current task file.
-constexpr std::size_t AtaStatusAt = 38;
+constexpr std::size_t AtaStatusAt = Here.ataCurrentTaskFile + 6;
 inline const std::vector<std::uint8_t> AtaStatusReady = {0x50};
 
 // Where each path carries the NVMe command and the data.
@@ -27,9 +48,9 @@ constexpr std::size_t InboxCommandAt = 80;
 constexpr std::size_t InboxDataAt = 208;
 constexpr std::size_t MiniportCommandAt = 52;
 constexpr std::size_t MiniportDataAt = 152;
-constexpr std::size_t ScsiCdbAt = 28;
-constexpr std::size_t ScsiSenseAt = 48;
-constexpr std::size_t ScsiDataAt = 80;
+constexpr std::size_t ScsiCdbAt = Here.sptCdb;
+constexpr std::size_t ScsiSenseAt = Here.scsiSense;
+constexpr std::size_t ScsiDataAt = Here.scsiData;
 
 struct NvmeExchange {
     std::uint8_t opcode = 0;

@@ -44,12 +44,12 @@ TEST(SetOptimize, OnTheInboxDriverWritesAWholePage) {
 TEST(SetOptimize, ThroughTheBridgeSendsTheBlockThenThePayload) {
     ScriptedDeviceIo io;
     io.On(IoctlScsiPassThrough)
-        .Expect(28, Hex("A1 80 00 00 02 00"))
-        .Expect(80, Hex("4E 56 4D 45 00 00 00 00 FD 00 00 00"))
-        .ExpectU32(80 + 48, 128)
-        .ExpectU32(80 + 68, 0xD7);
-    io.On(IoctlScsiPassThrough).Expect(8, Hex("00")).Expect(28, Hex("A1 83 00 00 02 00")).Expect(80, Payload(2));
-    io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 8F 00 00 02 00")).Reply(80, Hex("4E 56 4D 45"));
+        .Expect(ScsiCdbAt, Hex("A1 80 00 00 02 00"))
+        .Expect(ScsiDataAt, Hex("4E 56 4D 45 00 00 00 00 FD 00 00 00"))
+        .ExpectU32(ScsiDataAt + 48, 128)
+        .ExpectU32(ScsiDataAt + 68, 0xD7);
+    io.On(IoctlScsiPassThrough).Expect(8, Hex("00")).Expect(ScsiCdbAt, Hex("A1 83 00 00 02 00")).Expect(ScsiDataAt, Payload(2));
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F 00 00 02 00")).Reply(ScsiDataAt, Hex("4E 56 4D 45"));
     CPrivateCMD7305 commands;
     EXPECT_EQ(commands.SetOptimize(io.Device(), MakeTransport(TransportUsbBridge, 5), 2), 1);
 }
@@ -59,8 +59,8 @@ TEST(SetOptimize, OnAtaPathsIsAFortyEightBitPioWrite) {
         ScriptedDeviceIo io;
         io.On(IoctlAtaPassThroughDirect)
             .Expect(2, Le16(0x0C))
-            .Expect(24, Hex("00 00 00 D7 00 00 00 00"))
-            .Expect(32, Hex("D0 01 00 00 00 E0 FD 00"))
+            .Expect(Here.ataPreviousTaskFile, Hex("00 00 00 D7 00 00 00 00"))
+            .Expect(Here.ataCurrentTaskFile, Hex("D0 01 00 00 00 E0 FD 00"))
             .ExpectDataBuffer(Payload(2))
             .Reply(AtaStatusAt, AtaStatusReady);
         CPrivateCMD7305 commands;
@@ -70,8 +70,8 @@ TEST(SetOptimize, OnAtaPathsIsAFortyEightBitPioWrite) {
         ScriptedDeviceIo io;
         io.On(IoctlScsiPassThrough)
             .Expect(8, Hex("00"))
-            .Expect(28, Hex("85 0B 06 00 D0 00 01 00 00 D7 00 00 00 E0 FD 00"))
-            .Expect(80, Payload(0));
+            .Expect(ScsiCdbAt, Hex("85 0B 06 00 D0 00 01 00 00 D7 00 00 00 E0 FD 00"))
+            .Expect(ScsiDataAt, Payload(0));
         CPrivateCMD7305 commands;
         EXPECT_EQ(commands.SetOptimize(io.Device(), MakeTransport(TransportSat, 5), 0), 1);
     }
@@ -107,7 +107,7 @@ TEST(VendorCommands, OnSatTryFourTimesWithTenSeconds) {
         SCOPED_TRACE(c.name);
         ScriptedDeviceIo io;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(28, Hex(c.cdb)).Reply(48, illegalRequest);
+            io.On(IoctlScsiPassThrough).ExpectU32(16, 10).Expect(ScsiCdbAt, Hex(c.cdb)).Reply(ScsiSenseAt, illegalRequest);
         }
         EXPECT_EQ(c.operation(io.Device()), 0);
     }

@@ -44,6 +44,12 @@ std::string ToHex(const Bytes& bytes) {
     return text;
 }
 
+Bytes LeN(std::uint64_t value, std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
 std::uint32_t ReadLe32(const Bytes& bytes, std::size_t offset) {
     return static_cast<std::uint32_t>(bytes.at(offset)) | (static_cast<std::uint32_t>(bytes.at(offset + 1)) << 8) |
            (static_cast<std::uint32_t>(bytes.at(offset + 2)) << 16) |
@@ -150,10 +156,14 @@ bool ScriptedDeviceIo::IoControl(platform::Handle handle, std::uint32_t code, co
     }
 
     if (!step.inDataBuffer_.empty() || !step.toDataBuffer_.empty()) {
-        if (call.request.size() < 24) {
+        if (call.request.size() < BufferAddressAt + sizeof(void*)) {
             ADD_FAILURE() << "request too short to carry a buffer address";
         } else {
-            auto* buffer = reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(ReadLe32(call.request, 20)));
+            std::uintptr_t address = 0;
+            for (std::size_t i = 0; i < sizeof(void*); ++i) {
+                address |= std::uintptr_t{call.request[BufferAddressAt + i]} << (8 * i);
+            }
+            auto* buffer = reinterpret_cast<std::uint8_t*>(address);
             if (!step.inDataBuffer_.empty()) {
                 EXPECT_EQ(ToHex(Bytes(buffer, buffer + step.inDataBuffer_.size())), ToHex(step.inDataBuffer_))
                     << "data in the caller's buffer";

@@ -20,6 +20,12 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Hex(std::string_view text);
 Bytes Le32(std::uint32_t value);
 Bytes Le16(std::uint16_t value);
+// The low `size` bytes of value, little-endian.
+Bytes LeN(std::uint64_t value, std::size_t size);
+
+// Where the direct SCSI and the ATA requests carry the caller's buffer address in this
+// process: after the 4-byte-aligned head, at the first multiple of the pointer size.
+constexpr std::size_t BufferAddressAt = sizeof(void*) == 8 ? 24 : 20;
 // count bytes of value
 Bytes Fill(std::size_t count, std::uint8_t value);
 // A recognisable pattern: byte i is (i * 7 + seed) mod 256.
@@ -37,13 +43,17 @@ public:
         // The request must carry these bytes at this offset.
         Step& Expect(std::size_t offset, Bytes bytes);
         Step& ExpectU32(std::size_t offset, std::uint32_t value) { return Expect(offset, Le32(value)); }
+        // A pointer-sized field holding the address of `buffer`.
+        Step& ExpectAddress(std::size_t offset, const void* buffer) {
+            return Expect(offset, LeN(reinterpret_cast<std::uintptr_t>(buffer), sizeof(void*)));
+        }
         // Written into the output buffer before the call returns.
         Step& Reply(std::size_t offset, Bytes bytes);
         Step& ReplyU32(std::size_t offset, std::uint32_t value) { return Reply(offset, Le32(value)); }
-        // Written to the caller's buffer whose address the request carries at offset 20
-        // (direct SCSI and ATA requests).
+        // Written to the caller's buffer whose address the request carries at
+        // BufferAddressAt (direct SCSI and ATA requests).
         Step& ReplyToDataBuffer(Bytes bytes);
-        // The caller's buffer named at offset 20 must hold these bytes when the call comes.
+        // The caller's buffer named at BufferAddressAt must hold these bytes when the call comes.
         Step& ExpectDataBuffer(Bytes bytes);
         // The call fails and leaves this last-error value.
         Step& Fail(std::uint32_t error);

@@ -79,14 +79,18 @@ TEST(ScsiPassThrough, BufferedDataOutRequestLayout) {
     const Bytes cdb = Hex("A1 80 00 00 02 00 00 00 00 00 00 00");
     const Bytes data = Pattern(512);
     io.On(IoctlScsiPassThrough)
-        .InSize(67664)
-        .OutSize(80 + 512)
-        .Expect(0, Hex("2C 00 00 00 00 00 0C 18 00 00 00 00  00 02 00 00  07 00 00 00  50 00 00 00  30 00 00 00"))
-        .Expect(28, cdb)
-        .Expect(40, Fill(8, 0))  // rest of the CDB room and the pad
-        .Expect(48, Fill(32, 0))
-        .Expect(80, data)
-        .Expect(80 + 512, Fill(64, 0));
+        .InSize(Here.scsiBufferedSize)
+        .OutSize(Here.scsiData + 512)
+        .Expect(0, Le16(static_cast<std::uint16_t>(Here.sptLength)))
+        .Expect(2, Hex("00 00 00 00 0C 18 00 00 00 00  00 02 00 00  07 00 00 00"))
+        .Expect(Here.sptDataBuffer, LeN(Here.scsiData, PointerSize))
+        .ExpectU32(Here.sptSenseOffset, Here.scsiSense)
+        .Expect(Here.sptCdb, cdb)
+        // rest of the CDB room, the structure's tail padding and the 4 zero bytes
+        .Expect(Here.sptCdb + 12, Fill(Here.scsiSense - Here.sptCdb - 12, 0))
+        .Expect(Here.scsiSense, Fill(Here.scsiData - Here.scsiSense, 0))
+        .Expect(Here.scsiData, data)
+        .Expect(Here.scsiData + 512, Fill(64, 0));
     EXPECT_EQ(ScsiPassThroughOut(io.Device(), cdb.data(), 12, data.data(), 512, 7, 1), 1);
 }
 
@@ -96,11 +100,11 @@ TEST(ScsiPassThrough, BufferedDataInCopiesTheReplyAndIgnoresScsiStatus) {
     const Bytes data = Pattern(512, 3);
     // Check condition in ScsiStatus, but no sense data: success.
     io.On(IoctlScsiPassThrough)
-        .OutSize(592)
+        .OutSize(Here.scsiData + 512)
         .Expect(6, Hex("10 18 01"))
         .ExpectU32(12, 512)
         .Reply(2, Hex("02"))
-        .Reply(80, data);
+        .Reply(ScsiDataAt, data);
     Bytes buffer(512, 0xEE);
     EXPECT_EQ(ScsiPassThroughIn(io.Device(), cdb.data(), 16, buffer.data(), 512, 10, 1), 1);
     EXPECT_EQ(buffer, data);
@@ -127,7 +131,7 @@ TEST(ScsiPassThrough, AttemptsUntilTheSenseAreaIsClear) {
         SCOPED_TRACE(c.name);
         ScriptedDeviceIo io;
         for (std::size_t i = 0; i < c.outcomes.size(); ++i) {
-            auto& step = io.On(IoctlScsiPassThrough).Expect(28, cdb).Reply(80, Pattern(512, static_cast<std::uint8_t>(i)));
+            auto& step = io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, cdb).Reply(ScsiDataAt, Pattern(512, static_cast<std::uint8_t>(i)));
             if (!c.outcomes[i].callSucceeds) step.Fail(ErrorIoDevice);
             if (c.outcomes[i].senseError) step.Reply(ScsiSenseAt, IllegalRequestSense);
         }
@@ -158,7 +162,7 @@ TEST(ScsiPassThrough, TransfersAbove65536BytesGoDirect) {
         io.On(c.code)
             .ExpectU32(12, c.length)
             .Expect(8, Bytes{static_cast<std::uint8_t>(c.dataIn)})
-            .OutSize(c.code == IoctlScsiPassThrough ? 80 + c.length : 80);
+            .OutSize(c.code == IoctlScsiPassThrough ? Here.scsiData + c.length : Here.scsiDirectSize);
         const int result = c.dataIn ? ScsiPassThroughIn(io.Device(), cdb.data(), 10, buffer.data(), c.length, 10, 1)
                                     : ScsiPassThroughOut(io.Device(), cdb.data(), 10, buffer.data(), c.length, 10, 1);
         EXPECT_EQ(result, 1);
@@ -173,14 +177,16 @@ TEST(ScsiPassThroughDirect, NamesTheCallersBufferAndLetsTheDriverFillIt) {
     Bytes buffer(70000, 0);
     const Bytes data = Pattern(70000);
     io.On(IoctlScsiPassThroughDirect)
-        .InSize(80)
-        .OutSize(80)
-        .Expect(0, Hex("2C 00 00 00 00 00 0C 18 01 00 00 00"))
+        .InSize(Here.scsiDirectSize)
+        .OutSize(Here.scsiDirectSize)
+        .Expect(0, Le16(static_cast<std::uint16_t>(Here.sptLength)))
+        .Expect(2, Hex("00 00 00 00 0C 18 01 00 00 00"))
         .ExpectU32(12, 70000)
         .ExpectU32(16, 9)
-        .ExpectU32(20, AddressOf(buffer.data()))
-        .ExpectU32(24, 48)
-        .Expect(28, cdb)
+        .ExpectAddress(Here.sptDataBuffer, buffer.data())
+        .ExpectU32(Here.sptSenseOffset, Here.scsiSense)
+        .Expect(Here.sptCdb, cdb)
+        .Expect(Here.sptCdb + 12, Fill(Here.scsiDirectSize - Here.sptCdb - 12, 0))
         .ReplyToDataBuffer(data);
     EXPECT_EQ(ScsiPassThroughDirectIn(io.Device(), cdb.data(), 12, buffer.data(), 70000, 9, 1), 1);
     EXPECT_EQ(buffer, data);
@@ -233,7 +239,7 @@ TEST(ScsiPassThroughDirect, SuccessAfterARetryReportsOnlyTheRetry) {
     ScriptedDeviceIo io;
     const Bytes cdb = Hex("A1 83 00 00 02 00 00 00 00 00 00 00");
     io.On(IoctlScsiPassThroughDirect).Reply(ScsiSenseAt, IllegalRequestSense);
-    io.On(IoctlScsiPassThroughDirect).Expect(48, Fill(32, 0));  // rebuilt from scratch
+    io.On(IoctlScsiPassThroughDirect).Expect(ScsiSenseAt, Fill(32, 0));  // rebuilt from scratch
     const Bytes data = Pattern(512);
     EXPECT_EQ(ScsiPassThroughDirectOut(io.Device(), cdb.data(), 12, data.data(), 512, 10, 4), 1);
     EXPECT_EQ(io.DebugLines(), std::vector<std::wstring>{L"w1 retry 0\n"});
@@ -314,7 +320,7 @@ TEST(SendSatCommand, BuildsTheAtaPassThroughCdb) {
             .Expect(8, Bytes{static_cast<std::uint8_t>(c.dataIn)})
             .ExpectU32(12, length)
             .ExpectU32(16, 12)
-            .Expect(28, Hex(c.cdb));
+            .Expect(ScsiCdbAt, Hex(c.cdb));
         EXPECT_EQ(SendSatCommand(io.Device(), c.opcode, c.subcode, c.address, buffer.data(), c.sectors, c.direction,
                                  c.features, c.ataDevice, 12, 2),
                   1);
@@ -367,17 +373,17 @@ TEST(SendAtaCommand, BuildsTheRequestByCommandClass) {
         ScriptedDeviceIo io;
         Bytes buffer(c.sectors * 512u + 1, 0);
         io.On(IoctlAtaPassThroughDirect)
-            .InSize(40)
-            .OutSize(40)
-            .Expect(0, Le16(40))
+            .InSize(Here.ataLength)
+            .OutSize(Here.ataLength)
+            .Expect(0, Le16(static_cast<std::uint16_t>(Here.ataLength)))
             .Expect(2, Le16(c.flags))
             .Expect(4, Fill(4, 0))
             .ExpectU32(8, c.sectors * 512u)
             .ExpectU32(12, 10)
-            .ExpectU32(16, 0)
-            .ExpectU32(20, AddressOf(buffer.data()))
-            .Expect(24, Hex(c.previous))
-            .Expect(32, Hex(c.current))
+            .Expect(16, Fill(Here.ataDataBuffer - 16, 0))  // reserved dword and padding
+            .ExpectAddress(Here.ataDataBuffer, buffer.data())
+            .Expect(Here.ataPreviousTaskFile, Hex(c.previous))
+            .Expect(Here.ataCurrentTaskFile, Hex(c.current))
             .Reply(AtaStatusAt, AtaStatusReady);
         EXPECT_EQ(SendAtaCommand(io.Device(), c.opcode, c.subcode, c.address, buffer.data(), c.sectors, c.direction,
                                  c.features, c.ataDevice, 99, 4),

@@ -493,24 +493,24 @@ TEST(SendBridgeNvmeCommand, VendorReadMakesThreeRequests) {
     }
     const Bytes data = Pattern(512, 6);
     io.On(IoctlScsiPassThrough)
-        .OutSize(592)
+        .OutSize(Here.scsiData + 512)
         .Expect(6, Hex("0C 18 00"))
         .ExpectU32(12, 512)
         .ExpectU32(16, 30)
-        .Expect(28, Hex("A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"))
-        .Expect(80, block);
+        .Expect(ScsiCdbAt, Hex("A1 80 00 00 02 00 00 00 00 00 00 00 00 00 00 00"))
+        .Expect(ScsiDataAt, block);
     io.On(IoctlScsiPassThrough)
-        .OutSize(592)
+        .OutSize(Here.scsiData + 512)
         .Expect(8, Hex("01"))
         .ExpectU32(12, 512)
-        .Expect(28, Hex("A1 82 00 00 02 00 00 00 00 00 00 00"))
-        .Reply(80, data);
+        .Expect(ScsiCdbAt, Hex("A1 82 00 00 02 00 00 00 00 00 00 00"))
+        .Reply(ScsiDataAt, data);
     io.On(IoctlScsiPassThrough)
-        .OutSize(592)
+        .OutSize(Here.scsiData + 512)
         .Expect(8, Hex("01"))
         .ExpectU32(12, 512)
-        .Expect(28, Hex("A1 8F 00 00 02 00 00 00 00 00 00 00"))
-        .Reply(80, Hex("4E 56 4D 45"));
+        .Expect(ScsiCdbAt, Hex("A1 8F 00 00 02 00 00 00 00 00 00 00"))
+        .Reply(ScsiDataAt, Hex("4E 56 4D 45"));
     Bytes buffer(512, 0);
     EXPECT_EQ(SendDeviceCommand(io.Device(), 4, 0xFC, 0xD8, 0, buffer.data(), 1, DirectionRead, 0xD0, 0xE0, 10, 4), 1);
     EXPECT_EQ(ToHex(buffer), ToHex(data));
@@ -531,9 +531,9 @@ TEST(SendBridgeNvmeCommand, JudgesTheResponseBlock) {
         io.On(IoctlScsiPassThrough);
         io.On(IoctlScsiPassThrough);
         io.On(IoctlScsiPassThrough)
-            .Reply(80, c.signature ? Hex("4E 56 4D 45") : Hex("00 00 00 00"))
-            .ReplyU32(88, 0xCAFE0001)
-            .ReplyU32(100, c.completion.dword3);
+            .Reply(ScsiDataAt, c.signature ? Hex("4E 56 4D 45") : Hex("00 00 00 00"))
+            .ReplyU32(ScsiDataAt + 8, 0xCAFE0001)
+            .ReplyU32(ScsiDataAt + 20, c.completion.dword3);
         Bytes buffer(4096);
         std::uint32_t result = 0;
         EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), buffer.data(), 4096, DirectionRead, 1, 30, 1, &result),
@@ -560,16 +560,16 @@ TEST(SendBridgeNvmeCommand, DataPhaseFollowsTheDirection) {
         SCOPED_TRACE(c.name);
         ScriptedDeviceIo io;
         Bytes buffer = Pattern(512, 8);
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 80"));
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80"));
         if (c.cdb != nullptr) {
             auto& step = io.On(IoctlScsiPassThrough)
-                             .OutSize(80 + c.transfer)
+                             .OutSize(Here.scsiData + c.transfer)
                              .Expect(8, Bytes{c.dataIn})
                              .ExpectU32(12, c.transfer)
-                             .Expect(28, Hex(c.cdb));
-            if (c.direction == DirectionWrite) step.Expect(80, buffer);
+                             .Expect(ScsiCdbAt, Hex(c.cdb));
+            if (c.direction == DirectionWrite) step.Expect(ScsiDataAt, buffer);
         }
-        io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 8F")).Reply(80, Hex("4E 56 4D 45"));
+        io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F")).Reply(ScsiDataAt, Hex("4E 56 4D 45"));
         EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), buffer.data(), 512, c.direction, 1, 30, 1, nullptr),
                   1);
     }
@@ -582,13 +582,13 @@ TEST(SendBridgeNvmeCommand, ALargeDataPhaseCarriesAllThreeLengthBytes) {
     const auto block = BuildBridgeBlock(BuildNvmeCommand(0xFE, Length / 4, 0, 0xA1));
     const Bytes data = Pattern(Length, 5);
     ScriptedDeviceIo io;
-    io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 80 00 00 02 00"));
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80 00 00 02 00"));
     io.On(IoctlScsiPassThroughDirect)
         .Expect(8, Hex("01"))
         .ExpectU32(12, Length)
-        .Expect(28, Hex("A1 82 00 01 11 70 00 00 00 00 00 00"))
+        .Expect(ScsiCdbAt, Hex("A1 82 00 01 11 70 00 00 00 00 00 00"))
         .ReplyToDataBuffer(data);
-    io.On(IoctlScsiPassThrough).Expect(28, Hex("A1 8F 00 00 02 00")).Reply(80, Hex("4E 56 4D 45"));
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F 00 00 02 00")).Reply(ScsiDataAt, Hex("4E 56 4D 45"));
     Bytes buffer(Length, 0);
     EXPECT_EQ(SendBridgeNvmeCommand(io.Device(), block.data(), buffer.data(), Length, DirectionRead, 1, 30, 1, nullptr),
               1);

@@ -151,14 +151,12 @@ TEST(DebugLog, FormatsWideTextsAndLettersAsTheSummaryDoes) {
 }
 
 TEST(DebugLog, AFailedWriteSetsTheFailureFlagAndCountsNothing) {
-    // A stream opened for reading only refuses every write.
-    std::FILE* readOnly = std::fopen(
-#ifdef _WIN32
-        "NUL",
-#else
-        "/dev/null",
-#endif
-        "r");
+    // A file opened for reading only refuses every write.
+    const char* path = "discovery_log_read_only.tmp";
+    std::FILE* create = std::fopen(path, "w");
+    ASSERT_NE(create, nullptr);
+    std::fclose(create);
+    std::FILE* readOnly = std::fopen(path, "r");
     ASSERT_NE(readOnly, nullptr);
     discovery::ClearDebugLogFailure();
     discovery::SetDebugLogStream(readOnly);
@@ -176,6 +174,7 @@ TEST(DebugLog, AFailedWriteSetsTheFailureFlagAndCountsNothing) {
     discovery::SetDebugLogStream(nullptr);
     std::fclose(good);
     std::fclose(readOnly);
+    std::remove(path);
 }
 
 }  // namespace

@@ -158,9 +158,15 @@ TEST(PropertyReplyTest, ShortReplyStaysInsideTheBuffers) {
     Rig rig(NvmePath::Inbox);
     rig.inbox->propertyFault = sim::SimPropertyFault::ShortData;
     rig.inbox->propertyFaultCount.Arm(1);
-    std::vector<std::uint8_t> data(4096, 0);
-    devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0);  // the sanitizers watch the copy
-    SUCCEED();
+    e2e::GuardedBuffer data(4096, 0xEE);
+    // The reply names 2048 bytes: they arrive, the rest of the identify area stays zero,
+    // and nothing is written beyond the caller's 4096 bytes.
+    ASSERT_NE(devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0), 0);
+    const auto identify = rig.controller->IdentifyController();
+    std::vector<std::uint8_t> expected(identify.begin(), identify.begin() + 2048);
+    expected.resize(4096, 0);
+    EXPECT_EQ(data.Contents(), expected);
+    EXPECT_TRUE(data.GuardsIntact());
 }
 
 // The direct SCSI pass-through reports each failed attempt to the debugger.

@@ -1,8 +1,11 @@
 #pragma once
 // A simulated machine with one VX310 behind one NVMe path, opened as the program opens it.
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "devicecmd/Transport.h"
 #include "platform/DeviceIo.h"
@@ -20,6 +23,34 @@ inline const char* NameOf(NvmePath path) {
         default: return "bridge";
     }
 }
+
+// A caller's buffer with guard bytes on both sides: a write outside it shows in every
+// build, not only under the sanitizers.
+class GuardedBuffer {
+public:
+    static constexpr std::size_t GuardSize = 64;
+    static constexpr std::uint8_t GuardByte = 0xA5;
+
+    explicit GuardedBuffer(std::size_t size, std::uint8_t fill = 0)
+        : bytes_(size + 2 * GuardSize, GuardByte), size_(size) {
+        std::fill_n(bytes_.begin() + GuardSize, size, fill);
+    }
+    std::uint8_t* data() { return bytes_.data() + GuardSize; }
+    std::vector<std::uint8_t> Contents() const {
+        return {bytes_.begin() + GuardSize, bytes_.begin() + static_cast<std::ptrdiff_t>(GuardSize + size_)};
+    }
+    bool GuardsIntact() const {
+        const auto intact = [](auto first, auto last) {
+            return std::all_of(first, last, [](std::uint8_t b) { return b == GuardByte; });
+        };
+        return intact(bytes_.begin(), bytes_.begin() + GuardSize) &&
+               intact(bytes_.end() - GuardSize, bytes_.end());
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t size_;
+};
 
 class Rig {
 public:

@@ -198,10 +198,12 @@ TEST(Manifest, RequestsAdministratorAndCommonControls6) {
     ASSERT_NE(found, nullptr);
     const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
     const std::string manifest(data, SizeofResource(module, found));
+    // The dependency names the processor architecture of the program it is in.
+    const char* architecture =
+        sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"";
     for (const char* needle : {"level=\"requireAdministrator\"", "uiAccess=\"false\"",
-                               "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-                               "processorArchitecture=\"x86\"", "publicKeyToken=\"6595b64144ccf1df\"",
-                               "language=\"*\""}) {
+                               "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", architecture,
+                               "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""}) {
         EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
     }
 }

@@ -18,31 +18,52 @@ inline platform::Handle OpenReadWrite(sim::SimMachine& machine, const std::wstri
                         platform::OpenExisting, platform::AttributeNormal);
 }
 
-// A 32-bit SCSI_PASS_THROUGH with sense at 48 and data at 80.
+// SCSI_PASS_THROUGH(_DIRECT) and ATA_PASS_THROUGH_DIRECT as a process of each width
+// lays them out, written out from the system's definitions.
+struct PassThroughOffsets {
+    std::uint32_t sptSize, sptDataBuffer, sptSenseOffset, sptCdb;
+    std::uint32_t aptSize, aptDataBuffer, aptPreviousTaskFile, aptCurrentTaskFile;
+};
+constexpr PassThroughOffsets Offsets32 = {44, 20, 24, 28, 40, 20, 24, 32};
+constexpr PassThroughOffsets Offsets64 = {56, 24, 32, 36, 48, 24, 32, 40};
+constexpr PassThroughOffsets Here = sizeof(void*) == 8 ? Offsets64 : Offsets32;
+
+inline void PutAddress(std::uint8_t* at, const void* address) {
+    const auto value = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(address));
+    for (std::size_t i = 0; i < sizeof(void*); ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A SCSI_PASS_THROUGH of this process's width, 4 bytes after it the sense area, and 32
+// bytes further the data.
 struct ScsiRequest {
+    static constexpr std::uint32_t SenseAt = Here.sptSize + 4;
+    static constexpr std::uint32_t DataAt = SenseAt + 32;
+
     Bytes buffer;
     std::uint32_t outSize = 0;
 
     ScsiRequest(const std::vector<std::uint8_t>& cdb, bool dataIn, std::uint32_t length, const Bytes& dataOut = {})
-        : buffer(80 + length, 0), outSize(80 + length) {
-        sim::Put16(&buffer[0], 44);
+        : buffer(DataAt + length, 0), outSize(DataAt + length) {
+        sim::Put16(&buffer[0], static_cast<std::uint16_t>(Here.sptSize));
         buffer[6] = static_cast<std::uint8_t>(cdb.size());
         buffer[7] = 24;
         buffer[8] = dataIn ? 1 : 0;
         sim::Put32(&buffer[12], length);
         sim::Put32(&buffer[16], 10);
-        sim::Put32(&buffer[20], 80);
-        sim::Put32(&buffer[24], 48);
-        std::memcpy(&buffer[28], cdb.data(), cdb.size());
-        if (!dataOut.empty()) std::memcpy(&buffer[80], dataOut.data(), dataOut.size());
+        sim::Put32(&buffer[Here.sptDataBuffer], DataAt);  // the upper half of a 64-bit offset stays 0
+        sim::Put32(&buffer[Here.sptSenseOffset], SenseAt);
+        std::memcpy(&buffer[Here.sptCdb], cdb.data(), cdb.size());
+        if (!dataOut.empty()) std::memcpy(&buffer[DataAt], dataOut.data(), dataOut.size());
     }
     bool Send(sim::SimMachine& machine, platform::Handle handle) {
         std::uint32_t returned = 0;
         return machine.IoControl(handle, sim::IoctlScsiPassThrough, buffer.data(), static_cast<std::uint32_t>(buffer.size()),
                                  buffer.data(), outSize, &returned);
     }
-    std::uint32_t Sense() const { return (std::uint32_t{buffer[48 + 2] & 0x0Fu} << 16) | (buffer[48 + 12] << 8) | buffer[48 + 13]; }
-    const std::uint8_t* Data() const { return &buffer[80]; }
+    std::uint32_t Sense() const {
+        return (std::uint32_t{buffer[SenseAt + 2] & 0x0Fu} << 16) | (buffer[SenseAt + 12] << 8) | buffer[SenseAt + 13];
+    }
+    const std::uint8_t* Data() const { return &buffer[DataAt]; }
 };
 
 inline std::vector<std::uint8_t> BridgeCdb(std::uint8_t phase, std::uint32_t length) {

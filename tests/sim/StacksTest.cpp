@@ -348,26 +348,29 @@ TEST_F(BridgeTest, PortChecksThePassThroughHead) {
         std::size_t offset;
         std::uint8_t value;
     };
+    const auto otherWidth = static_cast<std::uint8_t>(simtest::Here.sptSize == 44 ? 56 : 44);
     const Case cases[] = {
-        {"structure length", 0, 56},
+        {"structure length of the other width", 0, otherWidth},
         {"CDB length", 6, 0},
         {"CDB length above 16", 6, 17},
         {"data-in value", 8, 3},
         {"timeout", 16, 0},
-        {"sense beyond the buffer", 24, 0xF0},
-        {"data beyond the buffer", 20, 0xF0},
+        {"sense beyond the buffer", simtest::Here.sptSenseOffset, 0xF0},
+        {"data beyond the buffer", simtest::Here.sptDataBuffer, 0xF0},
+        // Where the other width would put it: inside this width's structure.
+        {"sense inside the structure", simtest::Here.sptSenseOffset, static_cast<std::uint8_t>(simtest::Here.sptCdb)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         simtest::ScsiRequest request(simtest::BridgeCdb(0x0F, 512), true, 512);
         request.buffer[c.offset] = c.value;
-        if (c.offset == 24 || c.offset == 20) request.buffer[c.offset + 1] = 0x02;
+        if (c.value == 0xF0) request.buffer[c.offset + 1] = 0x02;
         EXPECT_FALSE(request.Send(machine, handle));
         EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
     }
     // Data in must fit the output buffer, whatever room the input has.
     simtest::ScsiRequest shortOutput(simtest::BridgeCdb(0x0F, 512), true, 512);
-    shortOutput.outSize = 80;
+    shortOutput.outSize = simtest::ScsiRequest::DataAt;
     EXPECT_FALSE(shortOutput.Send(machine, handle));
     EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
 }
@@ -386,20 +389,26 @@ protected:
     SataTest() : drive(sim::AttachSataDrive(machine, 4)), handle(OpenReadWrite(machine, drive.physicalPath)) {}
     ~SataTest() override { machine.Close(handle); }
 
-    // A 40-byte ATA_PASS_THROUGH_DIRECT; returns the call's result and leaves the reply in request.
-    bool Ata(std::array<std::uint8_t, 40>& request, std::uint16_t flags, std::uint8_t* data, std::uint32_t length,
+    static constexpr std::uint16_t AtaSize = simtest::Here.aptSize;
+    using AtaRequest = std::array<std::uint8_t, AtaSize>;
+    static constexpr std::size_t StatusAt = simtest::Here.aptCurrentTaskFile + 6;
+    static constexpr std::size_t ErrorAt = simtest::Here.aptCurrentTaskFile;
+
+    // An ATA_PASS_THROUGH_DIRECT of this process's width; returns the call's result and
+    // leaves the reply in request.
+    bool Ata(AtaRequest& request, std::uint16_t flags, std::uint8_t* data, std::uint32_t length,
              std::array<std::uint8_t, 8> current, std::array<std::uint8_t, 8> previous = {}) {
         request.fill(0);
-        sim::Put16(&request[0], 40);
+        sim::Put16(&request[0], AtaSize);
         sim::Put16(&request[2], flags);
         sim::Put32(&request[8], length);
         sim::Put32(&request[12], 10);
-        sim::Put32(&request[20], static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data)));
-        std::copy(previous.begin(), previous.end(), request.begin() + 24);
-        std::copy(current.begin(), current.end(), request.begin() + 32);
+        simtest::PutAddress(&request[simtest::Here.aptDataBuffer], data);
+        std::copy(previous.begin(), previous.end(), request.begin() + simtest::Here.aptPreviousTaskFile);
+        std::copy(current.begin(), current.end(), request.begin() + simtest::Here.aptCurrentTaskFile);
         std::uint32_t returned = 0;
-        return machine.IoControl(handle, sim::IoctlAtaPassThroughDirect, request.data(), 40, request.data(), 40,
-                                 &returned);
+        return machine.IoControl(handle, sim::IoctlAtaPassThroughDirect, request.data(), AtaSize, request.data(),
+                                 AtaSize, &returned);
     }
     sim::SimMachine machine;
     sim::SimSataDrive drive;
@@ -436,19 +445,19 @@ TEST_F(SataTest, SatCarriesIdentifyAndRefusesInconsistentCdbs) {
 }
 
 TEST_F(SataTest, AtaPassThroughReportsTheDeviceInItsTaskFile) {
-    std::array<std::uint8_t, 40> request{};
+    AtaRequest request{};
     std::array<std::uint8_t, 512> data{};
     ASSERT_TRUE(Ata(request, 0x02, data.data(), 512, {0xD0, 1, 0, 0, 0, 0xE0, 0xEC, 0}));
-    EXPECT_EQ(request[32 + 6], sim::AtaStatusGood);
+    EXPECT_EQ(request[StatusAt], sim::AtaStatusGood);
     EXPECT_EQ(data[510], 0xA5);
 
     // 0xFC with subcode 0xD8 in bits 47-32: only with the 48-bit flag does the subcode arrive.
     ASSERT_TRUE(Ata(request, 0x0A, data.data(), 512, {0xD0, 1, 0, 0, 0, 0xE0, 0xFC, 0}, {0, 0, 0, 0xD8, 0, 0, 0, 0}));
-    EXPECT_EQ(request[32 + 6], sim::AtaStatusGood);
+    EXPECT_EQ(request[StatusAt], sim::AtaStatusGood);
     EXPECT_EQ(data[4], 2);
     ASSERT_TRUE(Ata(request, 0x02, data.data(), 512, {0xD0, 1, 0, 0, 0, 0xE0, 0xFC, 0}, {0, 0, 0, 0xD8, 0, 0, 0, 0}));
-    EXPECT_EQ(request[32 + 6], sim::AtaStatusError);
-    EXPECT_EQ(request[32 + 0], sim::AtaErrorAbort);
+    EXPECT_EQ(request[StatusAt], sim::AtaStatusError);
+    EXPECT_EQ(request[ErrorAt], sim::AtaErrorAbort);
 
     EXPECT_FALSE(Ata(request, 0x06, data.data(), 512, {0xD0, 1, 0, 0, 0, 0xE0, 0xEC, 0}));  // in and out at once
     EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);

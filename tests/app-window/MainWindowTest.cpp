@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "AppTestMachine.h"
+#include "app/DevicePanel.h"
+#include "app/MainWnd.h"
+
+using DuiLib::CButtonUI;
+using DuiLib::CControlUI;
+
+namespace {
+
+// The main window with its protected parts in reach.
+class TestMainWnd : public CMainWnd {
+public:
+    using CMainWnd::CMainWnd;
+    using CMainWnd::closeButton;
+    using CMainWnd::isSwitching;
+    using CMainWnd::minButton;
+    using CMainWnd::paintManager;
+
+    std::wstring Text(const wchar_t* name) {
+        const CControlUI* control = paintManager.FindControl(name);
+        return control ? control->GetText() : L"<missing>";
+    }
+    CButtonUI* Option() { return dynamic_cast<CButtonUI*>(paintManager.FindControl(L"btnOption")); }
+};
+
+// A plain popup taken over by the main window, as the host dialog's is.
+class MainWindow : public ::testing::Test {
+protected:
+    void Open() {
+        plain = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_CAPTION, 0, 0, 700, 490, nullptr, nullptr,
+                                  ::GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(plain, nullptr);
+        ASSERT_EQ(window.Subclass(plain), plain);
+        window.AttachToHost(nullptr);
+    }
+    void TearDown() override {
+        if (::IsWindow(plain)) ::DestroyWindow(plain);
+    }
+
+    void ExpectNoDrive(const wchar_t* buttonText, const wchar_t* normalImage) {
+        EXPECT_EQ(window.Text(L"LabelDevice"), L"No device detected");
+        EXPECT_EQ(window.Text(L"LabelMnVal"), L"");
+        EXPECT_EQ(window.Text(L"LabelCapVal"), L"");
+        EXPECT_EQ(window.Text(L"LabelStatusVal"), L"");
+        ASSERT_NE(window.Option(), nullptr);
+        EXPECT_FALSE(window.Option()->IsEnabled());
+        EXPECT_EQ(window.Option()->GetText(), buttonText);
+        EXPECT_EQ(window.Option()->GetNormalImage(), normalImage);
+    }
+
+    apptest::AppTestMachine machine;
+    TestMainWnd window{machine.Machine()};
+    HWND plain = nullptr;
+};
+
+TEST_F(MainWindow, AttachBuildsTheSkinDropsTheCaptionAndFillsTheFixedTexts) {
+    machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    Open();
+    EXPECT_EQ(::GetWindowLongW(plain, GWL_STYLE) & WS_CAPTION, 0);
+    EXPECT_NE(window.minButton, nullptr);
+    EXPECT_NE(window.closeButton, nullptr);
+    EXPECT_EQ(window.Text(L"LabelMN"), L"Model No.:");
+    EXPECT_EQ(window.Text(L"LabelCap"), L"Capacity:");
+    EXPECT_EQ(window.Text(L"LabelStatus"), L"Status:");
+    EXPECT_EQ(window.Text(L"TextNotice").substr(0, 30), L"Optimizing the VX310 and VX310");
+    EXPECT_NE(window.Text(L"TextNotice").find(L"performance.\nAll data"), std::wstring::npos);
+    EXPECT_EQ(machine.counting.passes, 1);
+}
+
+TEST_F(MainWindow, DriveOnEachPathInEachState) {
+    struct Case {
+        sim::SimNvmePath path;
+        std::uint8_t state;
+        const wchar_t* status;
+        const wchar_t* button;
+        const wchar_t* prefix;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {sim::SimNvmePath::Inbox, 0, L"Has been optimized", L"Off", L"off", true},
+        {sim::SimNvmePath::Miniport, 2, L"Optimizable", L"On", L"on", true},
+        {sim::SimNvmePath::Bridge, 0xFF, L"Unknown", L"On", L"on", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.state));
+        apptest::AppTestMachine each;
+        each.AddVx310(c.path, c.state);
+        TestMainWnd main(each.Machine());
+        HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
+                                      ::GetModuleHandleW(nullptr), nullptr);
+        ASSERT_EQ(main.Subclass(host), host);
+        main.AttachToHost(nullptr);
+        EXPECT_EQ(main.Text(L"LabelDevice"), L"Tavik VX310 Series SSD");
+        EXPECT_EQ(main.Text(L"LabelMnVal"), L"Tavik VX310 Series SSD 512GB");
+        EXPECT_EQ(main.Text(L"LabelCapVal"), L"476.94 GB");
+        EXPECT_EQ(main.Text(L"LabelStatusVal"), c.status);
+        CButtonUI* option = main.Option();
+        ASSERT_NE(option, nullptr);
+        EXPECT_EQ(option->IsEnabled(), c.enabled);
+        EXPECT_EQ(option->GetText(), c.button);
+        const std::wstring p = c.prefix;
+        EXPECT_EQ(option->GetNormalImage(), p + L"_normal.png");
+        EXPECT_EQ(option->GetHotImage(), p + L"_over.png");
+        EXPECT_EQ(option->GetPushedImage(), p + L"_down.png");
+        EXPECT_EQ(option->GetDisabledImage(), p + L"_down.png");
+        ::DestroyWindow(host);
+    }
+}
+
+TEST_F(MainWindow, CapacityTexts) {
+    const std::pair<std::uint64_t, const wchar_t*> cases[] = {{1953525168, L"931.51 GB"},
+                                                              {1000215216, L"476.94 GB"}};
+    for (const auto& c : cases) {
+        apptest::AppTestMachine each;
+        each.AddVx310(sim::SimNvmePath::Inbox, 2, c.first);
+        TestMainWnd main(each.Machine());
+        HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
+                                      ::GetModuleHandleW(nullptr), nullptr);
+        ASSERT_EQ(main.Subclass(host), host);
+        main.AttachToHost(nullptr);
+        EXPECT_EQ(main.Text(L"LabelCapVal"), c.second);
+        ::DestroyWindow(host);
+    }
+}
+
+TEST_F(MainWindow, NoDriveLeavesTheLayoutsButtonDisabled) {
+    machine.pc.AddForeignNvmeDrive(machine.pc.AddAdapter(sim::AdapterNvme), "Other Maker SSD");
+    Open();
+    ExpectNoDrive(L"On", L"on_normal.png");
+    EXPECT_EQ(window.Option()->GetDisabledImage(), L"on_down.png");
+}
+
+TEST_F(MainWindow, DriveThatGoesKeepsTheButtonsTextAndImagesAndComesBack) {
+    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Bridge, 0);
+    Open();
+    EXPECT_EQ(window.Text(L"LabelDevice"), L"Tavik VX310 Series SSD");
+    machine.Unplug(disk);
+    window.RefreshDrives();
+    ExpectNoDrive(L"Off", L"off_normal.png");
+    EXPECT_EQ(window.Drives()[0], nullptr);
+    machine.Plug(disk);
+    window.RefreshDrives();
+    EXPECT_EQ(window.Text(L"LabelStatusVal"), L"Has been optimized");
+    EXPECT_TRUE(window.Option()->IsEnabled());
+    EXPECT_EQ(machine.counting.passes, 3);
+}
+
+TEST_F(MainWindow, RefreshWhileSwitchingChangesNothingThenOrAfter) {
+    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    Open();
+    const discovery::DiskInfo* shown = window.Drives()[0].get();
+    ASSERT_NE(shown, nullptr);
+    window.isSwitching = 1;
+    machine.Unplug(disk);
+    window.RefreshDrives();
+    EXPECT_EQ(window.Drives()[0].get(), shown);  // the record the switch uses stays
+    EXPECT_EQ(window.Text(L"LabelDevice"), L"Tavik VX310 Series SSD");
+    window.isSwitching = 0;
+    EXPECT_EQ(window.Text(L"LabelStatusVal"), L"Optimizable");
+    EXPECT_EQ(machine.counting.passes, 1);
+}
+
+TEST_F(MainWindow, ClickOnAnotherControlLeavesSwitchingAlone) {
+    machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    Open();
+    DuiLib::TNotifyUI click;
+    click.sType = L"click";
+    click.pSender = window.paintManager.FindControl(L"LabelDevice");
+    window.Notify(click);
+    EXPECT_EQ(window.isSwitching, 0);
+    click.pSender = window.Option();
+    window.Notify(click);  // the switch runs and ends
+    EXPECT_EQ(window.isSwitching, 0);
+}
+
+TEST_F(MainWindow, RefreshBeforeTheLayoutFindsNoControls) {
+    machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    window.RefreshDrives();  // as an early notification would, before AttachToHost
+    EXPECT_NE(window.Drives()[0], nullptr);
+    Open();
+    EXPECT_EQ(window.Text(L"LabelStatusVal"), L"Optimizable");
+    EXPECT_EQ(machine.counting.passes, 2);
+}
+
+}  // namespace
