@@ -71,7 +71,7 @@ def box_buttons(box):
     above the bottom, the pair centred."""
     w, h = box[1], box[2]
     top = h - 28 - 20
-    return (w - 20) // 2 - 80, top, ((w + 20) // 2, top, 80, 28)
+    return ((w - 20) // 2 - 80, top, 80, 28), ((w + 20) // 2, top, 80, 28)
 
 
 def confirmation(options, program, main, name):
@@ -87,12 +87,13 @@ def confirmation(options, program, main, name):
     pt.run("convert", shot, "-crop", "%dx%d+%d+%d" % (box[1] + 2 * pt.SHADOW, box[2] + 2 * pt.SHADOW,
                                                       box[3] - pt.SHADOW, box[4] - pt.SHADOW), "+repage", shot)
     inner = (box[0], box[1], box[2], pt.SHADOW, pt.SHADOW)
-    yes_x, top, no = box_buttons(box)
+    yes, no = box_buttons(box)
+    label = lambda b: (b[0] + 16, b[1] + 4, b[2] - 32, b[3] - 8)  # the middle, where the text is
     seen = {
         "shot": shot,
         "line": pt.read_text(shot, inner, (18, 58, box[1] - 36, 17)),
-        "yes": pt.read_text(shot, inner, (yes_x + 16, top + 4, 48, 20), True),
-        "no": pt.read_text(shot, inner, (no[0] + 16, top + 4, 48, 20), True),
+        "yes": pt.read_text(shot, inner, label(yes), True),
+        "no": pt.read_text(shot, inner, label(no), True),
     }
     print("confirmation", {k: v for k, v in seen.items() if k != "shot"}, "size %dx%d" % (box[1], box[2]))
     check(seen["line"] == CONFIRMATION_FIRST_LINE, "box text %r" % seen["line"])
@@ -101,9 +102,8 @@ def confirmation(options, program, main, name):
 
 
 def click_in_box(box, which):
-    yes_x, top, no = box_buttons(box)
-    target = (yes_x, top, 80, 28) if which == "yes" else no
-    pt.click(box, target)
+    yes, no = box_buttons(box)
+    pt.click(box, yes if which == "yes" else no)
 
 
 def demo(options, args):
