@@ -53,7 +53,7 @@ protected:
     }
 
     apptest::AppTestMachine machine;
-    TestMainWnd window{machine.Machine()};
+    TestMainWnd window{machine.Machine(), machine.shutdown};
     HWND plain = nullptr;
 };
 
@@ -89,7 +89,7 @@ TEST_F(MainWindow, DriveOnEachPathInEachState) {
         SCOPED_TRACE(static_cast<int>(c.state));
         apptest::AppTestMachine each;
         each.AddVx310(c.path, c.state);
-        TestMainWnd main(each.Machine());
+        TestMainWnd main(each.Machine(), each.shutdown);
         HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
                                       ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_EQ(main.Subclass(host), host);
@@ -117,7 +117,7 @@ TEST_F(MainWindow, CapacityTexts) {
     for (const auto& c : cases) {
         apptest::AppTestMachine each;
         each.AddVx310(sim::SimNvmePath::Inbox, 2, c.first);
-        TestMainWnd main(each.Machine());
+        TestMainWnd main(each.Machine(), each.shutdown);
         HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
                                       ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_EQ(main.Subclass(host), host);
