@@ -9,12 +9,13 @@ namespace {
 // Process-wide, as the log is: one stream and one failure flag for every caller.
 std::atomic<std::FILE*> logStream{nullptr};
 std::atomic<bool> logFailed{false};
+std::atomic<std::uint32_t> levelFilter{~std::uint32_t{0}};
 
 }  // namespace
 
 int DebugLog(std::uint32_t level, const char* format, ...) {
     std::FILE* stream = logStream.load();
-    if ((level & DebugLevelMask) == 0 || stream == nullptr || format == nullptr) return 0;
+    if ((level & DebugLevelMask & levelFilter.load()) == 0 || stream == nullptr || format == nullptr) return 0;
     va_list arguments;
     va_start(arguments, format);
     const int written = std::vfprintf(stream, format, arguments);
@@ -29,6 +30,7 @@ int DebugLog(std::uint32_t level, const char* format, ...) {
 }
 
 void SetDebugLogStream(std::FILE* stream) { logStream = stream; }
+void SetDebugLogLevelFilter(std::uint32_t levels) { levelFilter = levels; }
 std::FILE* DebugLogStream() { return logStream.load(); }
 bool DebugLogFailed() { return logFailed.load(); }
 void ClearDebugLogFailure() { logFailed = false; }

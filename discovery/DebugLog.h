@@ -24,6 +24,9 @@ int DebugLog(std::uint32_t level, const char* format, ...);
 // The stream the log writes to; null closes it. Not owned.
 void SetDebugLogStream(std::FILE* stream);
 std::FILE* DebugLogStream();
+// Narrows further which levels are written (all that 0x3FE lets through by default), so
+// that a test can tell the lines of one level from the others.
+void SetDebugLogLevelFilter(std::uint32_t levels);
 // The process-wide flag set by a failed write; cleared only here.
 bool DebugLogFailed();
 void ClearDebugLogFailure();

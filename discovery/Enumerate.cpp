@@ -175,23 +175,23 @@ void LogSummary(platform::Volumes& volumes, const DriveTable& table) {
 
 std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install) {
     std::vector<StorageAdapterEntry> adapters;
-    ForEachInterface(install, platform::StoragePortInterface, platform::ClassDevsInterfaces | platform::ClassDevsAllClasses,
-                     [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
-                         std::array<wchar_t, LocationChars> location{};
-                         std::uint32_t required = 0;
-                         if (!install.GetDeviceRegistryProperty(set, device, platform::SpdrpLocationInformation,
-                                                                location.data(),
-                                                                static_cast<std::uint32_t>(location.size()), &required))
-                             return false;  // the listing ends at the first adapter without a location
-                         std::array<wchar_t, InstanceIdChars> instanceId{};
-                         if (install.GetDeviceId(device.devInst, instanceId.data(),
-                                                 static_cast<std::uint32_t>(instanceId.size())) != platform::ConfigSuccess)
-                             instanceId.fill(L'\0');
-                         adapters.push_back({path, TextOf(location.data(), location.size(), LocationChars),
-                                             TextOf(instanceId.data(), instanceId.size(), InstanceIdChars),
-                                             DriverKeyOf(install, device.devInst)});
-                         return true;
-                     });
+    auto visit = [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
+        std::array<wchar_t, LocationChars> location{};
+        std::uint32_t required = 0;
+        if (!install.GetDeviceRegistryProperty(set, device, platform::SpdrpLocationInformation, location.data(),
+                                               static_cast<std::uint32_t>(location.size()), &required))
+            return false;  // the listing ends at the first adapter without a location
+        std::array<wchar_t, InstanceIdChars> instanceId{};
+        if (install.GetDeviceId(device.devInst, instanceId.data(), static_cast<std::uint32_t>(instanceId.size())) !=
+            platform::ConfigSuccess)
+            instanceId.fill(L'\0');
+        adapters.push_back({path, TextOf(location.data(), location.size(), LocationChars),
+                            TextOf(instanceId.data(), instanceId.size(), InstanceIdChars),
+                            DriverKeyOf(install, device.devInst)});
+        return true;
+    };
+    ForEachInterface(install, platform::StoragePortInterface,
+                     platform::ClassDevsInterfaces | platform::ClassDevsAllClasses, visit);
     return adapters;
 }
 
@@ -199,66 +199,67 @@ std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
                                                  const std::vector<StorageAdapterEntry>& adapters) {
     std::vector<PhysicalDiskEntry> disks;
     DeviceInstall& install = system.install;
+    // The first listed adapter whose driver key is that of the node; an unreadable
+    // (empty) key matches none.
+    auto adapterOf = [&](platform::DevInst node) -> const StorageAdapterEntry* {
+        const std::wstring key = DriverKeyOf(install, node);
+        if (key.empty()) return nullptr;
+        for (const StorageAdapterEntry& adapter : adapters)
+            if (adapter.driverKey == key) return &adapter;
+        return nullptr;
+    };
+    auto visit = [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData& device) {
+        PhysicalDiskEntry disk;
+        platform::DevInst node = device.devInst;
+        platform::DevInst parent = 0;
+        for (int depth = 0; depth < MaxTreeDepth && install.GetParent(&parent, node) == platform::ConfigSuccess;
+             ++depth) {
+            node = parent;
+            if (const StorageAdapterEntry* adapter = adapterOf(node)) {
+                disk.adapterPath = adapter->interfacePath;
+                disk.adapterLocation = adapter->location;
+                disk.adapterInstanceId = adapter->instanceId;
+                break;
+            }
+        }
+        std::uint32_t partition = 0;
+        if (DeviceNumberOf(system.io, path, platform::ShareWrite, &disk.deviceNumber, &partition))
+            disks.push_back(std::move(disk));
+        return true;  // a disk without a number is left out; the listing goes on
+    };
     ForEachInterface(install, platform::DiskInterface, platform::ClassDevsInterfaces | platform::ClassDevsPresent,
-                     [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData& device) {
-                         PhysicalDiskEntry disk;
-                         // Up the tree to the first ancestor that is a listed adapter. An
-                         // unreadable (empty) key matches nothing.
-                         platform::DevInst node = device.devInst;
-                         platform::DevInst parent = 0;
-                         bool matched = false;
-                         for (int depth = 0; !matched && depth < MaxTreeDepth &&
-                                             install.GetParent(&parent, node) == platform::ConfigSuccess;
-                              ++depth) {
-                             node = parent;
-                             const std::wstring key = DriverKeyOf(install, node);
-                             if (key.empty()) continue;
-                             for (const StorageAdapterEntry& adapter : adapters) {
-                                 if (adapter.driverKey == key) {
-                                     disk.adapterPath = adapter.interfacePath;
-                                     disk.adapterLocation = adapter.location;
-                                     disk.adapterInstanceId = adapter.instanceId;
-                                     matched = true;
-                                     break;
-                                 }
-                             }
-                         }
-                         std::uint32_t partition = 0;
-                         if (!DeviceNumberOf(system.io, path, platform::ShareWrite, &disk.deviceNumber, &partition))
-                             return true;  // not entered; the listing goes on
-                         disks.push_back(std::move(disk));
-                         return true;
-                     });
+                     visit);
     return disks;
 }
 
 void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEntry>& disks) {
-    ForEachInterface(
-        system.install, platform::VolumeInterface, platform::ClassDevsInterfaces | platform::ClassDevsPresent,
-        [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData&) {
-            // The interface path with a backslash becomes, in place, the volume's name and
-            // then the list of its mount paths. A volume whose names can't be read is left out.
-            std::array<wchar_t, VolumePathChars> buffer{};
-            const std::wstring mountPoint = Cut(path + L"\\", VolumePathChars);
-            std::copy(mountPoint.begin(), mountPoint.end(), buffer.begin());
-            const auto capacity = static_cast<std::uint32_t>(buffer.size());
-            if (!system.volumes.VolumeNameForMountPoint(buffer.data(), buffer.data(), capacity)) return true;
-            buffer.back() = L'\0';
-            std::uint32_t length = 0;
-            if (!system.volumes.VolumePathNames(buffer.data(), buffer.data(), capacity, &length)) return true;
-            buffer.back() = L'\0';
-            if (system.volumes.DriveTypeOf(buffer.data()) != platform::DriveFixed) return true;
+    platform::Volumes& volumes = system.volumes;
+    auto visit = [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData&) {
+        // The interface path with a backslash becomes, in place, the volume's name and then
+        // the list of its mount paths. A volume whose names can't be read is left out.
+        std::array<wchar_t, VolumePathChars> buffer{};
+        const std::wstring mountPoint = Cut(path + L"\\", VolumePathChars);
+        std::copy(mountPoint.begin(), mountPoint.end(), buffer.begin());
+        const auto capacity = static_cast<std::uint32_t>(buffer.size());
+        if (!volumes.VolumeNameForMountPoint(buffer.data(), buffer.data(), capacity)) return true;
+        buffer.back() = L'\0';
+        std::uint32_t length = 0;
+        if (!volumes.VolumePathNames(buffer.data(), buffer.data(), capacity, &length)) return true;
+        buffer.back() = L'\0';
+        if (volumes.DriveTypeOf(buffer.data()) != platform::DriveFixed) return true;
 
-            std::uint32_t deviceNumber = 0;
-            std::uint32_t partition = 0;
-            if (!DeviceNumberOf(system.io, path, platform::ShareRead | platform::ShareWrite, &deviceNumber, &partition))
-                return true;
-            const auto disk = std::find_if(disks.begin(), disks.end(), [&](const PhysicalDiskEntry& candidate) {
-                return candidate.deviceNumber == deviceNumber;
-            });
-            if (disk != disks.end()) disk->volumes.push_back({buffer[0], partition, path});
+        std::uint32_t deviceNumber = 0;
+        std::uint32_t partition = 0;
+        if (!DeviceNumberOf(system.io, path, platform::ShareRead | platform::ShareWrite, &deviceNumber, &partition))
             return true;
+        const auto disk = std::find_if(disks.begin(), disks.end(), [&](const PhysicalDiskEntry& candidate) {
+            return candidate.deviceNumber == deviceNumber;
         });
+        if (disk != disks.end()) disk->volumes.push_back({buffer[0], partition, path});
+        return true;
+    };
+    ForEachInterface(system.install, platform::VolumeInterface,
+                     platform::ClassDevsInterfaces | platform::ClassDevsPresent, visit);
 }
 
 DiskInventory BuildInventory(const platform::System& system) {

@@ -56,6 +56,7 @@ void SimDeviceTree::Refuse(SimTreeQuery query, std::wstring subject, std::uint32
 }
 
 std::uint32_t SimDeviceTree::TakeRefusal(SimTreeQuery query, const std::wstring& subject) {
+    if (refusals_.empty()) return 0;
     const std::wstring key = Lower(subject);
     for (auto& refusal : refusals_) {
         if (refusal.query == query && (refusal.subject.empty() || refusal.subject == key) && refusal.count.Fire())

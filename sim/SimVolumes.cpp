@@ -13,8 +13,6 @@ std::wstring Lower(std::wstring_view text) {
     return lower;
 }
 
-bool SamePath(std::wstring_view a, std::wstring_view b) { return Lower(a) == Lower(b); }
-
 std::uint32_t Clamp32(std::uint64_t value) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::uint32_t>::max()));
 }
@@ -23,7 +21,27 @@ std::uint32_t Clamp32(std::uint64_t value) {
 
 std::size_t SimVolumes::Add(SimVolume volume) {
     volumes_.push_back(std::move(volume));
+    indexed_ = false;
     return volumes_.size() - 1;
+}
+
+void SimVolumes::Reindex() {
+    if (indexed_) return;
+    byMountPath_.clear();
+    byInterface_.clear();
+    byName_.clear();
+    for (std::size_t i = 0; i < volumes_.size(); ++i) {
+        const SimVolume& volume = volumes_[i];
+        byInterface_.emplace(Lower(volume.interfacePath + L"\\"), i);
+        byName_.emplace(Lower(volume.volumeName), i);
+        for (const std::wstring& mount : volume.mountPaths) byMountPath_.emplace(Lower(mount), i);
+    }
+    indexed_ = true;
+}
+
+const SimVolume* SimVolumes::Find(const std::unordered_map<std::wstring, std::size_t>& index, std::wstring_view path) {
+    const auto found = index.find(Lower(path));
+    return found == index.end() ? nullptr : &volumes_[found->second];
 }
 
 void SimVolumes::Refuse(SimVolumeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times) {
@@ -33,6 +51,7 @@ void SimVolumes::Refuse(SimVolumeQuery query, std::wstring subject, std::uint32_
 }
 
 std::uint32_t SimVolumes::TakeRefusal(SimVolumeQuery query, std::wstring_view subject) {
+    if (refusals_.empty()) return 0;
     const std::wstring key = Lower(subject);
     for (auto& refusal : refusals_) {
         if (refusal.query == query && (refusal.subject.empty() || refusal.subject == key) && refusal.count.Fire())
@@ -46,23 +65,18 @@ bool SimVolumes::Fail(std::uint32_t error) {
     return false;
 }
 
-const SimVolume* SimVolumes::AtRoot(std::wstring_view rootPath) const {
-    for (const SimVolume& volume : volumes_) {
-        for (const std::wstring& mount : volume.mountPaths)
-            if (SamePath(mount, rootPath)) return &volume;
-    }
-    return nullptr;
+const SimVolume* SimVolumes::AtRoot(std::wstring_view rootPath) {
+    Reindex();
+    return Find(byMountPath_, rootPath);
 }
 
 bool SimVolumes::VolumeNameForMountPoint(std::wstring_view mountPoint, wchar_t* name, std::uint32_t capacity) {
     const std::wstring asked(mountPoint);  // name may overlap mountPoint
     if (const std::uint32_t error = TakeRefusal(SimVolumeQuery::VolumeName, asked)) return Fail(error);
-    const auto volume = std::find_if(volumes_.begin(), volumes_.end(), [&](const SimVolume& candidate) {
-        return SamePath(candidate.interfacePath + L"\\", asked) ||
-               std::any_of(candidate.mountPaths.begin(), candidate.mountPaths.end(),
-                           [&](const std::wstring& mount) { return SamePath(mount, asked); });
-    });
-    if (volume == volumes_.end()) return Fail(ErrorFileNotFound);
+    Reindex();
+    const SimVolume* volume = Find(byInterface_, asked);
+    if (volume == nullptr) volume = Find(byMountPath_, asked);
+    if (volume == nullptr) return Fail(ErrorFileNotFound);
     if (name == nullptr || volume->volumeName.size() + 1 > capacity) return Fail(ErrorInsufficientBuffer);
     std::copy(volume->volumeName.begin(), volume->volumeName.end(), name);
     name[volume->volumeName.size()] = L'\0';
@@ -74,9 +88,9 @@ bool SimVolumes::VolumePathNames(std::wstring_view volumeName, wchar_t* paths, s
     const std::wstring asked(volumeName);  // paths may overlap volumeName
     if (length != nullptr) *length = 0;
     if (const std::uint32_t error = TakeRefusal(SimVolumeQuery::PathNames, asked)) return Fail(error);
-    const auto volume = std::find_if(volumes_.begin(), volumes_.end(),
-                                     [&](const SimVolume& candidate) { return SamePath(candidate.volumeName, asked); });
-    if (volume == volumes_.end()) return Fail(ErrorFileNotFound);
+    Reindex();
+    const SimVolume* volume = Find(byName_, asked);
+    if (volume == nullptr) return Fail(ErrorFileNotFound);
     std::wstring list;
     for (const std::wstring& mount : volume->mountPaths) list += mount + L'\0';
     list += L'\0';
@@ -90,11 +104,8 @@ bool SimVolumes::VolumePathNames(std::wstring_view volumeName, wchar_t* paths, s
 std::uint32_t SimVolumes::DriveTypeOf(std::wstring_view rootPath) {
     if (TakeRefusal(SimVolumeQuery::DriveType, rootPath)) return platform::DriveNoRootDir;
     if (rootPath.empty()) return currentDriveType_;
-    for (const SimVolume& volume : volumes_) {
-        for (const std::wstring& mount : volume.mountPaths)
-            if (SamePath(mount, rootPath)) return volume.driveType;
-    }
-    return platform::DriveNoRootDir;
+    const SimVolume* volume = AtRoot(rootPath);
+    return volume == nullptr ? platform::DriveNoRootDir : volume->driveType;
 }
 
 bool SimVolumes::DiskFreeSpace(std::wstring_view rootPath, platform::ClusterSpace* space) {

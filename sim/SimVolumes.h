@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Volumes.h"
@@ -49,7 +50,10 @@ public:
 
     // Returns the volume's place; volumes are asked about in the order they were added.
     std::size_t Add(SimVolume volume);
-    SimVolume& Volume(std::size_t index) { return volumes_[index]; }
+    SimVolume& Volume(std::size_t index) {
+        indexed_ = false;  // the caller may change names or mount paths
+        return volumes_[index];
+    }
     void SetSystemDirectory(std::wstring directory) { systemDirectory_ = std::move(directory); }
     // What GetDriveTypeW of an empty path reports: the current directory's drive.
     void SetCurrentDriveType(std::uint32_t type) { currentDriveType_ = type; }
@@ -78,13 +82,20 @@ private:
     std::uint32_t TakeRefusal(SimVolumeQuery query, std::wstring_view subject);
     bool Fail(std::uint32_t error);
     // The volume mounted at exactly this root ("X:\"), or null.
-    const SimVolume* AtRoot(std::wstring_view rootPath) const;
+    const SimVolume* AtRoot(std::wstring_view rootPath);
+    // Lookups by lower-cased path, rebuilt after any change; the first volume wins.
+    void Reindex();
+    const SimVolume* Find(const std::unordered_map<std::wstring, std::size_t>& index, std::wstring_view path);
 
     SimMachine& machine_;
     std::vector<SimVolume> volumes_;
     std::wstring systemDirectory_ = L"C:\\Windows\\system32";
     std::uint32_t currentDriveType_ = platform::DriveFixed;
     std::vector<Refusal> refusals_;
+    bool indexed_ = false;
+    std::unordered_map<std::wstring, std::size_t> byMountPath_;
+    std::unordered_map<std::wstring, std::size_t> byInterface_;  // interface path and a backslash
+    std::unordered_map<std::wstring, std::size_t> byName_;
 };
 
 }  // namespace sim

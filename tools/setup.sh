@@ -73,15 +73,16 @@ qemu=/usr/bin/qemu-i386-static
 binfmt=/proc/sys/fs/binfmt_misc
 
 # Registers qemu-user for i386 ELF programs (the F flag keeps the interpreter open, so it
-# also serves programs started in other mount namespaces).
+# also serves programs started in other mount namespaces). Returns 0 when it registered
+# it now, 2 when a registration was there already, 1 when binfmt_misc takes none.
 register_qemu_i386() {
   if [[ ! -e "$binfmt/register" ]]; then
     mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
   fi
-  if ls "$binfmt" 2>/dev/null | grep -q 'i386'; then return 0; fi
+  if ls "$binfmt" 2>/dev/null | grep -q 'i386'; then return 2; fi
   [[ -w "$binfmt/register" ]] || return 1
   printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-    >"$binfmt/register" 2>/dev/null
+    >"$binfmt/register" 2>/dev/null || return 1
 }
 
 if [[ "${ZEPHRA_NO_NATIVE_32BIT:-}" == 1 ]]; then
@@ -92,11 +93,13 @@ elif [[ -n "$probe_brand" && "$probe_brand" == "$host_brand" ]]; then
   mode=native
 else
   install_packages qemu-user-static
-  if register_qemu_i386; then
-    echo "setup: this kernel runs no 32-bit programs natively; registered qemu-user ($qemu) for them through binfmt_misc"
-  else
-    echo "setup: this kernel runs no 32-bit programs natively, and binfmt_misc cannot take a qemu-user registration here; 32-bit test programs are started through $qemu directly"
-  fi
+  registered=0
+  register_qemu_i386 || registered=$?
+  case $registered in
+    0) echo "setup: this kernel runs no 32-bit programs natively; registered qemu-user ($qemu) for them through binfmt_misc" ;;
+    2) echo "setup: this kernel runs no 32-bit programs natively; they run under qemu-user, registered through binfmt_misc" ;;
+    *) echo "setup: this kernel runs no 32-bit programs natively, and binfmt_misc takes no registration here; 32-bit test programs start through $qemu directly" ;;
+  esac
   mode=emulated
 fi
 echo "$mode" >"$root/build/host-32bit"

@@ -72,32 +72,38 @@ windows_suite() {
   end "$name" "$status"
 }
 
-if [[ "$host32" == native ]]; then
-  native_suite "native 32-bit" "$root/build/native" native-i386.cmake
-else
-  echo "test: the 32-bit native tests run under $qemu ($why32), with leak detection off:" \
-    "LeakSanitizer does not finish under the emulator"
-  native_suite "native 32-bit (qemu-user)" "$root/build/native" native-i386.cmake "$qemu"
-fi
-native_suite "native 64-bit" "$root/build/native64" native-x86_64.cmake
-windows_suite "Windows x86_64 (Wine 64)" "$root/build/windows64" mingw-x86_64.cmake win64
-if [[ "$host32" == native ]]; then
-  windows_suite "Windows i686 (Wine 32)" "$root/build/windows" mingw-i686.cmake win32
-else
-  begin "Windows i686 (build only)"
-  status=0
-  windows_build "Windows i686" "$root/build/windows" mingw-i686.cmake || status=$?
-  end "Windows i686 build" "$status"
-  echo "test: SKIPPED the Windows i686 tests: $why32, and 32-bit Wine does not finish under the emulator;" \
-    "the Windows x86_64 tests above ran in their place"
-  summary+=("$(printf '%-26s SKIPPED (no native 32-bit; x86_64 ran instead)' "Windows i686 tests")")
-fi
+# The whole run is one function, read before it starts: editing this file (a pull, say)
+# while the tests run does not change the running script under its feet.
+main() {
+  if [[ "$host32" == native ]]; then
+    native_suite "native 32-bit" "$root/build/native" native-i386.cmake
+  else
+    echo "test: the 32-bit native tests run under $qemu ($why32), with leak detection off:" \
+      "LeakSanitizer does not finish under the emulator"
+    native_suite "native 32-bit (qemu-user)" "$root/build/native" native-i386.cmake "$root/tools/emulate-i386.sh"
+  fi
+  native_suite "native 64-bit" "$root/build/native64" native-x86_64.cmake
+  windows_suite "Windows x86_64 (Wine 64)" "$root/build/windows64" mingw-x86_64.cmake win64
+  if [[ "$host32" == native ]]; then
+    windows_suite "Windows i686 (Wine 32)" "$root/build/windows" mingw-i686.cmake win32
+  else
+    begin "Windows i686 (build only)"
+    status=0
+    windows_build "Windows i686" "$root/build/windows" mingw-i686.cmake || status=$?
+    end "Windows i686 build" "$status"
+    echo "test: SKIPPED the Windows i686 tests: $why32, and 32-bit Wine does not finish under the emulator;" \
+      "the Windows x86_64 tests above ran in their place"
+    summary+=("$(printf '%-26s SKIPPED (no native 32-bit; x86_64 ran instead)' "Windows i686 tests")")
+  fi
 
-echo
-echo "==== summary"
-printf '%s\n' "${summary[@]}"
-if ((${#failed[@]})); then
-  echo "test: failed: ${failed[*]}"
-  exit 1
-fi
-echo "test: every suite passed"
+  echo
+  echo "==== summary"
+  printf '%s\n' "${summary[@]}"
+  if ((${#failed[@]})); then
+    echo "test: failed: ${failed[*]}"
+    exit 1
+  fi
+  echo "test: every suite passed"
+}
+
+main "$@"

@@ -13,10 +13,6 @@ if [[ -z "${WINEPREFIX:-}" ]]; then
   export WINEPREFIX="$dir/wineprefix"
 fi
 
-# ctest puts this runner before every program a test names: anything but a Windows
-# program (the Python of the program tests, say) starts as it is.
-[[ "$(head -c 2 "$exe" 2>/dev/null)" == MZ ]] || exec "$exe" "$@"
-
 # The machine field of the PE header: 0x8664 for x86_64, 0x014c for i686.
 pe_offset=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
 machine=$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$exe" | tr -d ' ')

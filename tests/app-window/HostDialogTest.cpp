@@ -215,11 +215,23 @@ TEST_F(HostDialog, RescansEveryCycleAndRunsOnWithoutTheRegistration) {
     EXPECT_EQ(output, "CM_Locate_DevNode   failed:   13\n ");
 }
 
-TEST_F(HostDialog, EscapeIsTheDefaultCancel) {
-    TestDlg dlg(machine.System());
-    Script script;
-    script.steps = [&](HWND window) { ::PostMessageW(window, WM_COMMAND, IDOK, 0); };
-    EXPECT_EQ(script.Run(dlg), IDOK);
+TEST_F(HostDialog, DefaultOkAndCancelEndTheRun) {
+    {
+        TestDlg dlg(machine.System());
+        Script script;
+        script.steps = [&](HWND window) { ::PostMessageW(window, WM_COMMAND, IDOK, 0); };
+        EXPECT_EQ(script.Run(dlg), IDOK);
+    }
+    {
+        // Escape becomes the Cancel command through the dialog keys.
+        TestDlg dlg(machine.System());
+        Script script;
+        script.steps = [&](HWND window) {
+            ::PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            ::PostMessageW(window, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        };
+        EXPECT_EQ(script.Run(dlg), IDCANCEL);
+    }
 }
 
 }  // namespace

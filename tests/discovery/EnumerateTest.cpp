@@ -43,21 +43,20 @@ void ExpectNothingLeftOpen(sim::SimComputer& pc) {
 }
 
 // Several adapters, disks of several makers and buses, and volumes of every kind.
-TEST(EnumerateDrives, EndToEndOverAMachineOfSeveralAdaptersDisksAndVolumes) {
-    sim::SimComputer pc;
+void DescribeMixedMachine(sim::SimComputer& pc) {
     const auto sata = pc.AddAdapter(sim::AdapterSata);
     const auto nvme = pc.AddAdapter(sim::AdapterNvme);
     const auto usb = pc.AddAdapter(sim::AdapterUsb);
     const auto raid = pc.AddAdapter(sim::AdapterRaid);
-    const sim::SimDisk& sataSsd = pc.AddSataDrive(sata);                                     // 0
-    const sim::SimDisk& foreign = pc.AddForeignNvmeDrive(nvme, "Other Maker SSD 980 PRO 1TB");  // 1
-    pc.AddPlainDisk(usb, 60000000);                                                            // 2: a USB stick
+    pc.AddSataDrive(sata);                                         // 0
+    pc.AddForeignNvmeDrive(nvme, "Other Maker SSD 980 PRO 1TB");  // 1
+    pc.AddPlainDisk(usb, 60000000);                                // 2: a USB stick
     sim::SimNvmeConfig big;
     big.identity.model = "Tavik VX310 Series SSD 4TB";
     big.identity.sectors = 4 * sim::TiB / 512;
     big.vendor.optimizeState = 0;
-    const sim::SimDisk& served = pc.AddNvmeDrive(raid, SimNvmePath::Miniport, big);  // 3
-    const sim::SimDisk& second = pc.AddVx310(nvme, SimNvmePath::Inbox);             // 4
+    pc.AddNvmeDrive(raid, SimNvmePath::Miniport, big);  // 3
+    pc.AddVx310(nvme, SimNvmePath::Inbox);             // 4
 
     pc.AddVolume(3, {L"C:\\"}, 3 * sim::TiB, 1 * sim::TiB);                    // the system volume
     pc.AddVolume(1, {L"E:\\"}, 900 * sim::GiB, 300 * sim::GiB, L"exFAT");      // on the foreign drive
@@ -68,6 +67,16 @@ TEST(EnumerateDrives, EndToEndOverAMachineOfSeveralAdaptersDisksAndVolumes) {
     pc.AddVolume(0, {L"F:\\"}, 250 * sim::GiB, 1 * sim::GiB);
     pc.AddVolume(42, {L"H:\\"}, 10 * sim::GiB, 1 * sim::GiB);  // on no listed disk
     pc.Volumes().Refuse(sim::SimVolumeQuery::FreeClusters, L"D:\\", sim::ErrorNotReady);
+}
+
+TEST(EnumerateDrives, EndToEndOverAMachineOfSeveralAdaptersDisksAndVolumes) {
+    sim::SimComputer pc;
+    DescribeMixedMachine(pc);
+    const sim::SimDisk& sataSsd = pc.Disk(0);
+    const sim::SimDisk& foreign = pc.Disk(1);
+    const sim::SimDisk& served = pc.Disk(3);
+    const sim::SimDisk& second = pc.Disk(4);
+    const std::size_t raid = served.adapter;
 
     discovery_test::RecordingIo io(pc.Machine());
     const platform::System system{io, pc.Tree(), pc.Volumes()};
@@ -142,6 +151,63 @@ TEST(EnumerateDrives, EndToEndOverAMachineOfSeveralAdaptersDisksAndVolumes) {
     ASSERT_NE(table[0], nullptr);
     EXPECT_EQ(table[0]->phyDriveIndex, 3);
     ExpectNothingLeftOpen(pc);
+}
+
+// Each line at its level: the same pass, one level let through at a time.
+TEST(EnumerateDrives, WritesEachLineAtItsLevel) {
+    struct Case {
+        std::uint32_t level;
+        std::string lines;
+    };
+    const Case cases[] = {
+        {discovery::LogProgress, std::string(Start) +
+                                     "Enum device find Physicaldrive0\n"
+                                     "Enum device find Physicaldrive1\n"
+                                     "Enum device find Physicaldrive2\n"
+                                     "Enum device find Physicaldrive3\n"
+                                     "Physcialdrive3 is right device start...\n" +
+                                     End},
+        {discovery::LogDetails, "Identify data error, errcode = 2\n"
+                                "PhyDisk: Tavik VX310 Series SSD 4TB 3 1 3\n"
+                                "LogDisk:C,NTFS;LogDisk:E,exFAT;LogDisk:D,FAT32;\n"},
+        {discovery::LogErrors, "Identify data for phydrive2 error, errcode=2\n"},
+    };
+    for (const Case& c : cases) {
+        sim::SimComputer pc;
+        DescribeMixedMachine(pc);
+        discovery_test::LogCapture log;
+        log.OnlyLevels(c.level);
+        DriveTable table;
+        discovery::EnumerateDrives(pc.System(), table);
+        EXPECT_EQ(log.Text(), c.lines) << "level " << c.level;
+    }
+    // The bus-type line is an error line; the "end" line of detection a progress line.
+    sim::SimComputer pc;
+    const auto nvme = pc.AddAdapter(sim::AdapterNvme);
+    pc.AddVx310(nvme, SimNvmePath::Inbox);
+    sim::SimNvmeConfig otherController;
+    otherController.vendor.controllerName = "Other controller";
+    pc.AddNvmeDrive(nvme, SimNvmePath::Inbox, otherController);
+    pc.Machine().RefuseIoControl(pc.Disk(0).physicalPath, sim::IoctlStorageQueryProperty, sim::ErrorIoDevice);
+    {
+        discovery_test::LogCapture log;
+        log.OnlyLevels(discovery::LogErrors);
+        DriveTable table;
+        discovery::EnumerateDrives(pc.System(), table);
+        EXPECT_EQ(log.Text(), "Get Disk bus type error! error code = 1117\n");
+    }
+    {
+        discovery_test::LogCapture log;
+        log.OnlyLevels(discovery::LogProgress);
+        DriveTable table;
+        discovery::EnumerateDrives(pc.System(), table);
+        EXPECT_EQ(log.Text(), std::string(Start) +
+                                  "Enum device find Physicaldrive0\n"
+                                  "Enum device find Physicaldrive1\n"
+                                  "Physcialdrive1 is right device start...\n"
+                                  "Physcialdrive1 is right device end...\n" +
+                                  End);
+    }
 }
 
 TEST(EnumerateDrives, NoDiskInterfacesAtAllLeavesSlotZeroNull) {
@@ -249,7 +315,11 @@ INSTANTIATE_TEST_SUITE_P(Models, MakersWord,
                                            MakerCase{"OEM-Tavik-VX310", true}, MakerCase{"      Tavik", true},
                                            MakerCase{"VX310 Series SSD 512GB", false}, MakerCase{"tavik VX310", false},
                                            MakerCase{"TAVIK VX310", false}, MakerCase{"Tav ik", false},
-                                           MakerCase{"", false}));
+                                           MakerCase{"", false}),
+                         [](const ::testing::TestParamInfo<MakerCase>& info) {
+                             std::string name = std::to_string(info.index) + (info.param.accepted ? "_Taken" : "_Dropped");
+                             return name;
+                         });
 
 TEST(EnumerateDrives, DiskNumbersOutsideTheDriveRangeAndAbove99) {
     sim::SimComputer pc;

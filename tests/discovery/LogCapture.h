@@ -1,6 +1,7 @@
 #pragma once
 // Opens the debug log on a temporary file for one test and reads back what it wrote.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -18,10 +19,13 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
     ~LogCapture() {
         discovery::SetDebugLogStream(nullptr);
+        discovery::SetDebugLogLevelFilter(~std::uint32_t{0});
         if (file_ != nullptr) std::fclose(file_);
     }
 
     bool IsOpen() const { return file_ != nullptr; }
+    // Only lines of these levels are written from now on.
+    void OnlyLevels(std::uint32_t levels) { discovery::SetDebugLogLevelFilter(levels); }
 
     std::string Text() const {
         if (file_ == nullptr) return {};

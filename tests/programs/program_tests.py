@@ -61,6 +61,10 @@ class Program:
                 continue
             if "IsViewable" not in run("xwininfo", "-id", m.group(1)):
                 continue
+            # Only this run's windows: another run of the same program may still be ending.
+            pid = re.search(r"= (\d+)", run("xprop", "-id", m.group(1), "_NET_WM_PID"))
+            if pid and int(pid.group(1)) != self.process.pid:
+                continue
             found.append((m.group(1), int(m.group(3)), int(m.group(4)), int(m.group(5)), int(m.group(6))))
         return found
 
@@ -240,9 +244,14 @@ def close_by_mouse(program, window, ends_within=10):
     clicked = time.monotonic()
     click(window, CLOSE_BUTTON)
     code = program.wait_end(ends_within)
+    took = time.monotonic() - clicked
     check(code is not None, "%s still runs %ds after the close click" % (program.name, ends_within))
     check(code == 0, "%s ended with %s" % (program.name, code))
-    return time.monotonic() - clicked
+    # Its windows go with it before the next program starts.
+    deadline = time.monotonic() + 5
+    while program.windows() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return took
 
 
 # ---- scenarios ----
