@@ -59,10 +59,13 @@ class Program:
                          line)
             if not m or m.group(2).lower() != self.name.lower():
                 continue
-            if "IsViewable" not in run("xwininfo", "-id", m.group(1)):
-                continue
-            # Only this run's windows: another run of the same program may still be ending.
-            pid = re.search(r"= (\d+)", run("xprop", "-id", m.group(1), "_NET_WM_PID"))
+            try:
+                if "IsViewable" not in run("xwininfo", "-id", m.group(1)):
+                    continue
+                # Only this run's windows: another run of the same program may still be ending.
+                pid = re.search(r"= (\d+)", run("xprop", "-id", m.group(1), "_NET_WM_PID"))
+            except subprocess.CalledProcessError:
+                continue  # the window went between the listing and the question
             if pid and int(pid.group(1)) != self.process.pid:
                 continue
             found.append((m.group(1), int(m.group(3)), int(m.group(4)), int(m.group(5)), int(m.group(6))))
