@@ -49,7 +49,7 @@ BOOL CZephraApp::InitInstance() {
 }
 
 CZephraDlg::CZephraDlg(const AppSystem& system, CWnd* parent)
-    : CDialog(IDD, parent), mainWnd(system.machine), rescan(system.watch), watch_(system.watch) {
+    : CDialog(IDD, parent), mainWnd(system.machine, system.shutdown), rescan(system.watch), watch_(system.watch) {
     appIcon = ::LoadIconW(CWinApp::ResourceInstance(), MAKEINTRESOURCEW(128));
 }
 

@@ -9,7 +9,8 @@ using DuiLib::CButtonUI;
 using DuiLib::CControlUI;
 using DuiLib::CPaintManagerUI;
 
-CMainWnd::CMainWnd(const platform::System& machine) : machine_(machine) {
+CMainWnd::CMainWnd(const platform::System& machine, platform::ShutdownIo& shutdown)
+    : machine_(machine), shutdown_(shutdown) {
     CWndShadow::RegisterShadowClass(CPaintManagerUI::GetInstance());
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "discovery/DiskInfo.h"
+#include "platform/ShutdownIo.h"
 #include "platform/System.h"
 #include "ui/BaseDuilibWnd.h"
 
@@ -13,7 +14,7 @@ class CZephraDlg;
 
 class CMainWnd : public CBaseDuilibWnd {
 public:
-    explicit CMainWnd(const platform::System& machine);
+    CMainWnd(const platform::System& machine, platform::ShutdownIo& shutdown);
     // Closes the skin library's cached package, then releases the drives.
     ~CMainWnd() override;
 
@@ -27,7 +28,8 @@ public:
     void RefreshDrives();
     // Fills the panel from slot 0 of the drive table; controls not found are skipped.
     void UpdateDevicePanel();
-    // The optimize switch of the drive in slot 0.
+    // The optimize switch of the drive in slot 0: confirmation, the vendor command, then the
+    // forced shutdown or one error box.
     void SwitchOptimize();
 
     const discovery::DriveTable& Drives() const { return drives; }
@@ -41,4 +43,5 @@ protected:
 
 private:
     platform::System machine_;
+    platform::ShutdownIo& shutdown_;
 };

@@ -5,7 +5,7 @@
 #include "app/HostDialog.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    const AppSystem system{platform::RealSystem(), platform::SystemDeviceWatchIo()};
+    const AppSystem system{platform::RealSystem(), platform::SystemDeviceWatchIo(), platform::SystemShutdownIo()};
     CZephraApp app(system);
     return RunApplication(app, instance);
 }

@@ -13,6 +13,12 @@ platform::System DemoMachine::System() {
     return platform::System{computer_.Machine(), hotplug_, computer_.Volumes()};
 }
 
+std::optional<std::uint8_t> DemoMachine::Vx310State() const {
+    if (!hotplugged_ || !hotplugged_->controller) return std::nullopt;
+    std::lock_guard<std::recursive_mutex> lock(*lock_);
+    return hotplugged_->controller->Firmware().OptimizeState();
+}
+
 bool DemoMachine::IsPlugged() const { return hotplugged_ && !hotplug_.IsUnplugged(hotplugged_->interfacePath); }
 
 void DemoMachine::SetPlugged(bool plugged) {

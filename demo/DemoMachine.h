@@ -3,7 +3,9 @@
 // adapters, a lettered volume on each, the VX310's state, the fault, and the bus
 // rescans at which the first VX310 is unplugged or plugged in.
 
+#include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "demo/DemoOptions.h"
 #include "platform/System.h"
@@ -26,6 +28,8 @@ public:
     // The VX310 that comes and goes, or null.
     const sim::SimDisk* Hotplugged() const { return hotplugged_; }
     bool IsPlugged() const;
+    // The first VX310's optimize state as the drive holds it now; nothing without a VX310.
+    std::optional<std::uint8_t> Vx310State() const;
     // Plugging and unplugging at a rescan take this lock, which every call of the program
     // into the machine holds too (the rescan runs on the worker thread).
     void SetMachineLock(std::recursive_mutex& lock) { lock_ = &lock; }

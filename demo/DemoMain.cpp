@@ -10,9 +10,11 @@
 
 #include "app/HostDialog.h"
 #include "demo/DemoMachine.h"
+#include "demo/DemoShutdown.h"
 #include "demo/DemoOptions.h"
 #include "demo/ReportMode.h"
 #include "demo/TracedSystem.h"
+#include "sim/SimShutdown.h"
 
 namespace {
 
@@ -50,6 +52,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!options.stateFile.empty() && !options.stateGiven) {
+        if (const auto kept = demo::ReadStateFile(options.stateFile)) options.state = *kept;
+    }
+
     int status = 0;
     {
         demo::DemoMachine machine(options);
@@ -57,9 +63,25 @@ int main(int argc, char** argv) {
         machine.SetMachineLock(trace.MachineLock());
         machine.Watch().SetDelivery(SendDeviceChange);
         demo::TracedSystem traced(trace, machine.System(), machine.Watch());
-        const AppSystem system{traced.Machine(), traced.Watch()};
+        sim::SimShutdown session;
+        demo::TracedShutdown shutdown(trace, session);
+        // As the system would: the session ends, and the program with it; the drive keeps
+        // whatever state it now has into the next run.
+        session.onAccepted = [&](const sim::SimShutdownRequest& request) {
+            trace.Write(demo::TracedShutdown::ExitCall(request.flags, request.reason), "true, the session ends");
+            if (!options.stateFile.empty()) {
+                if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
+            }
+            // Not closed: the rescan worker may still be writing to it. Its lines are flushed.
+            std::fflush(nullptr);
+            ::ExitProcess(0);
+        };
+        const AppSystem system{traced.Machine(), traced.Watch(), shutdown};
         CZephraApp app(system);
         status = RunApplication(app, ::GetModuleHandleW(nullptr));
+        if (!options.stateFile.empty()) {
+            if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
+        }
     }
     if (traceFile) std::fclose(traceFile);
     return status;

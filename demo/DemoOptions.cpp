@@ -24,6 +24,9 @@ const char* DemoUsage() {
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
            "  --trace FILE       write every system call the program makes to FILE, one line each\n"
+           "  --state-file FILE  keep the VX310's optimize state in FILE across runs: after a switch and\n"
+           "                     the shutdown that ends the demo, the next run starts in the new state\n"
+           "                     (unless --state is given)\n"
            "  --report           the device command report of the simulated drives, no window\n"
            "  --help             this text\n";
 }
@@ -71,6 +74,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
         } else if (arg == "--state") {
             if (!needs()) return false;
             const std::string state = argv[++i];
+            options.stateGiven = true;
             if (state == "0") options.state = 0;
             else if (state == "2") options.state = 2;
             else if (state == "ff" || state == "FF" || state == "0xff") options.state = 0xFF;
@@ -102,6 +106,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
         } else if (arg == "--trace") {
             if (!needs()) return false;
             options.traceFile = argv[++i];
+        } else if (arg == "--state-file") {
+            if (!needs()) return false;
+            options.stateFile = argv[++i];
         } else {
             error = "unknown option " + arg;
             return false;

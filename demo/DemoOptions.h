@@ -35,6 +35,10 @@ struct DemoOptions {
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
     std::string traceFile;
+    bool stateGiven = false;  // --state was on the command line
+    // Where the VX310's state is kept across runs: read at start when it exists and no
+    // --state was given, written when the simulated session ends and when the program ends.
+    std::string stateFile;
     bool help = false;
 };
 

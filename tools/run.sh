@@ -45,15 +45,19 @@ cmake --build "$build" -j "$(nproc)" --target zephra-demo zephra ||
 demo=$(find "$build" -name zephra-demo.exe -not -path '*/CMakeFiles/*' | head -n 1)
 [[ -n "$demo" ]] || fail "the build made no zephra-demo.exe in $build"
 
+# The VX310's state outlives the simulated shutdown in this file, so that the next run
+# starts in the state the switch left.
+state=()
+[[ " $* " == *" --state-file "* || "${1:-}" == --report ]] || state=(--state-file "Z:$build/vx310.state")
 # A window on the user's display when there is one; otherwise under Xvfb, with a
 # screenshot. The report and the help need no window.
 status=0
 if [[ -n "${DISPLAY:-}" || " $* " == *" --report "* || " $* " == *" --help "* ]]; then
-  run_program "$demo" "$@" || status=$?
+  run_program "$demo" "$@" "${state[@]}" || status=$?
 else
   shot="$build/screenshots/zephra-demo.png"
   export WINEPREFIX="$build/wineprefix"
-  "$root/tools/headless-run.sh" "$shot" "$demo" "$@" || status=$?
+  "$root/tools/headless-run.sh" "$shot" "$demo" "$@" "${state[@]}" || status=$?
   wineserver -k 2>/dev/null || true
   ((status == 0)) && echo "run: no display here, so the demo ran under Xvfb; its window is in $shot"
 fi

@@ -7,6 +7,7 @@
 #include "sim/SimComputer.h"
 #include "sim/SimDeviceWatch.h"
 #include "sim/SimHotplug.h"
+#include "sim/SimShutdown.h"
 
 namespace apptest {
 
@@ -59,9 +60,10 @@ struct AppTestMachine {
     sim::SimHotplugTree hotplug{pc.Tree(), pc.Machine()};
     CountingInstall counting{hotplug};
     sim::SimDeviceWatch watch;
+    sim::SimShutdown shutdown;
 
     platform::System Machine() { return platform::System{pc.Machine(), counting, pc.Volumes()}; }
-    AppSystem System() { return AppSystem{Machine(), watch}; }
+    AppSystem System() { return AppSystem{Machine(), watch, shutdown}; }
 
     // A VX310 with the given state and size behind an adapter of its own.
     sim::SimDisk& AddVx310(sim::SimNvmePath path, std::uint8_t state, std::uint64_t sectors = 1000215216) {

@@ -53,7 +53,7 @@ protected:
     }
 
     apptest::AppTestMachine machine;
-    TestMainWnd window{machine.Machine()};
+    TestMainWnd window{machine.Machine(), machine.shutdown};
     HWND plain = nullptr;
 };
 
@@ -89,7 +89,7 @@ TEST_F(MainWindow, DriveOnEachPathInEachState) {
         SCOPED_TRACE(static_cast<int>(c.state));
         apptest::AppTestMachine each;
         each.AddVx310(c.path, c.state);
-        TestMainWnd main(each.Machine());
+        TestMainWnd main(each.Machine(), each.shutdown);
         HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
                                       ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_EQ(main.Subclass(host), host);
@@ -117,7 +117,7 @@ TEST_F(MainWindow, CapacityTexts) {
     for (const auto& c : cases) {
         apptest::AppTestMachine each;
         each.AddVx310(sim::SimNvmePath::Inbox, 2, c.first);
-        TestMainWnd main(each.Machine());
+        TestMainWnd main(each.Machine(), each.shutdown);
         HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
                                       ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_EQ(main.Subclass(host), host);
@@ -164,6 +164,23 @@ TEST_F(MainWindow, RefreshWhileSwitchingChangesNothingThenOrAfter) {
     EXPECT_EQ(machine.counting.passes, 1);
 }
 
+// The switch's confirmation box, closed from outside (no answer) once it shows.
+int switchingWhileAsked = -1;
+TestMainWnd* asking = nullptr;
+
+BOOL CALLBACK CloseBox(HWND window, LPARAM) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (std::wstring(name) != L"BaseDuilibWnd" || !::IsWindowVisible(window)) return TRUE;
+    if (asking) switchingWhileAsked = asking->isSwitching;
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return FALSE;
+}
+
+void CALLBACK CloseShownBox(HWND, UINT, UINT_PTR, DWORD) {
+    ::EnumThreadWindows(::GetCurrentThreadId(), CloseBox, 0);
+}
+
 TEST_F(MainWindow, ClickOnAnotherControlLeavesSwitchingAlone) {
     machine.AddVx310(sim::SimNvmePath::Inbox, 2);
     Open();
@@ -173,8 +190,14 @@ TEST_F(MainWindow, ClickOnAnotherControlLeavesSwitchingAlone) {
     window.Notify(click);
     EXPECT_EQ(window.isSwitching, 0);
     click.pSender = window.Option();
-    window.Notify(click);  // the switch runs and ends
+    asking = &window;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, CloseShownBox);
+    window.Notify(click);  // the switch asks, gets no answer, and ends
+    ::KillTimer(nullptr, timer);
+    asking = nullptr;
+    EXPECT_EQ(switchingWhileAsked, 1);
     EXPECT_EQ(window.isSwitching, 0);
+    EXPECT_TRUE(machine.shutdown.Calls().empty());
 }
 
 TEST_F(MainWindow, RefreshBeforeTheLayoutFindsNoControls) {

@@ -16,6 +16,7 @@
 #include "app/MainWnd.h"
 #include "discovery/Enumerate.h"
 #include "sim/SimComputer.h"
+#include "sim/SimShutdown.h"
 
 namespace {
 
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
     std::printf("%6s %22s %22s %8s\n", "disks", "refresh+paint ms", "enumeration ms", "ratio");
     for (const int disks : {8, 16, 32, 64}) {
         const auto pc = MakeMachine(disks);
-        CMainWnd window(pc->System());
+        sim::SimShutdown shutdown;  // never asked: nothing is switched here
+        CMainWnd window(pc->System(), shutdown);
         const HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,
                                             ::GetModuleHandleW(nullptr), nullptr);
         window.Subclass(host);

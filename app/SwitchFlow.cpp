@@ -1,0 +1,152 @@
+#include "app/SwitchFlow.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cwchar>
+
+#include "devicecmd/Detect.h"
+#include "devicecmd/PrivateCmd.h"
+#include "discovery/Identify.h"
+
+namespace {
+
+// Where the identify-controller data keeps the texts the record was made from.
+constexpr std::size_t SerialNumberOffset = 4;
+constexpr std::size_t ModelNumberOffset = 24;
+
+std::wstring FormatError(const wchar_t* format, std::uint32_t errorCode) {
+    std::array<wchar_t, 100> text{};
+    std::swprintf(text.data(), text.size(), format, static_cast<int>(errorCode));
+    return text.data();
+}
+
+// A text of the identify data, trimmed as the record's texts were.
+template <std::size_t Size>
+std::array<char, Size> IdentifyText(const std::uint8_t* identify, std::size_t offset) {
+    std::array<char, Size> field{};
+    std::memcpy(field.data(), identify + offset, Size - 1);
+    discovery::TrimBlanks(Size - 1, field.data());
+    return field;
+}
+
+template <std::size_t Size>
+bool SameText(const std::array<char, Size>& a, const std::array<char, Size>& b) {
+    return std::strncmp(a.data(), b.data(), Size) == 0;
+}
+
+std::wstring AdapterPathOf(const discovery::DiskInfo& drive) {
+    const auto end = std::find(drive.adapterPath.begin(), drive.adapterPath.end(), L'\0');
+    return std::wstring(drive.adapterPath.begin(), end);
+}
+
+// The drive as its transport reaches it; an unusable handle for a transport that has no path.
+platform::UniqueHandle OpenDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io) {
+    std::wstring path;
+    switch (drive.busType) {
+        case devicecmd::TransportNvmeInbox:
+        case devicecmd::TransportUsbBridge:
+            path = L"\\\\.\\physicaldrive" + std::to_wstring(drive.phyDriveIndex);
+            break;
+        case devicecmd::TransportNvmeMiniport:
+            path = AdapterPathOf(drive);
+            break;
+        default:
+            return {};
+    }
+    return platform::UniqueHandle::Open(io, path, platform::AccessRead | platform::AccessWrite,
+                                        platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                        platform::AttributesNone);
+}
+
+enum class Identity { Same, Other, NoAnswer };
+
+// The confirmation box runs a message loop, and device changes are not followed while it
+// does: the path may lead to another drive by now. Only the record's drive may get the
+// vendor write and the forced shutdown after it.
+Identity IdentifyAgain(const discovery::DiskInfo& drive, platform::Device device) {
+    std::array<std::uint8_t, devicecmd::IdentifyDataSize> identify{};
+    if (!devicecmd::IdentifyDevice(device, drive.Transport(), identify.data(), 1, 0)) return Identity::NoAnswer;
+    const bool same =
+        SameText(IdentifyText<discovery::SerialNumberChars + 1>(identify.data(), SerialNumberOffset),
+                 drive.serialNumber) &&
+        SameText(IdentifyText<discovery::ModelNumberChars + 1>(identify.data(), ModelNumberOffset), drive.modelNumber);
+    return same ? Identity::Same : Identity::Other;
+}
+
+}  // namespace
+
+std::uint8_t NewOptimizeState(std::uint8_t optimizeState) {
+    return optimizeState == devicecmd::OptimizeStateOptimized ? devicecmd::OptimizeStateOptimizable
+                                                              : devicecmd::OptimizeStateOptimized;
+}
+
+std::wstring OpenDeviceErrorText(std::uint32_t errorCode) {
+    return FormatError(L"Open Device error, error code %d", errorCode);
+}
+
+std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode) {
+    return FormatError(newState == devicecmd::OptimizeStateOptimizable ? L"Close Optimize error, error code %d"
+                                                                       : L"Open Optimize error, error code %d",
+                       errorCode);
+}
+
+SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
+                               platform::ShutdownIo& shutdown, SwitchUser& user) {
+    SwitchResult result;
+    result.newState = NewOptimizeState(drive.optimizeState);
+    if (!user.ConfirmSwitch()) return result;
+
+    discovery::TouchFirstSector(io, drive.phyDriveIndex);
+
+    platform::UniqueHandle handle = OpenDrive(drive, io);
+    if (!handle.IsUsable()) {
+        result.outcome = SwitchOutcome::OpenFailed;
+        result.errorCode = io.LastError();
+        user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));
+        return result;
+    }
+
+    const Identity identity = IdentifyAgain(drive, handle.Ref());
+    if (identity != Identity::Same) {
+        result.outcome = SwitchOutcome::NotTheSameDrive;
+        result.errorCode = identity == Identity::NoAnswer ? io.LastError() : ErrorDeviceNotConnected;
+        handle.Reset();
+        user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));
+        result.refreshPanel = true;
+        return result;
+    }
+
+    // A record without a command object was never accepted; it cannot be switched.
+    const int switched = drive.privateCmd
+                             ? drive.privateCmd->SetOptimize(handle.Ref(), drive.Transport(), result.newState)
+                             : 0;
+    if (!switched) result.errorCode = io.LastError();
+    handle.Reset();
+
+    if (switched) {
+        result.outcome = ShutdownComputer(shutdown) ? SwitchOutcome::ShutdownRequested : SwitchOutcome::ShutdownRefused;
+        return result;
+    }
+    result.outcome = SwitchOutcome::CommandFailed;
+    user.ShowSwitchError(SwitchErrorText(result.newState, result.errorCode));
+    return result;
+}
+
+int ShutdownComputer(platform::ShutdownIo& io) {
+    platform::Handle token = nullptr;
+    if (!io.OpenProcessToken(platform::TokenAdjustPrivileges | platform::TokenQuery, &token)) return 0;
+    // The token is closed whatever happens; the privilege stays enabled in the process.
+    struct TokenCloser {
+        platform::ShutdownIo& io;
+        platform::Handle token;
+        ~TokenCloser() { io.CloseHandle(token); }
+    } closer{io, token};
+
+    platform::PrivilegeId shutdownPrivilege;
+    io.LookupPrivilege(platform::ShutdownPrivilegeName, &shutdownPrivilege);
+    io.AdjustTokenPrivilege(token, shutdownPrivilege, platform::PrivilegeEnabled);
+    // The adjustment succeeds even when the privilege is not held; the last error tells.
+    if (io.LastError() != 0) return 0;
+    return io.ExitSession(platform::ExitShutdown | platform::ExitForce, 0) ? 1 : 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The optimize switch without its window: ask, open the drive shown in the panel, make
+// sure the path still leads to that drive, send it the new state, and on success request
+// the forced shutdown so that the drive starts with the new setting.
+
+#include <cstdint>
+#include <string>
+
+#include "discovery/DiskInfo.h"
+#include "platform/DeviceIo.h"
+#include "platform/ShutdownIo.h"
+
+// What the switch asks of the person at the machine.
+class SwitchUser {
+public:
+    virtual ~SwitchUser() = default;
+    // The Yes/No confirmation; true only for Yes.
+    virtual bool ConfirmSwitch() = 0;
+    // One error box with this text; returns once it is closed.
+    virtual void ShowSwitchError(const std::wstring& text) = 0;
+};
+
+enum class SwitchOutcome {
+    NotConfirmed,       // nothing touched
+    OpenFailed,         // the drive could not be opened
+    NotTheSameDrive,    // the path leads to another drive now, or it did not identify
+    CommandFailed,      // the drive refused the new state
+    ShutdownRequested,  // switched; the shutdown request was accepted
+    ShutdownRefused,    // switched; the program stays open without a word
+};
+
+struct SwitchResult {
+    SwitchOutcome outcome = SwitchOutcome::NotConfirmed;
+    std::uint8_t newState = 0;    // the value sent, or that would have been sent
+    std::uint32_t errorCode = 0;  // shown in the error box
+    // The drive table no longer matches the drives: refresh the panel now that the box is closed.
+    bool refreshPanel = false;
+};
+
+// The value a click sends: 2 (feature off) for a drive in state 0, 0 (feature on) otherwise.
+std::uint8_t NewOptimizeState(std::uint8_t optimizeState);
+
+// The error texts with the system error code in signed decimal.
+std::wstring OpenDeviceErrorText(std::uint32_t errorCode);
+// "Close Optimize error..." when newState is 2, "Open Optimize error..." otherwise.
+std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode);
+
+// Error code shown when the drive behind the path is not the drive in the record
+// (ERROR_DEVICE_NOT_CONNECTED).
+constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
+
+// One click's work on the drive of the record. At most one open and one vendor command.
+SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
+                               platform::ShutdownIo& shutdown, SwitchUser& user);
+
+// Enables the shutdown privilege and requests a forced shutdown. Nonzero when the request
+// was accepted; the program goes on running until the system ends it.
+int ShutdownComputer(platform::ShutdownIo& io);

@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""The optimize switch of zephra-demo.exe as a user meets it: under Wine on the X display,
+the switch clicked with the real pointer (xdotool), the confirmation box read from a
+screenshot and answered, the trace of system calls checked, and the demo started again on
+the same state file to see the drive's new state after the simulated shutdown.
+
+usage: switch_e2e.py SCENARIO --build DIR --skin DIR --tools DIR [--shots DIR]
+"""
+import argparse
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "programs"))
+import program_tests as pt  # noqa: E402  the harness of the program tests
+from program_tests import Failure, check  # noqa: E402
+
+CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
+# The drive's device-control calls on the switch's own handle, by path: identify, then the
+# one vendor write.
+SWITCH_CALLS = {
+    "inbox": ["0x2D1400", "0x2DD3C0"],     # protocol property (identify), protocol command (write)
+    "miniport": ["0x4D008", "0x4D008"],    # "NvmeMini" request, twice
+}
+TRACE_LINE = re.compile(r"^(\d{6}) (ui|worker) ([A-Za-z_]+)\((.*)\) -> (.+)$")
+
+
+def trace_lines(path):
+    with open(path) as f:
+        return f.read().splitlines()
+
+
+def parsed(lines):
+    out = []
+    for line in lines:
+        m = TRACE_LINE.match(line)
+        check(m, "trace line out of format: %r" % line)
+        out.append(m.groups())
+    return out
+
+
+def find_box(program, main, timeout=10):
+    """The message box: a window of the program other than the main window and the
+    shadows, which are 16 pixels larger than the window they follow."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        windows = program.windows()
+        sizes = {(w[1], w[2]) for w in windows}
+        boxes = [w for w in windows if (w[1], w[2]) != (pt.WIDTH, pt.HEIGHT)
+                 and (w[1] + 2 * pt.SHADOW, w[2] + 2 * pt.SHADOW) in sizes]
+        if boxes:
+            return boxes[0]
+        time.sleep(0.2)
+    raise Failure("no message box within %ds; windows %s" % (timeout, program.windows()))
+
+
+def wait_box_gone(program, box, timeout=10):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if box[0] not in [w[0] for w in program.windows()]:
+            return
+        time.sleep(0.2)
+    raise Failure("the box is still shown")
+
+
+def box_buttons(box):
+    """Yes and No of a Yes/No box, as (x, y, w, h) in the box: 80 by 28, 20 apart, 20
+    above the bottom, the pair centred."""
+    w, h = box[1], box[2]
+    top = h - 28 - 20
+    return ((w - 20) // 2 - 80, top, 80, 28), ((w + 20) // 2, top, 80, 28)
+
+
+def confirmation(options, program, main, name):
+    """The confirmation box: placed over the main window, with its shadow; the screenshot
+    kept; its text and buttons read back."""
+    box = find_box(program, main)
+    centred = (main[3] + pt.WIDTH // 2 - box[1] // 2, main[4] + pt.HEIGHT // 2 - box[2] // 2)
+    check((box[3], box[4]) == centred, "box %s is not centred on the main window %s" % (box, main))
+    shot = os.path.join(options.shots, name + ".png")
+    pt.stable_screenshot(shot, (box[3], box[4], box[1], box[2]))
+    # The whole screen too: the box over the main window.
+    shutil.copyfile(shot, os.path.join(options.shots, name + "-screen.png"))
+    pt.run("convert", shot, "-crop", "%dx%d+%d+%d" % (box[1] + 2 * pt.SHADOW, box[2] + 2 * pt.SHADOW,
+                                                      box[3] - pt.SHADOW, box[4] - pt.SHADOW), "+repage", shot)
+    inner = (box[0], box[1], box[2], pt.SHADOW, pt.SHADOW)
+    yes, no = box_buttons(box)
+    label = lambda b: (b[0] + 16, b[1] + 4, b[2] - 32, b[3] - 8)  # the middle, where the text is
+    seen = {
+        "shot": shot,
+        "line": pt.read_text(shot, inner, (18, 58, box[1] - 36, 17)),
+        "yes": pt.read_text(shot, inner, label(yes), True),
+        "no": pt.read_text(shot, inner, label(no), True),
+    }
+    print("confirmation", {k: v for k, v in seen.items() if k != "shot"}, "size %dx%d" % (box[1], box[2]))
+    check(seen["line"] == CONFIRMATION_FIRST_LINE, "box text %r" % seen["line"])
+    check((seen["yes"], seen["no"]) == ("Yes", "No"), "buttons %r %r" % (seen["yes"], seen["no"]))
+    return box
+
+
+def click_in_box(box, which):
+    yes, no = box_buttons(box)
+    pt.click(box, yes if which == "yes" else no)
+
+
+def demo(options, args):
+    return pt.demo(options, args)
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def ui_calls_after(lines, mark):
+    return [p for p in parsed(lines[mark:]) if p[1] == "ui"]
+
+
+def switch_yes(options, path, state, tmp):
+    """A VX310 behind `path` in `state`: the switch clicked, Yes, the drive identified and
+    written once, the shutdown requested with flags 5 and the demo ended by it; started
+    again on the same state file, the panel shows the other state."""
+    state_file = os.path.join(tmp, "vx310-%s.state" % path)
+    trace = os.path.join(options.shots, "switch-%s-%s-trace.txt" % (path, state))
+    wanted = "2" if state == "0" else "0"
+    program = demo(options, ["--drive", path, "--state", state, "--state-file", wine_path(state_file),
+                             "--trace", wine_path(trace)])
+    try:
+        pt.park_pointer()
+        main = pt.check_placement(program)
+        pt.expect_panel(pt.panel(options, program, main, "switch-%s-before" % path), state)
+        mark = len(trace_lines(trace))
+        pt.click(main, pt.BUTTON)
+        box = confirmation(options, program, main, "switch-%s-confirmation" % path)
+        click_in_box(box, "yes")
+        code = program.wait_end(20)
+        check(code is not None, "the demo still runs after Yes: the shutdown did not end it")
+        check(code == 0, "the demo ended with %s" % code)
+    finally:
+        program.kill()
+
+    calls = ui_calls_after(trace_lines(trace), mark)
+    device = [c for c in calls if c[2] in ("CreateFileW", "DeviceIoControl", "ReadFile", "SetFilePointer")]
+    opened = [i for i, c in enumerate(device) if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]]
+    check(len(opened) == 1, "opened for the switch %d times: %s" % (len(opened), device))
+    first_sector = device[:opened[0]]
+    check([c[2] for c in first_sector] == ["CreateFileW", "SetFilePointer", "ReadFile"],
+          "before the open: %s" % first_sector)
+    check("PhysicalDrive" in first_sector[0][3] and ", 0x80000000," in first_sector[0][3],
+          "the first sector is read through a handle of its own: %s" % (first_sector[0],))
+    open_call = device[opened[0]]
+    if path == "miniport":
+        check("\\\\?\\" in open_call[3] or "scsi" in open_call[3].lower(), "miniport opened by %s" % open_call[3])
+    else:
+        check("physicaldrive" in open_call[3].lower(), "opened %s" % open_call[3])
+    controls = [c for c in device[opened[0] + 1:] if c[2] == "DeviceIoControl"]
+    codes = [c[3].split(", ")[1] for c in controls]
+    check(codes == SWITCH_CALLS[path], "device controls after the open: %s" % codes)
+    check(all(c[4].startswith("true") for c in controls), "a device control failed: %s" % controls)
+    names = [c[2] for c in calls]
+    shutdown = names[names.index("OpenProcessToken"):]
+    check(shutdown[:3] == ["OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges"],
+          "shutdown calls %s" % shutdown)
+    last = calls[-1]
+    check(last[2] == "ExitWindowsEx" and last[3] == "0x5, 0x0" and last[4].startswith("true"),
+          "the last call is %s" % (last,))
+    print("switch trace (%s, %s -> %s):" % (path, state, wanted))
+    for c in calls:
+        print("  %s %s %s(%s) -> %s" % c)
+
+    with open(state_file) as f:
+        kept = f.read().strip()
+    check(kept == wanted, "state file says %r, not %r" % (kept, wanted))
+
+    # The next run, after the "restart": the drive comes up in its new state.
+    again = demo(options, ["--drive", path, "--state-file", wine_path(state_file)])
+    try:
+        pt.park_pointer()
+        main = pt.check_placement(again)
+        seen = pt.panel(options, again, main, "switch-%s-after-restart" % path)
+        print("after the restart", {k: v for k, v in seen.items() if k != "shot"})
+        pt.expect_panel(seen, wanted)
+        check(seen["button"] == ("Off" if wanted == "0" else "On"), "button text %r" % seen["button"])
+        pt.close_by_mouse(again, main)
+    finally:
+        again.kill()
+
+
+def demo_switch_yes(options):
+    with tempfile.TemporaryDirectory() as tmp:
+        switch_yes(options, "inbox", "2", tmp)
+        switch_yes(options, "miniport", "0", tmp)
+
+
+def demo_switch_no(options):
+    """No: no device access at all, no shutdown, the panel as it was, the state kept."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state_file = os.path.join(tmp, "vx310.state")
+        trace = os.path.join(options.shots, "switch-no-trace.txt")
+        program = demo(options, ["--drive", "usb", "--state", "2", "--state-file", wine_path(state_file),
+                                 "--trace", wine_path(trace)])
+        try:
+            pt.park_pointer()
+            main = pt.check_placement(program)
+            mark = len(trace_lines(trace))
+            pt.click(main, pt.BUTTON)
+            box = confirmation(options, program, main, "switch-no-confirmation")
+            click_in_box(box, "no")
+            wait_box_gone(program, box)
+            pt.park_pointer()
+            pt.expect_panel(pt.panel(options, program, main, "switch-no-after"), "2")
+            calls = ui_calls_after(trace_lines(trace), mark)
+            check(calls == [], "calls after No: %s" % calls)
+            pt.close_by_mouse(program, main)
+        finally:
+            program.kill()
+        with open(state_file) as f:
+            kept = f.read().strip()
+        check(kept == "2", "state file says %r" % kept)
+
+
+SCENARIOS = {
+    "demo-switch-yes": demo_switch_yes,
+    "demo-switch-no": demo_switch_no,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--skin", required=True)
+    parser.add_argument("--tools", required=True)
+    parser.add_argument("--shots")
+    options = parser.parse_args()
+    options.shots = options.shots or os.path.join(options.build, "screenshots")
+    os.makedirs(options.shots, exist_ok=True)
+    if not os.environ.get("DISPLAY"):
+        print("needs an X display (tools/test.sh runs the tests under xvfb-run)")
+        return 1
+    for tool in ("xwininfo", "xdotool", "import", "tesseract"):
+        if not shutil.which(tool):
+            print("missing", tool, "(tools/setup.sh installs it)")
+            return 1
+    try:
+        SCENARIOS[options.scenario](options)
+    except Failure as failure:
+        print("FAIL:", failure)
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,120 @@
+#include "ui/MessageBoxLayout.h"
+
+#include <algorithm>
+
+using DuiLib::UiRect;
+
+namespace {
+
+// Margin around the content and between two buttons.
+constexpr int kMargin = 20;
+constexpr int kButtonGap = 20;
+// Room the title and the message get beyond their measured width.
+constexpr int kTitlePadding = 10;
+constexpr int kLinePadding = 5;
+constexpr int kTitleInset = 5;
+
+}  // namespace
+
+MessageBoxButtonNames ButtonsOfType(int type) {
+    switch (type & MessageBoxTypeButtonsMask) {
+        case MessageBoxTypeOk: return {L"btnOK", nullptr};
+        case MessageBoxTypeOkCancel: return {L"btnOK", L"btnCancel"};
+        case MessageBoxTypeYesNo: return {L"btnYes", L"btnNo"};
+        default: return {};
+    }
+}
+
+std::vector<std::wstring_view> SplitMessageLines(std::wstring_view message) {
+    std::vector<std::wstring_view> lines;
+    for (;;) {
+        const std::size_t feed = message.find(L'\n');
+        lines.push_back(message.substr(0, feed));
+        if (feed == std::wstring_view::npos) break;
+        message.remove_prefix(feed + 1);
+    }
+    return lines;
+}
+
+MessageBoxGeometry ComputeMessageBoxLayout(const MessageBoxParts& parts) {
+    MessageBoxGeometry g;
+    const FixedSize icon = parts.icon.value_or(FixedSize{});
+    const std::wstring placement = parts.icon ? parts.iconPlacement : L"left";
+
+    int titleW = 0;
+    int titleH = 0;
+    if (parts.hasTitle && parts.title) {
+        titleW = parts.title->cx + kTitlePadding;
+        titleH = parts.title->cy + kTitlePadding;
+    }
+
+    // A line raises the width only when it is wider than the width so far, and then to
+    // its own width plus the padding.
+    for (const TextExtent& line : parts.lines) {
+        if (g.textWidth < line.cx) g.textWidth = line.cx + kLinePadding;
+        g.textHeight += line.cy;
+    }
+    g.half = parts.lines.empty() ? 0 : parts.lines.back().cy / 2;
+    g.textHeight += 2 * g.half;
+
+    if (parts.first && parts.first->width != 0) {
+        g.button = *parts.first;
+    } else if (parts.second) {
+        g.button = *parts.second;
+    }
+    const int type = parts.type & MessageBoxTypeButtonsMask;
+    g.buttonCount = parts.first && parts.second && type != MessageBoxTypeOk ? 2 : 1;
+
+    const int contentW = g.textWidth + (placement == L"left" ? icon.width : 0);
+    const int buttonsW = (g.button.width + kButtonGap) * g.buttonCount - kButtonGap;
+    g.width = std::max(buttonsW, contentW) + 2 * kMargin;
+
+    const int band = std::max(titleH, kMargin);
+    const int iconTop = placement == L"top" ? icon.height : 0;
+    g.height = band + 2 * g.half + kMargin + iconTop + g.button.height + g.textHeight;
+
+    if (parts.hasTitle) g.title = UiRect{kTitleInset, kTitleInset, titleW, titleH};
+    if (parts.close) {
+        const FixedSize c = *parts.close;
+        g.close = UiRect{g.width - c.width - kTitleInset, kTitleInset, g.width - kTitleInset, c.height + kTitleInset};
+    }
+
+    int msgLeft = 0;
+    int msgTop = 0;
+    if (parts.icon) {
+        if (placement == L"top") {
+            const int x = (g.width - icon.width) / 2;
+            g.icon = UiRect{x, band, x + icon.width, band + icon.height};
+            msgLeft = kMargin;
+            msgTop = band + icon.height + g.half;
+        } else {
+            g.icon = UiRect{kMargin, band, kMargin + icon.width, band + icon.height};
+            msgLeft = kMargin + icon.width;
+            msgTop = band;
+        }
+    }
+    if (parts.hasMessage) {
+        if (msgLeft == 0) msgLeft = kMargin;
+        // Text narrower than the button row is centred over it.
+        if (g.textWidth < g.buttonCount * g.button.width + kMargin) {
+            msgLeft = std::max(msgLeft, (g.width - g.textWidth) / 2);
+        }
+        if (msgTop == 0) msgTop = kMargin;
+        g.message = UiRect{msgLeft, msgTop, msgLeft + g.textWidth, msgTop + g.textHeight};
+    }
+
+    const int top = g.height - g.button.height - kMargin;
+    const int btnW = g.button.width;
+    const int btnH = g.button.height;
+    if (g.buttonCount == 1) {
+        const int left = (g.width - btnW) / 2;
+        if (parts.first) g.first = UiRect{left, top, left + btnW, top + btnH};
+        if (parts.second) g.second = UiRect{};
+    } else {
+        const int firstRight = (g.width - kButtonGap) / 2;
+        const int secondLeft = (g.width + kButtonGap) / 2;
+        g.first = UiRect{firstRight - btnW, top, firstRight, top + btnH};
+        g.second = UiRect{secondLeft, top, secondLeft + btnW, top + btnH};
+    }
+    return g;
+}
