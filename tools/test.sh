@@ -62,7 +62,9 @@ windows_suite() {
   begin "$name"
   if windows_build "$@"; then
     export WINEPREFIX="$dir/wineprefix"
-    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" &&
+    # One wine server for the whole suite: test programs started side by side then never
+    # meet a server that is just shutting down ("cannot connect to it").
+    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && wineserver -p &&
       xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
     wineserver -k 2>/dev/null || true
     unset WINEPREFIX
