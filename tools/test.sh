@@ -56,15 +56,25 @@ windows_build() {
     cmake --build "$2" -j "$jobs"
 }
 
+# start_wine_session WINEARCH: one wine server for the whole suite, so that test programs
+# started side by side never meet a server that is just shutting down ("cannot connect to
+# it"). Wine's own services start here too, detached from the tests' output: started by the
+# first test instead, they would hold its output open and ctest would wait on them.
+start_wine_session() {
+  local loader=/usr/lib/wine/wine
+  [[ "$1" == win64 ]] && loader=/usr/lib/wine/wine64
+  wineserver -p &&
+    WINEDEBUG=-all WINEARCH="$1" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+      "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
 # windows_suite NAME BUILD-DIR TOOLCHAIN WINEARCH
 windows_suite() {
   local name=$1 dir=$2 status=0
   begin "$name"
   if windows_build "$@"; then
     export WINEPREFIX="$dir/wineprefix"
-    # One wine server for the whole suite: test programs started side by side then never
-    # meet a server that is just shutting down ("cannot connect to it").
-    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && wineserver -p &&
+    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && start_wine_session "$4" &&
       xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
     wineserver -k 2>/dev/null || true
     unset WINEPREFIX
