@@ -4,23 +4,29 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "devicecmd/Layouts.h"
+#include "devicecmd/Requests.h"
+
 namespace discovery {
 
 enum DiscoveryControlCode : std::uint32_t {
     IoctlStorageGetDeviceNumber = 0x002D1080,
-    IoctlStorageQueryProperty = 0x002D1400,
     IoctlDiskGetDriveGeometryEx = 0x000700A0,
 };
+// The property query is the one the device command layer sends too.
+using devicecmd::IoctlStorageQueryProperty;
+using devicecmd::PropertyStandardQuery;
 
 // STORAGE_DEVICE_NUMBER
 constexpr std::size_t DeviceNumberSize = 12;
 constexpr std::size_t DeviceNumberOffset = 4;
 constexpr std::size_t PartitionNumberOffset = 8;
 
-// STORAGE_PROPERTY_QUERY for the adapter descriptor, and the descriptor's bus type.
-constexpr std::size_t PropertyQuerySize = 12;
+// STORAGE_PROPERTY_QUERY with no parameters, for the adapter descriptor, and the
+// descriptor's bus type.
+inline constexpr platform::Layout AdapterQueryLayout{devicecmd::Spq::Shape, devicecmd::ProcessWidth};
+static_assert(AdapterQueryLayout.Size() == 12);
 constexpr std::uint32_t StorageAdapterProperty = 1;
-constexpr std::uint32_t PropertyStandardQuery = 0;
 constexpr std::size_t AdapterDescriptorSize = 32;
 constexpr std::size_t AdapterBusTypeOffset = 24;
 
