@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "devicecmd/Bytes.h"
 #include "devicecmd/Layouts.h"
 #include "devicecmd/Requests.h"
 
@@ -16,6 +17,10 @@ enum DiscoveryControlCode : std::uint32_t {
 // The property query is the one the device command layer sends too.
 using devicecmd::IoctlStorageQueryProperty;
 using devicecmd::PropertyStandardQuery;
+// Replies and queries are read and written as the device command layer does.
+using devicecmd::GetU32;
+using devicecmd::GetU64;
+using devicecmd::PutU32;
 
 // STORAGE_DEVICE_NUMBER
 constexpr std::size_t DeviceNumberSize = 12;
@@ -41,16 +46,5 @@ enum StorageBusType : std::uint8_t {
 constexpr std::size_t DiskGeometryExSize = 40;
 constexpr std::size_t GeometryBytesPerSectorOffset = 20;
 constexpr std::size_t GeometryDiskSizeOffset = 24;
-
-inline std::uint32_t ReadU32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint64_t ReadU64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(ReadU32(p)) | static_cast<std::uint64_t>(ReadU32(p + 4)) << 32;
-}
-inline void WriteU32(std::uint8_t* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 }  // namespace discovery
