@@ -64,8 +64,15 @@ windows_suite() {
     export WINEPREFIX="$dir/wineprefix"
     # One wine server for the whole suite: test programs started side by side then never
     # meet a server that is just shutting down ("cannot connect to it").
+    # The prefix's services and desktop start with the server's first program and then
+    # live as long as the server: started first, on the display and writing nowhere, they
+    # hold no test's output open (ctest would wait for that output to end, for ever).
+    local loader=/usr/lib/wine/wine
+    [[ "$4" == win64 ]] && loader=/usr/lib/wine/wine64
     "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && wineserver -p &&
-      xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
+      xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
+        '"$0" wineboot </dev/null >/dev/null 2>&1 && exec ctest --test-dir "$1" --output-on-failure -j "$2"' \
+        "$loader" "$dir" "$jobs" || status=$?
     wineserver -k 2>/dev/null || true
     unset WINEPREFIX
   else
