@@ -27,6 +27,10 @@ inline std::uint32_t GetU32(const std::uint8_t* at) {
            (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
 }
 
+inline std::uint64_t GetU64(const std::uint8_t* at) {
+    return static_cast<std::uint64_t>(GetU32(at)) | (static_cast<std::uint64_t>(GetU32(at + 4)) << 32);
+}
+
 // A buffer's address as a request carries it; the request's layout decides its width.
 inline std::uint64_t AddressOf(const void* buffer) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer));

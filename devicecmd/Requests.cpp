@@ -207,7 +207,6 @@ bool ProtocolCommandSucceeded(const std::uint8_t* reply) {
 std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t dataType,
                                              std::uint32_t propertyId, std::uint32_t requestValue,
                                              std::uint32_t requestSubValue) {
-    constexpr std::uint32_t StandardQuery = 0;
     constexpr std::uint32_t ProtocolTypeNvme = 3;
     constexpr platform::Layout query = PropertyQueryLayout;
     constexpr platform::Layout specific = ProtocolSpecificLayout;
@@ -218,7 +217,7 @@ std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t
     std::uint8_t* head = bytes.data();
     std::uint8_t* block = head + query[Spq::AdditionalParameters];
     PutU32(head + query[Spq::PropertyId], propertyId);
-    PutU32(head + query[Spq::QueryType], StandardQuery);
+    PutU32(head + query[Spq::QueryType], PropertyStandardQuery);
     PutU32(block + specific[Psd::ProtocolType], ProtocolTypeNvme);
     PutU32(block + specific[Psd::DataType], dataType);
     PutU32(block + specific[Psd::ProtocolDataRequestValue], requestValue);

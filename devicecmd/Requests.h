@@ -164,6 +164,8 @@ bool ProtocolCommandSucceeded(const std::uint8_t* reply);
 // ---- inbox NVMe driver: protocol-specific property ----
 
 constexpr std::uint32_t PropertyQueryHeadSize = PropertyQueryLayout.Size();  // 48
+// STORAGE_QUERY_TYPE: the property itself, not whether it exists.
+constexpr std::uint32_t PropertyStandardQuery = 0;
 constexpr std::uint32_t PropertyIdAdapterProtocolSpecific = 49;
 constexpr std::uint32_t ProtocolDataTypeIdentify = 1;
 

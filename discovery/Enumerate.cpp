@@ -91,16 +91,16 @@ bool DeviceNumberOf(platform::DeviceIo& io, const std::wstring& path, std::uint3
                       static_cast<std::uint32_t>(number.size()), &returned) ||
         returned < DeviceNumberSize)
         return false;
-    *deviceNumber = ReadU32(number.data() + DeviceNumberOffset);
-    *partitionNumber = ReadU32(number.data() + PartitionNumberOffset);
+    *deviceNumber = GetU32(number.data() + DeviceNumberOffset);
+    *partitionNumber = GetU32(number.data() + PartitionNumberOffset);
     return true;
 }
 
 // The adapter descriptor's STORAGE_BUS_TYPE, asked of the open physical drive.
 bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* busType) {
-    std::array<std::uint8_t, PropertyQuerySize> query{};
-    WriteU32(query.data(), StorageAdapterProperty);
-    WriteU32(query.data() + 4, PropertyStandardQuery);
+    std::array<std::uint8_t, AdapterQueryLayout.Size()> query{};
+    PutU32(query.data() + AdapterQueryLayout[devicecmd::Spq::PropertyId], StorageAdapterProperty);
+    PutU32(query.data() + AdapterQueryLayout[devicecmd::Spq::QueryType], PropertyStandardQuery);
     std::array<std::uint8_t, AdapterDescriptorSize> descriptor{};
     std::uint32_t returned = 0;
     if (!io.IoControl(drive, IoctlStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),

@@ -48,8 +48,8 @@ void ReadCapacity(platform::DeviceIo& io, DiskInfo& disk) {
                       static_cast<std::uint32_t>(geometry.size()), &returned) ||
         returned < GeometryDiskSizeOffset + 8)
         return;
-    const std::uint32_t bytesPerSector = ReadU32(geometry.data() + GeometryBytesPerSectorOffset);
-    const auto diskSize = static_cast<std::int64_t>(ReadU64(geometry.data() + GeometryDiskSizeOffset));
+    const std::uint32_t bytesPerSector = GetU32(geometry.data() + GeometryBytesPerSectorOffset);
+    const auto diskSize = static_cast<std::int64_t>(GetU64(geometry.data() + GeometryDiskSizeOffset));
     if (bytesPerSector == 0 || diskSize < 0) return;
     disk.totalSectors = static_cast<std::uint64_t>(diskSize) / bytesPerSector;
     disk.bytesPerSector = bytesPerSector;

@@ -4,23 +4,34 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "devicecmd/Bytes.h"
+#include "devicecmd/Layouts.h"
+#include "devicecmd/Requests.h"
+
 namespace discovery {
 
 enum DiscoveryControlCode : std::uint32_t {
     IoctlStorageGetDeviceNumber = 0x002D1080,
-    IoctlStorageQueryProperty = 0x002D1400,
     IoctlDiskGetDriveGeometryEx = 0x000700A0,
 };
+// The property query is the one the device command layer sends too.
+using devicecmd::IoctlStorageQueryProperty;
+using devicecmd::PropertyStandardQuery;
+// Replies and queries are read and written as the device command layer does.
+using devicecmd::GetU32;
+using devicecmd::GetU64;
+using devicecmd::PutU32;
 
 // STORAGE_DEVICE_NUMBER
 constexpr std::size_t DeviceNumberSize = 12;
 constexpr std::size_t DeviceNumberOffset = 4;
 constexpr std::size_t PartitionNumberOffset = 8;
 
-// STORAGE_PROPERTY_QUERY for the adapter descriptor, and the descriptor's bus type.
-constexpr std::size_t PropertyQuerySize = 12;
+// STORAGE_PROPERTY_QUERY with no parameters, for the adapter descriptor, and the
+// descriptor's bus type.
+inline constexpr platform::Layout AdapterQueryLayout{devicecmd::Spq::Shape, devicecmd::ProcessWidth};
+static_assert(AdapterQueryLayout.Size() == 12);
 constexpr std::uint32_t StorageAdapterProperty = 1;
-constexpr std::uint32_t PropertyStandardQuery = 0;
 constexpr std::size_t AdapterDescriptorSize = 32;
 constexpr std::size_t AdapterBusTypeOffset = 24;
 
@@ -35,16 +46,5 @@ enum StorageBusType : std::uint8_t {
 constexpr std::size_t DiskGeometryExSize = 40;
 constexpr std::size_t GeometryBytesPerSectorOffset = 20;
 constexpr std::size_t GeometryDiskSizeOffset = 24;
-
-inline std::uint32_t ReadU32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint64_t ReadU64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(ReadU32(p)) | static_cast<std::uint64_t>(ReadU32(p + 4)) << 32;
-}
-inline void WriteU32(std::uint8_t* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 }  // namespace discovery

@@ -15,17 +15,17 @@ bool SimHotplugTree::IsUnplugged(const std::wstring& interfacePath) const {
 }
 
 platform::DeviceInfoSet SimHotplugTree::GetClassDevs(const platform::Guid& interfaceClass, std::uint32_t flags) {
-    const platform::DeviceInfoSet set = inner_.GetClassDevs(interfaceClass, flags);
+    const platform::DeviceInfoSet set = Inner().GetClassDevs(interfaceClass, flags);
     if (set == platform::InvalidDeviceInfoSet() || unplugged_.empty()) return set;
     // Walk the whole list once, now, and keep what is still plugged in.
     std::vector<platform::DeviceInterfaceData> members;
     platform::DeviceInterfaceData member;
-    for (std::uint32_t i = 0; inner_.EnumDeviceInterfaces(set, interfaceClass, i, &member); ++i) {
+    for (std::uint32_t i = 0; Inner().EnumDeviceInterfaces(set, interfaceClass, i, &member); ++i) {
         std::uint32_t size = 0;
-        inner_.GetDeviceInterfaceDetailSize(set, member, &size);
+        Inner().GetDeviceInterfaceDetailSize(set, member, &size);
         std::wstring path;
         platform::DeviceInfoData device;
-        if (inner_.GetDeviceInterfaceDetail(set, member, size, &path, &device) && IsUnplugged(path)) continue;
+        if (Inner().GetDeviceInterfaceDetail(set, member, size, &path, &device) && IsUnplugged(path)) continue;
         members.push_back(member);
     }
     visible_[set] = std::move(members);
@@ -34,13 +34,13 @@ platform::DeviceInfoSet SimHotplugTree::GetClassDevs(const platform::Guid& inter
 
 bool SimHotplugTree::DestroyDeviceInfoList(platform::DeviceInfoSet set) {
     visible_.erase(set);
-    return inner_.DestroyDeviceInfoList(set);
+    return Inner().DestroyDeviceInfoList(set);
 }
 
 bool SimHotplugTree::EnumDeviceInterfaces(platform::DeviceInfoSet set, const platform::Guid& interfaceClass,
                                           std::uint32_t index, platform::DeviceInterfaceData* member) {
     const auto found = visible_.find(set);
-    if (found == visible_.end()) return inner_.EnumDeviceInterfaces(set, interfaceClass, index, member);
+    if (found == visible_.end()) return Inner().EnumDeviceInterfaces(set, interfaceClass, index, member);
     if (index >= found->second.size()) {
         machine_.SetLastError(ErrorNoMoreItemsCode);
         return false;

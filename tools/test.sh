@@ -56,26 +56,24 @@ windows_build() {
     cmake --build "$2" -j "$jobs"
 }
 
-# start_wine_session WINEARCH: one wine server for the whole suite, so that test programs
-# started side by side never meet a server that is just shutting down ("cannot connect to
-# it"). Wine's own services start here too, detached from the tests' output: started by the
-# first test instead, they would hold its output open and ctest would wait on them.
-start_wine_session() {
-  local loader=/usr/lib/wine/wine
-  [[ "$1" == win64 ]] && loader=/usr/lib/wine/wine64
-  wineserver -p &&
-    WINEDEBUG=-all WINEARCH="$1" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-      "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1
-}
-
 # windows_suite NAME BUILD-DIR TOOLCHAIN WINEARCH
 windows_suite() {
   local name=$1 dir=$2 status=0
   begin "$name"
   if windows_build "$@"; then
     export WINEPREFIX="$dir/wineprefix"
-    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && start_wine_session "$4" &&
-      xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
+    # One wine server for the whole suite: test programs started side by side then never
+    # meet a server that is just shutting down ("cannot connect to it"). The prefix's
+    # services and desktop start with the server's first program and then live as long as
+    # the server: started first by wineboot, on the display and writing nowhere, they hold
+    # no test's output open (ctest would wait for that output to end, for ever).
+    local loader=/usr/lib/wine/wine
+    [[ "$4" == win64 ]] && loader=/usr/lib/wine/wine64
+    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && wineserver -p &&
+      WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+      xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
+        '"$0" wineboot </dev/null >/dev/null 2>&1; exec ctest --test-dir "$1" --output-on-failure -j "$2"' \
+        "$loader" "$dir" "$jobs" || status=$?
     wineserver -k 2>/dev/null || true
     unset WINEPREFIX
   else

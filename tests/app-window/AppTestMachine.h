@@ -4,6 +4,7 @@
 // adapters once), and its bus rescan and notifications.
 
 #include "app/AppSystem.h"
+#include "platform/ForwardingDeviceInstall.h"
 #include "sim/SimComputer.h"
 #include "sim/SimDeviceWatch.h"
 #include "sim/SimHotplug.h"
@@ -11,48 +12,16 @@
 
 namespace apptest {
 
-// Forwards every call, counting the lists of storage adapters: one per enumeration pass.
-class CountingInstall : public platform::DeviceInstall {
+// Counts the lists of storage adapters, one per enumeration pass; every call passes on.
+class CountingInstall : public platform::ForwardingDeviceInstall {
 public:
-    explicit CountingInstall(platform::DeviceInstall& inner) : inner_(inner) {}
+    using ForwardingDeviceInstall::ForwardingDeviceInstall;
     int passes = 0;
 
     platform::DeviceInfoSet GetClassDevs(const platform::Guid& interfaceClass, std::uint32_t flags) override {
         if (interfaceClass == platform::StoragePortInterface) ++passes;
-        return inner_.GetClassDevs(interfaceClass, flags);
+        return ForwardingDeviceInstall::GetClassDevs(interfaceClass, flags);
     }
-    bool DestroyDeviceInfoList(platform::DeviceInfoSet set) override { return inner_.DestroyDeviceInfoList(set); }
-    bool EnumDeviceInterfaces(platform::DeviceInfoSet set, const platform::Guid& interfaceClass, std::uint32_t index,
-                              platform::DeviceInterfaceData* member) override {
-        return inner_.EnumDeviceInterfaces(set, interfaceClass, index, member);
-    }
-    bool GetDeviceInterfaceDetailSize(platform::DeviceInfoSet set, const platform::DeviceInterfaceData& member,
-                                      std::uint32_t* required) override {
-        return inner_.GetDeviceInterfaceDetailSize(set, member, required);
-    }
-    bool GetDeviceInterfaceDetail(platform::DeviceInfoSet set, const platform::DeviceInterfaceData& member,
-                                  std::uint32_t detailSize, std::wstring* path,
-                                  platform::DeviceInfoData* device) override {
-        return inner_.GetDeviceInterfaceDetail(set, member, detailSize, path, device);
-    }
-    bool GetDeviceRegistryProperty(platform::DeviceInfoSet set, const platform::DeviceInfoData& device,
-                                   std::uint32_t property, wchar_t* buffer, std::uint32_t capacity,
-                                   std::uint32_t* required) override {
-        return inner_.GetDeviceRegistryProperty(set, device, property, buffer, capacity, required);
-    }
-    std::uint32_t GetParent(platform::DevInst* parent, platform::DevInst child) override {
-        return inner_.GetParent(parent, child);
-    }
-    std::uint32_t GetDevNodeRegistryProperty(platform::DevInst device, std::uint32_t property, wchar_t* buffer,
-                                             std::uint32_t* capacity) override {
-        return inner_.GetDevNodeRegistryProperty(device, property, buffer, capacity);
-    }
-    std::uint32_t GetDeviceId(platform::DevInst device, wchar_t* buffer, std::uint32_t capacity) override {
-        return inner_.GetDeviceId(device, buffer, capacity);
-    }
-
-private:
-    platform::DeviceInstall& inner_;
 };
 
 struct AppTestMachine {

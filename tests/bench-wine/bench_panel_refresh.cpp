@@ -17,33 +17,9 @@
 #include "discovery/Enumerate.h"
 #include "sim/SimComputer.h"
 #include "sim/SimShutdown.h"
+#include "tests/bench/BenchMachine.h"
 
 namespace {
-
-std::unique_ptr<sim::SimComputer> MakeMachine(int diskCount) {
-    auto pc = std::make_unique<sim::SimComputer>();
-    const auto nvme = pc->AddAdapter(sim::AdapterNvme);
-    const auto sata = pc->AddAdapter(sim::AdapterSata);
-    const auto usb = pc->AddAdapter(sim::AdapterUsb);
-    const auto scsi = pc->AddAdapter(sim::AdapterScsi);
-    for (int i = 0; i < diskCount - 1; ++i) {
-        const std::string model = "Other Maker SSD " + std::to_string(i);
-        switch (i % 6) {
-            case 0: pc->AddForeignNvmeDrive(nvme, model, sim::SimNvmePath::Inbox); break;
-            case 1: pc->AddSataDrive(sata); break;
-            case 2: pc->AddPlainDisk(usb, 60000000); break;
-            case 3: pc->AddForeignNvmeDrive(usb, model, sim::SimNvmePath::Bridge); break;
-            case 4: pc->AddPlainDisk(scsi, 1 << 30); break;
-            default: pc->AddForeignNvmeDrive(pc->AddAdapter(sim::AdapterRaid), model, sim::SimNvmePath::Miniport); break;
-        }
-        const wchar_t letter = static_cast<wchar_t>(L'D' + i % 22);
-        pc->AddVolume(static_cast<std::uint32_t>(i), {std::wstring(1, letter) + L":\\data" + std::to_wstring(i) + L"\\"},
-                      100 * sim::GiB, 10 * sim::GiB);
-    }
-    const sim::SimDisk& served = pc->AddVx310(nvme, sim::SimNvmePath::Inbox);
-    pc->AddVolume(served.number, {L"C:\\"}, 400 * sim::GiB, 100 * sim::GiB);
-    return pc;
-}
 
 double Now() {
     LARGE_INTEGER frequency, now;
@@ -71,7 +47,7 @@ int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     std::printf("%6s %22s %22s %8s\n", "disks", "refresh+paint ms", "enumeration ms", "ratio");
     for (const int disks : {8, 16, 32, 64}) {
-        const auto pc = MakeMachine(disks);
+        const auto pc = bench::MakeMachine(disks);
         sim::SimShutdown shutdown;  // never asked: nothing is switched here
         CMainWnd window(pc->System(), shutdown);
         const HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 700, 490, nullptr, nullptr,

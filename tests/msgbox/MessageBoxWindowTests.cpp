@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ExpectedBox.h"
+#include "tests/ui/WindowTestSupport.h"
 #include "ui/DuiMessageBox.h"
 
 using DuiLib::CPaintManagerUI;
@@ -30,13 +31,7 @@ namespace {
 
 const std::wstring kConfirmation = L"Computer will shut down after this process. \nAre you ready to proceed?";
 
-void Pump() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+using testsupport::Pump;
 
 // The box with its parts in reach.
 class OpenBox : public CDuiMessageBox {
@@ -119,42 +114,33 @@ int ShowWhile(std::function<void()> action, int type, const wchar_t* layout, con
 // The box as drawn, saved as a BMP where the lead can look at it.
 void SaveScreenshot(HWND window, const char* name) {
 #ifdef ZEPHRA_SCREENSHOT_DIR
-    RECT client{};
-    ::GetClientRect(window, &client);
-    const int width = client.right;
-    const int height = client.bottom;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-    ::GdiFlush();
-    // GDI text leaves the alpha byte 0; a viewer would show those pixels as holes.
-    auto* pixel = static_cast<std::uint32_t*>(bits);
-    for (int i = 0; i < width * height; ++i) pixel[i] |= 0xFF000000u;
+    const testsupport::Pixels shot = testsupport::RenderClient(window);
     ::CreateDirectoryA(ZEPHRA_SCREENSHOT_DIR, nullptr);
     const std::string path = std::string(ZEPHRA_SCREENSHOT_DIR) + "/" + name;
     if (FILE* file = std::fopen(path.c_str(), "wb")) {
-        const DWORD imageSize = static_cast<DWORD>(width) * height * 4;
+        const DWORD imageSize = static_cast<DWORD>(shot.width) * shot.height * 4;
         BITMAPFILEHEADER header{};
         header.bfType = 0x4D42;
         header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
         header.bfSize = header.bfOffBits + imageSize;
+        BITMAPINFOHEADER info{};
+        info.biSize = sizeof(info);
+        info.biWidth = shot.width;
+        info.biHeight = shot.height;  // bottom-up, as a BMP file stores it
+        info.biPlanes = 1;
+        info.biBitCount = 32;
+        info.biCompression = BI_RGB;
         std::fwrite(&header, sizeof(header), 1, file);
-        std::fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file);
-        std::fwrite(bits, imageSize, 1, file);
+        std::fwrite(&info, sizeof(info), 1, file);
+        std::vector<std::uint32_t> row(static_cast<std::size_t>(shot.width));
+        for (int y = shot.height - 1; y >= 0; --y) {
+            const std::uint32_t* from = shot.data.data() + static_cast<std::size_t>(y) * shot.width;
+            // GDI text leaves the alpha byte 0; a viewer would show those pixels as holes.
+            for (int x = 0; x < shot.width; ++x) row[x] = from[x] | 0xFF000000u;
+            std::fwrite(row.data(), row.size() * sizeof(row[0]), 1, file);
+        }
         std::fclose(file);
     }
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
-    ::DeleteObject(bitmap);
 #else
     (void)window;
     (void)name;

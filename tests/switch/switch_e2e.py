@@ -6,7 +6,6 @@ the same state file to see the drive's new state after the simulated shutdown.
 
 usage: switch_e2e.py SCENARIO --build DIR --skin DIR --tools DIR [--shots DIR]
 """
-import argparse
 import os
 import re
 import shutil
@@ -15,8 +14,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "programs"))
-import program_tests as pt  # noqa: E402  the harness of the program tests
-from program_tests import Failure, check  # noqa: E402
+import program_harness as pt  # noqa: E402  the harness of the program tests
+from program_harness import Failure, check  # noqa: E402
 
 CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
 # The drive's device-control calls on the switch's own handle, by path: identify, then the
@@ -227,31 +226,5 @@ SCENARIOS = {
 }
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--skin", required=True)
-    parser.add_argument("--tools", required=True)
-    parser.add_argument("--shots")
-    options = parser.parse_args()
-    options.shots = options.shots or os.path.join(options.build, "screenshots")
-    os.makedirs(options.shots, exist_ok=True)
-    if not os.environ.get("DISPLAY"):
-        print("needs an X display (tools/test.sh runs the tests under xvfb-run)")
-        return 1
-    for tool in ("xwininfo", "xdotool", "import", "tesseract"):
-        if not shutil.which(tool):
-            print("missing", tool, "(tools/setup.sh installs it)")
-            return 1
-    try:
-        SCENARIOS[options.scenario](options)
-    except Failure as failure:
-        print("FAIL:", failure)
-        return 1
-    print("ok")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(pt.main(SCENARIOS))
