@@ -50,19 +50,11 @@ void SimDeviceTree::SetParent(platform::DevInst node, platform::DevInst parent) 
 }
 
 void SimDeviceTree::Refuse(SimTreeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times) {
-    Refusal refusal{query, Lower(std::move(subject)), error, {}};
-    refusal.count.Arm(times);
-    refusals_.push_back(std::move(refusal));
+    refusals_.Add(query, subject, error, times);
 }
 
 std::uint32_t SimDeviceTree::TakeRefusal(SimTreeQuery query, const std::wstring& subject) {
-    if (refusals_.empty()) return 0;
-    const std::wstring key = Lower(subject);
-    for (auto& refusal : refusals_) {
-        if (refusal.query == query && (refusal.subject.empty() || refusal.subject == key) && refusal.count.Fire())
-            return refusal.error;
-    }
-    return 0;
+    return refusals_.Take(query, subject);
 }
 
 bool SimDeviceTree::Fail(std::uint32_t error) {

@@ -92,13 +92,6 @@ private:
         platform::Guid interfaceClass;
         std::vector<std::size_t> members;  // indexes into interfaces_
     };
-    struct Refusal {
-        SimTreeQuery query;
-        std::wstring subject;
-        std::uint32_t error;
-        SimFaultCount count;
-    };
-
     std::uint32_t TakeRefusal(SimTreeQuery query, const std::wstring& subject);
     bool Fail(std::uint32_t error);
     const Interface* MemberOf(platform::DeviceInfoSet set, const platform::DeviceInterfaceData& member);
@@ -108,7 +101,7 @@ private:
     std::map<platform::DevInst, Node> nodes_;
     std::vector<Interface> interfaces_;
     std::map<std::uintptr_t, Set> sets_;
-    std::vector<Refusal> refusals_;
+    SimRefusals<SimTreeQuery> refusals_;
     platform::DevInst nextNode_ = 1;
     std::uintptr_t nextSet_ = 0x5E70;
 };

@@ -45,19 +45,11 @@ const SimVolume* SimVolumes::Find(const std::unordered_map<std::wstring, std::si
 }
 
 void SimVolumes::Refuse(SimVolumeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times) {
-    Refusal refusal{query, Lower(subject), error, {}};
-    refusal.count.Arm(times);
-    refusals_.push_back(std::move(refusal));
+    refusals_.Add(query, subject, error, times);
 }
 
 std::uint32_t SimVolumes::TakeRefusal(SimVolumeQuery query, std::wstring_view subject) {
-    if (refusals_.empty()) return 0;
-    const std::wstring key = Lower(subject);
-    for (auto& refusal : refusals_) {
-        if (refusal.query == query && (refusal.subject.empty() || refusal.subject == key) && refusal.count.Fire())
-            return refusal.error;
-    }
-    return 0;
+    return refusals_.Take(query, subject);
 }
 
 bool SimVolumes::Fail(std::uint32_t error) {

@@ -72,13 +72,6 @@ public:
     std::wstring FromAnsiCodePage(std::string_view text) override;  // Windows-1252's first 256 as Latin-1
 
 private:
-    struct Refusal {
-        SimVolumeQuery query;
-        std::wstring subject;
-        std::uint32_t error;
-        SimFaultCount count;
-    };
-
     std::uint32_t TakeRefusal(SimVolumeQuery query, std::wstring_view subject);
     bool Fail(std::uint32_t error);
     // The volume mounted at exactly this root ("X:\"), or null.
@@ -91,7 +84,7 @@ private:
     std::vector<SimVolume> volumes_;
     std::wstring systemDirectory_ = L"C:\\Windows\\system32";
     std::uint32_t currentDriveType_ = platform::DriveFixed;
-    std::vector<Refusal> refusals_;
+    SimRefusals<SimVolumeQuery> refusals_;
     bool indexed_ = false;
     std::unordered_map<std::wstring, std::size_t> byMountPath_;
     std::unordered_map<std::wstring, std::size_t> byInterface_;  // interface path and a backslash
