@@ -2,18 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cwctype>
 
 namespace sim {
 namespace {
 
 // Where the path begins in SP_DEVICE_INTERFACE_DETAIL_DATA_W, in either pointer width.
 constexpr std::uint32_t DetailPathOffset = 4;
-
-std::wstring Lower(std::wstring text) {
-    for (auto& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
-    return text;
-}
 
 // Copies text and its terminator into capacity characters.
 bool CopyText(const std::wstring& text, wchar_t* buffer, std::uint32_t capacity) {
