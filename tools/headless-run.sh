@@ -9,6 +9,8 @@ shot=$1
 shift
 mkdir -p "$(dirname "$shot")"
 export ZEPHRA_TOOLS="$tools" ZEPHRA_SHOT="$shot"
+# The prefix first: its first boot is no part of the wait for the window below.
+"$tools/wine-run.sh" --prepare "$1"
 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   set -uo pipefail
   exe=$1

@@ -4,6 +4,8 @@
 # The 32-bit program runs where this kernel runs 32-bit programs natively; elsewhere (or
 # with ZEPHRA_NO_NATIVE_32BIT=1) the 64-bit one runs under 64-bit Wine. Whatever cannot
 # run ends in one plain sentence saying what and why.
+# ZEPHRA_RUN_DIR names another folder than the build's own for the Wine prefix, the
+# drive's state and the screenshot (the test command's first-run check uses a fresh one).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -29,7 +31,7 @@ choose_build() {
 run_program() {
   local exe=$1 status=0
   shift
-  export WINEPREFIX="$build/wineprefix"
+  export WINEPREFIX="$run_dir/wineprefix"
   "$root/tools/wine-run.sh" "$exe" "$@" || status=$?
   wineserver -k 2>/dev/null || true
   return "$status"
@@ -44,19 +46,20 @@ cmake --build "$build" -j "$(nproc)" --target zephra-demo zephra ||
   fail "building the $width-bit demo failed (see the compiler's messages above)"
 demo=$(find "$build" -name zephra-demo.exe -not -path '*/CMakeFiles/*' | head -n 1)
 [[ -n "$demo" ]] || fail "the build made no zephra-demo.exe in $build"
+run_dir=${ZEPHRA_RUN_DIR:-$build}
 
 # The VX310's state outlives the simulated shutdown in this file, so that the next run
 # starts in the state the switch left.
 state=()
-[[ " $* " == *" --state-file "* || "${1:-}" == --report ]] || state=(--state-file "Z:$build/vx310.state")
+[[ " $* " == *" --state-file "* || "${1:-}" == --report ]] || state=(--state-file "Z:$run_dir/vx310.state")
 # A window on the user's display when there is one; otherwise under Xvfb, with a
 # screenshot. The report and the help need no window.
 status=0
 if [[ -n "${DISPLAY:-}" || " $* " == *" --report "* || " $* " == *" --help "* ]]; then
   run_program "$demo" "$@" "${state[@]}" || status=$?
 else
-  shot="$build/screenshots/zephra-demo.png"
-  export WINEPREFIX="$build/wineprefix"
+  shot="$run_dir/screenshots/zephra-demo.png"
+  export WINEPREFIX="$run_dir/wineprefix"
   "$root/tools/headless-run.sh" "$shot" "$demo" "$@" "${state[@]}" || status=$?
   wineserver -k 2>/dev/null || true
   ((status == 0)) && echo "run: no display here, so the demo ran under Xvfb; its window is in $shot"

@@ -3,7 +3,11 @@
 # i686 program, 64-bit Wine for an x86_64 one), in a Wine prefix of that build's own
 # (made on first use, with Liberation Sans standing in for Arial).
 # Used by ctest as the cross-compiling emulator, and by hand: tools/wine-run.sh X.exe args
+# With --prepare first, it only makes the prefix ready for X.exe and returns: whoever then
+# waits for the program's window does not count the prefix's first boot against it.
 set -euo pipefail
+prepare=0
+if [[ "${1:-}" == --prepare ]]; then prepare=1; shift; fi
 exe=$1; shift
 
 if [[ -z "${WINEPREFIX:-}" ]]; then
@@ -24,4 +28,5 @@ esac
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH="$arch" WINELOADER="$loader"
 
 "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch"
+if ((prepare)); then exit 0; fi
 exec "$loader" "$exe" "$@"
