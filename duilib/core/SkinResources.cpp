@@ -1,8 +1,10 @@
 #include "duilib/core/SkinResources.h"
 
+#include <cstdio>
+#include <memory>
+#ifndef _WIN32
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#endif
 
 #include "duilib/core/UIBase.h"
 
@@ -24,28 +26,35 @@ ResourceState& State() {
     return state;
 }
 
+// C stdio rather than file streams: a stream would link the C++ runtime's whole locale
+// machinery into every program, a third of its size.
 std::optional<std::vector<std::uint8_t>> ReadFromFolder(const std::wstring& path, std::size_t maxSize,
                                                         ZipError* error) {
-    std::error_code ec;
-    const std::filesystem::path file(path);
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec) {
+#ifdef _WIN32
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path.c_str(), L"rb"), &std::fclose);
+#else
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(std::filesystem::path(path).c_str(), "rb"),
+                                                         &std::fclose);
+#endif
+    if (!file) {
         if (error) *error = ZipError::NotFound;
         return std::nullopt;
     }
-    if (size > maxSize) {
-        if (error) *error = ZipError::TooLarge;
-        return std::nullopt;
+    // Read up to one byte past the limit: that byte tells a file over the limit.
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[16384];
+    for (;;) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        const std::size_t room = maxSize - bytes.size();
+        if (got > room) {
+            if (error) *error = ZipError::TooLarge;
+            return std::nullopt;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < sizeof chunk) break;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    if (std::ferror(file.get())) {  // a folder, say
         if (error) *error = ZipError::NotFound;
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<std::size_t>(in.gcount()) != bytes.size()) {
-        if (error) *error = ZipError::Corrupt;
         return std::nullopt;
     }
     if (error) *error = ZipError::None;
