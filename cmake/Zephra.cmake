@@ -41,3 +41,18 @@ function(zephra_add_skin_package)
     set(ZEPHRA_SKIN_PACKAGE_FOR_PROGRAMS "${package}" PARENT_SCOPE)
   endif()
 endfunction()
+
+# zephra_version_resource(<target> DESCRIPTION <text>): the program's version resource
+# (VERSIONINFO), with the project version as file and product version. Each program of
+# the Windows build calls it once.
+set(ZEPHRA_COMPANY "Zephra")
+set(ZEPHRA_COPYRIGHT "Copyright (C) 2026 The Zephra developers")
+function(zephra_version_resource target)
+  cmake_parse_arguments(V "" "DESCRIPTION" "" ${ARGN})
+  set(ZEPHRA_FILE_DESCRIPTION "${V_DESCRIPTION}")
+  set(ZEPHRA_INTERNAL_NAME "${target}")
+  set(ZEPHRA_ORIGINAL_FILENAME "${target}.exe")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/res/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
