@@ -21,6 +21,8 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth fonts-liberation imagemagick x11-apps
   # the program tests: the pointer through the X server, reading screenshots
   xdotool tesseract-ocr tesseract-ocr-eng
+  # the release: Authenticode signing, reading version resources back, zip archives
+  osslsigncode openssl icoutils
 )
 
 install_packages() {

@@ -3,7 +3,9 @@
 #   1. the native suites, 32-bit (-m32) and 64-bit, both under AddressSanitizer and UBSan;
 #   2. the Windows x86_64 build under 64-bit Wine;
 #   3. the Windows i686 build under 32-bit Wine;
-#   4. the first run: tools/run.sh with no display and no Wine prefix yet, on each way the
+#   4. the release: tools/release.sh into throwaway folders, unsigned and signed with a
+#      throwaway certificate (tests/release);
+#   5. the first run: tools/run.sh with no display and no Wine prefix yet, on each way the
 #      run command can go on this machine.
 # The Windows suites run under headless X for the window tests. On a kernel that runs no
 # 32-bit programs natively (or with ZEPHRA_NO_NATIVE_32BIT=1) the 32-bit native suite runs
@@ -122,6 +124,10 @@ main() {
       "the Windows x86_64 tests above ran in their place"
     summary+=("$(printf '%-26s SKIPPED (no native 32-bit; x86_64 ran instead)' "Windows i686 tests")")
   fi
+  begin "release"
+  status=0
+  python3 "$root/tests/release/check_release.py" "$root" || status=$?
+  end "release" "$status"
   # The 64-bit way first: its set-up leaves the machine marked as one without 32-bit
   # programs, which the plain run then puts right.
   if [[ "$host32" == native ]]; then
