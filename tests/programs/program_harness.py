@@ -45,6 +45,8 @@ class Program:
         self.options = options
         self.name = name or os.path.basename(exe)
         self.output = tempfile.TemporaryFile(mode="w+")
+        # The prefix first: its first boot is no part of the program's start-up.
+        subprocess.run([os.path.join(options.tools, "wine-run.sh"), "--prepare", exe], check=True)
         self.started = time.monotonic()
         self.process = subprocess.Popen([os.path.join(options.tools, "wine-run.sh"), exe, *args],
                                         stdout=self.output, stderr=subprocess.STDOUT)
