@@ -33,10 +33,19 @@ void InitCommonControls95() {
     init(&controls);
 }
 
+// No window of the program is a common control, so their registration waits until the
+// main window has painted: loading comctl32 is tens of milliseconds of a start under
+// Wine. A timer message comes only after the window's pending paint.
+constexpr UINT_PTR kCommonControlsTimer = 1;
+
+void CALLBACK InitCommonControlsAfterPaint(HWND window, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(window, id);
+    InitCommonControls95();
+}
+
 }  // namespace
 
 BOOL CZephraApp::InitInstance() {
-    InitCommonControls95();
     InitApplication();
     EnableControlContainer();
     {
@@ -96,6 +105,7 @@ BOOL CZephraDlg::OnInitDialog() {
     CenterWindow();
 
     if (mainWnd.Subclass(GetSafeHwnd())) mainWnd.AttachToHost(this);
+    if (!::SetTimer(GetSafeHwnd(), kCommonControlsTimer, 0, InitCommonControlsAfterPaint)) InitCommonControls95();
     return TRUE;
 }
 
