@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "sim/SimReplyCuts.h"
+
 namespace demo {
 
 DemoMachine::DemoMachine(const DemoOptions& options)
@@ -101,6 +103,8 @@ void DemoMachine::Build(const DemoOptions& options) {
         case DemoFault::Locate: watch_.FailLocate(sim::SimCrFailure); break;
         case DemoFault::Reenumerate: watch_.FailReenumerate(sim::SimCrAccessDenied); break;
         case DemoFault::Notify: watch_.FailRegistration(); break;
+        case DemoFault::EmptyWrite: sim::EmptyStateWriteReply(computer_.Machine()); break;
+        case DemoFault::CutState: sim::CutStateReadAfterSignature(computer_.Machine()); break;
         default: break;
     }
 

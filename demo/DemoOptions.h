@@ -26,6 +26,8 @@ enum class DemoFault {
     Locate,       // CM_Locate_DevNodeW fails
     Reenumerate,  // CM_Reenumerate_DevNode fails
     Notify,       // the notification registration is refused
+    EmptyWrite,   // the optimize-state write is answered with an empty reply
+    CutState,     // the optimize-state read's reply stops right after its signature
 };
 
 struct DemoOptions {

@@ -110,6 +110,11 @@ public:
         log_.Write("GetLastError()", Num(error));
         return error;
     }
+    void SetLastError(std::uint32_t error) override {
+        std::lock_guard<std::recursive_mutex> lock(log_.MachineLock());
+        inner_.SetLastError(error);
+        log_.Write("SetLastError(" + Num(error) + ")", "void");
+    }
     void DebugOutput(std::wstring_view text) override {
         std::lock_guard<std::recursive_mutex> lock(log_.MachineLock());
         inner_.DebugOutput(text);

@@ -54,6 +54,22 @@ bool ScsiReplySucceeded(const std::uint8_t* reply, PointerWidth width) {
     return SenseCode(reply + ScsiSenseOffset(width)) == 0;
 }
 
+ReplyVerdict JudgeScsiReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                            bool bufferedDataIn, std::uint32_t length, PointerWidth width) {
+    const platform::Layout spt = ScsiPassThroughLayout(width);
+    if (returned > bufferSize || returned < spt.Size()) return ReplyVerdict::Short;
+    if (GetU32(reply + spt[Spt::DataTransferLength]) < length) return ReplyVerdict::Short;
+    if (bufferedDataIn && returned < std::uint64_t{ScsiDataOffset(width)} + length) return ReplyVerdict::Short;
+    // Sense bytes the driver did not return are no sense at all.
+    std::array<std::uint8_t, ScsiSenseRoom> sense{};
+    const std::uint32_t senseOffset = ScsiSenseOffset(width);
+    if (returned > senseOffset) {
+        const std::uint32_t count = std::min<std::uint32_t>({returned - senseOffset, ScsiSenseLength, ScsiSenseRoom});
+        std::copy_n(reply + senseOffset, count, sense.begin());
+    }
+    return SenseCode(sense.data()) == 0 ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+}
+
 SatRequest BuildSatRequest(std::uint8_t opcode, std::uint16_t subcode, std::uint32_t address,
                            std::uint16_t sectors, std::uint8_t direction, std::uint16_t features,
                            std::uint8_t ataDevice) {
@@ -156,6 +172,15 @@ bool AtaReplySucceeded(const std::uint8_t* reply, PointerWidth width) {
     return (reply[AtaReplyStatusOffset(width)] & (AtaStatusError | AtaStatusDeviceFault)) == 0;
 }
 
+ReplyVerdict JudgeAtaReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                           std::uint32_t length, PointerWidth width) {
+    const platform::Layout apt = AtaPassThroughLayout(width);
+    constexpr std::uint32_t TaskFileSize = 8;
+    if (returned > bufferSize || returned < apt[Aptd::CurrentTaskFile] + TaskFileSize) return ReplyVerdict::Short;
+    if (GetU32(reply + apt[Aptd::DataTransferLength]) < length) return ReplyVerdict::Short;
+    return AtaReplySucceeded(reply, width) ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+}
+
 std::optional<std::uint32_t> ProtocolDataAreaSize(std::uint32_t length) {
     const std::uint64_t area =
         (static_cast<std::uint64_t>(length) + ProtocolDataGranule - 1) / ProtocolDataGranule * ProtocolDataGranule;
@@ -204,6 +229,13 @@ bool ProtocolCommandSucceeded(const std::uint8_t* reply) {
     return GetU32(reply + ProtocolCommandLayout[Spc::ReturnStatus]) == StatusSuccess;
 }
 
+ReplyVerdict JudgeProtocolCommandReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                                       std::uint8_t direction, std::uint32_t length) {
+    if (returned > bufferSize || returned < ProtocolCommandOffset) return ReplyVerdict::Short;
+    if (direction == DirectionRead && returned < std::uint64_t{ProtocolDataOffset} + length) return ReplyVerdict::Short;
+    return ProtocolCommandSucceeded(reply) ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+}
+
 std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t dataType,
                                              std::uint32_t propertyId, std::uint32_t requestValue,
                                              std::uint32_t requestSubValue) {
@@ -227,11 +259,13 @@ std::vector<std::uint8_t> BuildPropertyQuery(std::uint32_t length, std::uint32_t
     return bytes;
 }
 
-std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_t replySize,
+std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::uint32_t returned, std::size_t bufferSize,
                                            std::uint32_t requested) {
     constexpr platform::Layout descriptor = ProtocolDescriptorLayout;
     constexpr platform::Layout specific = ProtocolSpecificLayout;
     constexpr std::uint32_t DescriptorSize = descriptor.Size();
+    if (returned > bufferSize) return std::nullopt;
+    const std::size_t replySize = returned;
     if (replySize < DescriptorSize) return std::nullopt;
     if (GetU32(reply + descriptor[Spdd::Version]) != DescriptorSize ||
         GetU32(reply + descriptor[Spdd::Size]) != DescriptorSize)
@@ -284,6 +318,13 @@ std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std:
 
 bool MiniportReplySucceeded(const std::uint8_t* reply) {
     return GetU32(reply + SrbLayout[Srb::ReturnCode]) == 0 && CompletionStatusClear(GetU32(reply + MiniportCompletionOffset + 12));
+}
+
+ReplyVerdict JudgeMiniportReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                                std::uint8_t direction, std::uint32_t length) {
+    if (returned > bufferSize || returned < MiniportReplyMinimum) return ReplyVerdict::Short;
+    if (direction == DirectionRead && returned < std::uint64_t{MiniportDataOffset} + length) return ReplyVerdict::Short;
+    return MiniportReplySucceeded(reply) ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
 }
 
 std::array<std::uint8_t, BridgeCdbLength> BuildBridgeCdb(bool admin, BridgePhase phase,

@@ -57,6 +57,28 @@ int FailOnAllocationError(Body&& body) noexcept {
     }
 }
 
+// ---- replies, as far as the driver returned them ----
+
+// A driver may succeed and fill less than it was given room for: the count it returns is
+// its only statement of what it wrote. Each reply is judged within that count; the
+// buffer's bytes past it are the caller's own (zeros, or the request) and say nothing.
+enum class ReplyVerdict : std::uint8_t {
+    Succeeded,
+    Failed,  // complete, and the driver or the device said no
+    Short,   // the count misses a field that is read, or exceeds the buffer it was given
+};
+// The last error a short reply leaves (ERROR_INVALID_DATA): the call itself succeeded,
+// so the system left nothing that would say why the operation failed.
+constexpr std::uint32_t ErrorShortReply = 13;
+
+// Whether a call's reply is taken. A short one leaves ErrorShortReply; a failed call keeps
+// the system's own last error, and a refusal from the device leaves it as it was.
+inline bool TakeReply(platform::DeviceIo& io, bool called, ReplyVerdict verdict) {
+    if (!called) return false;
+    if (verdict == ReplyVerdict::Short) io.SetLastError(ErrorShortReply);
+    return verdict == ReplyVerdict::Succeeded;
+}
+
 // ---- SCSI pass-through, buffered and direct ----
 
 // Layouts of the width given; a process hands the system those of its own width.
@@ -93,6 +115,12 @@ std::vector<std::uint8_t> BuildScsiDirectRequest(const std::uint8_t* cdb, std::u
                                                  PointerWidth width = ProcessWidth);
 // Sense area free of errors; ScsiStatus is not consulted.
 bool ScsiReplySucceeded(const std::uint8_t* reply, PointerWidth width = ProcessWidth);
+// A SCSI request of bufferSize bytes as it came back with `returned` bytes. The count must
+// cover the pass-through header, whose DataTransferLength (the bytes moved) must reach
+// length; buffered data in must lie within the count as well. Sense bytes count only as
+// far as the count reaches them: a driver that returns no sense reports none.
+ReplyVerdict JudgeScsiReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                            bool bufferedDataIn, std::uint32_t length, PointerWidth width = ProcessWidth);
 
 // ---- ATA command inside ATA PASS-THROUGH (16) ----
 
@@ -141,6 +169,10 @@ enum AtaStatusBit : std::uint8_t {
 };
 // The call carried the command; the status register says whether the device did it.
 bool AtaReplySucceeded(const std::uint8_t* reply, PointerWidth width = ProcessWidth);
+// The count must cover the returned task file, and the reported DataTransferLength must
+// reach length (the data went straight to or from the caller's buffer).
+ReplyVerdict JudgeAtaReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                           std::uint32_t length, PointerWidth width = ProcessWidth);
 
 // ---- inbox NVMe driver: protocol command ----
 
@@ -160,6 +192,10 @@ std::vector<std::uint8_t> BuildProtocolCommandRequest(const std::uint8_t* comman
                                                       std::uint32_t dataAreaSize, std::uint8_t direction,
                                                       std::uint32_t queue, std::uint32_t timeout);
 bool ProtocolCommandSucceeded(const std::uint8_t* reply);
+// The count must cover the request's head (through the word before the NVMe command),
+// and for a read the length data bytes after the error information entry.
+ReplyVerdict JudgeProtocolCommandReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                                       std::uint8_t direction, std::uint32_t length);
 
 // ---- inbox NVMe driver: protocol-specific property ----
 
@@ -177,9 +213,10 @@ struct ByteRange {
     std::size_t offset = 0;
     std::size_t size = 0;
 };
-// Where the returned data lies in a reply of replySize bytes, at most `requested` bytes
-// of it; none when the descriptor is not 48/48 or names bytes outside the reply.
-std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::size_t replySize,
+// Where the returned data lies in a buffer of bufferSize bytes of which the driver
+// returned `returned`, at most `requested` bytes of it; none when the count exceeds the
+// buffer, the descriptor is not 48/48 or lies outside the count, or the data does.
+std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::uint32_t returned, std::size_t bufferSize,
                                            std::uint32_t requested);
 
 // ---- "NvmeMini" miniport ----
@@ -204,6 +241,12 @@ std::vector<std::uint8_t> BuildMiniportRequest(const std::uint8_t* command, std:
                                                std::uint32_t timeout, MiniportSizes sizes);
 // ReturnCode 0 and a clear status field in the returned completion entry.
 bool MiniportReplySucceeded(const std::uint8_t* reply);
+// The count must reach through the completion entry, and for a read through the length
+// data bytes after it.
+ReplyVerdict JudgeMiniportReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                                std::uint8_t direction, std::uint32_t length);
+constexpr std::uint32_t MiniportReplyMinimum =
+    MiniportCompletionOffset + static_cast<std::uint32_t>(CompletionEntrySize);  // 132
 
 // Completion entry dword 3: bit 16 is the phase tag, bits 17 to 31 the status field.
 constexpr bool CompletionStatusClear(std::uint32_t dword3) { return (dword3 >> 17) == 0; }

@@ -30,10 +30,11 @@ int BufferedPassThrough(platform::Device device, const std::uint8_t* cdb, std::u
         for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
             std::vector<std::uint8_t> request = BuildScsiRequest(cdb, cdbLength, direction, dataOut, length, timeout);
             std::uint32_t returned = 0;
+            const std::uint32_t replySize = ScsiDataOffset() + length;
             const bool called = device.io->IoControl(device.handle, IoctlScsiPassThrough, request.data(),
-                                                     ScsiRequestSize(), request.data(), ScsiDataOffset() + length,
-                                                     &returned);
-            if (called && ScsiReplySucceeded(request.data())) {
+                                                     ScsiRequestSize(), request.data(), replySize, &returned);
+            if (TakeReply(*device.io, called,
+                          JudgeScsiReply(request.data(), returned, replySize, direction == ScsiDataIn, length))) {
                 if (direction == ScsiDataIn && length != 0) {
                     std::memcpy(dataIn, request.data() + ScsiDataOffset(), length);
                 }
@@ -59,7 +60,9 @@ int DirectPassThrough(platform::Device device, const std::uint8_t* cdb, std::uin
             const bool called = device.io->IoControl(device.handle, IoctlScsiPassThroughDirect, request.data(),
                                                      ScsiDirectRequestSize(), request.data(),
                                                      ScsiDirectRequestSize(), &returned);
-            if (called && ScsiReplySucceeded(request.data())) return 1;
+            if (TakeReply(*device.io, called,
+                          JudgeScsiReply(request.data(), returned, ScsiDirectRequestSize(), false, length)))
+                return 1;
             std::wstring_view line;
             if (called) {
                 line = dataIn ? L"r1 retry 0\n" : L"w1 retry 0\n";
@@ -169,7 +172,9 @@ int SendAtaCommand(platform::Device device, std::uint8_t opcode, std::uint16_t s
         const bool called = device.io->IoControl(device.handle, IoctlAtaPassThroughDirect, request.data(),
                                                  AtaRequestSize(), request.data(), AtaRequestSize(), &returned);
         // A device that aborts the command still lets the call succeed: only its status says so.
-        return called && AtaReplySucceeded(request.data()) ? 1 : 0;
+        const std::uint32_t length = static_cast<std::uint32_t>(sectors) * SectorSize;
+        return TakeReply(*device.io, called, JudgeAtaReply(request.data(), returned, AtaRequestSize(), length)) ? 1
+                                                                                                               : 0;
     });
 }
 

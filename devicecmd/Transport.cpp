@@ -92,7 +92,8 @@ int SendStorageProtocolCommand(platform::Device device, const std::uint8_t* comm
             std::uint32_t returned = 0;
             const bool called = device.io->IoControl(device.handle, IoctlStorageProtocolCommand, request.data(),
                                                      requestSize, request.data(), requestSize, &returned);
-            if (called && ProtocolCommandSucceeded(request.data())) {
+            if (TakeReply(*device.io, called,
+                          JudgeProtocolCommandReply(request.data(), returned, requestSize, direction, length))) {
                 if (direction == DirectionRead && length != 0) {
                     std::memcpy(buffer, request.data() + ProtocolDataOffset, length);
                 }
@@ -120,8 +121,11 @@ int QueryProtocolSpecificProperty(platform::Device device, std::uint8_t* out, st
                                   query.data(), querySize, &returned)) {
             return 0;
         }
-        const std::optional<ByteRange> data = PropertyReplyData(query.data(), query.size(), length);
-        if (!data) return 0;
+        const std::optional<ByteRange> data = PropertyReplyData(query.data(), returned, query.size(), length);
+        if (!data) {
+            device.io->SetLastError(ErrorShortReply);
+            return 0;
+        }
         if (data->size != 0) std::memcpy(out, query.data() + data->offset, data->size);
         return 1;
     });
@@ -148,7 +152,8 @@ int SendMiniportNvmeCommand(platform::Device device, const std::uint8_t* command
             std::uint32_t returned = 0;
             const bool called = device.io->IoControl(device.handle, IoctlScsiMiniport, request.data(),
                                                      sizes->request, reply.data(), sizes->reply, &returned);
-            if (called && MiniportReplySucceeded(reply.data())) {
+            if (TakeReply(*device.io, called,
+                          JudgeMiniportReply(reply.data(), returned, sizes->reply, direction, length))) {
                 if (direction == DirectionRead) {
                     std::memcpy(buffer, reply.data() + MiniportDataOffset, length);
                 }

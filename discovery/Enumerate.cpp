@@ -9,6 +9,7 @@
 #include "discovery/DebugLog.h"
 #include "discovery/Identify.h"
 #include "discovery/StorageCodes.h"
+#include "discovery/StorageReplies.h"
 
 namespace discovery {
 namespace {
@@ -88,11 +89,15 @@ bool DeviceNumberOf(platform::DeviceIo& io, const std::wstring& path, std::uint3
     std::array<std::uint8_t, DeviceNumberSize> number{};
     std::uint32_t returned = 0;
     if (!io.IoControl(handle.Get(), IoctlStorageGetDeviceNumber, nullptr, 0, number.data(),
-                      static_cast<std::uint32_t>(number.size()), &returned) ||
-        returned < DeviceNumberSize)
+                      static_cast<std::uint32_t>(number.size()), &returned))
         return false;
-    *deviceNumber = GetU32(number.data() + DeviceNumberOffset);
-    *partitionNumber = GetU32(number.data() + PartitionNumberOffset);
+    const std::optional<DeviceNumber> reply = DeviceNumberFromReply(number.data(), returned, number.size());
+    if (!reply) {
+        io.SetLastError(devicecmd::ErrorShortReply);
+        return false;
+    }
+    *deviceNumber = reply->device;
+    *partitionNumber = reply->partition;
     return true;
 }
 
@@ -106,7 +111,12 @@ bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* 
     if (!io.IoControl(drive, IoctlStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),
                       descriptor.data(), static_cast<std::uint32_t>(descriptor.size()), &returned))
         return false;
-    *busType = descriptor[AdapterBusTypeOffset];  // a short reply leaves 0: an unknown bus
+    const std::optional<std::uint8_t> reply = BusTypeFromReply(descriptor.data(), returned, descriptor.size());
+    if (!reply) {
+        io.SetLastError(devicecmd::ErrorShortReply);
+        return false;
+    }
+    *busType = *reply;
     return true;
 }
 

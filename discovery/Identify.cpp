@@ -9,6 +9,7 @@
 #include "devicecmd/PrivateCmd.h"
 #include "discovery/DebugLog.h"
 #include "discovery/StorageCodes.h"
+#include "discovery/StorageReplies.h"
 
 namespace discovery {
 namespace {
@@ -45,14 +46,15 @@ void ReadCapacity(platform::DeviceIo& io, DiskInfo& disk) {
     std::array<std::uint8_t, DiskGeometryExSize> geometry{};
     std::uint32_t returned = 0;
     if (!io.IoControl(drive.Get(), IoctlDiskGetDriveGeometryEx, nullptr, 0, geometry.data(),
-                      static_cast<std::uint32_t>(geometry.size()), &returned) ||
-        returned < GeometryDiskSizeOffset + 8)
+                      static_cast<std::uint32_t>(geometry.size()), &returned))
         return;
-    const std::uint32_t bytesPerSector = GetU32(geometry.data() + GeometryBytesPerSectorOffset);
-    const auto diskSize = static_cast<std::int64_t>(GetU64(geometry.data() + GeometryDiskSizeOffset));
-    if (bytesPerSector == 0 || diskSize < 0) return;
-    disk.totalSectors = static_cast<std::uint64_t>(diskSize) / bytesPerSector;
-    disk.bytesPerSector = bytesPerSector;
+    const std::optional<DiskCapacity> capacity = CapacityFromReply(geometry.data(), returned, geometry.size());
+    if (!capacity) {
+        io.SetLastError(devicecmd::ErrorShortReply);
+        return;
+    }
+    disk.totalSectors = capacity->totalSectors;
+    disk.bytesPerSector = capacity->bytesPerSector;
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ enum Attributes : std::uint32_t { AttributesNone = 0, AttributeNormal = 0x80 };
 enum SeekOrigin : std::uint32_t { SeekBegin = 0 };
 
 // Files and devices: CreateFileW, CloseHandle, DeviceIoControl, ReadFile,
-// SetFilePointer, GetLastError and OutputDebugStringW, each one call through.
+// SetFilePointer, GetLastError, SetLastError and OutputDebugStringW, each one call through.
 class DeviceIo {
 public:
     virtual ~DeviceIo() = default;
@@ -44,6 +44,9 @@ public:
     virtual std::uint32_t Seek(Handle handle, std::int32_t distance, std::uint32_t origin) = 0;
     // The calling thread's last system error: what the last failing call left.
     virtual std::uint32_t LastError() = 0;
+    // Only for a reply that the call delivered but that falls short of what the request
+    // needs: the call succeeded, so nothing else would say why the operation failed.
+    virtual void SetLastError(std::uint32_t error) = 0;
     virtual void DebugOutput(std::wstring_view text) = 0;
 };
 

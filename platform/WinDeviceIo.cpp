@@ -34,6 +34,7 @@ public:
         return ::SetFilePointer(handle, distance, nullptr, origin);
     }
     std::uint32_t LastError() override { return ::GetLastError(); }
+    void SetLastError(std::uint32_t error) override { ::SetLastError(error); }
     void DebugOutput(std::wstring_view text) override {
         // OutputDebugStringW may change the last error (it does with no debugger attached
         // under some systems); a retry line must not hide why the device call failed.

@@ -98,10 +98,39 @@ void SimMachine::RefuseOpen(std::wstring_view path, std::uint32_t error, std::ui
     openRefusals_.push_back(refusal);
 }
 
+void SimMachine::CutReplies(std::wstring_view path, std::uint32_t code, std::uint32_t keep, std::uint32_t times) {
+    CutReplies(
+        path,
+        [code, keep](std::uint32_t callCode, const std::uint8_t*, std::uint32_t) -> std::optional<std::uint32_t> {
+            if (code != 0 && code != callCode) return std::nullopt;
+            return keep;
+        },
+        times);
+}
+
+void SimMachine::CutReplies(std::wstring_view path, SimReplyCut cut, std::uint32_t times) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Cut entry{KeyOf(path), std::move(cut), {}};
+    entry.count.Arm(times);
+    cuts_.push_back(std::move(entry));
+}
+
 void SimMachine::ClearRefusals() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     ioRefusals_.clear();
     openRefusals_.clear();
+    cuts_.clear();
+}
+
+std::optional<std::uint32_t> SimMachine::TakeCut(const std::wstring& key, std::uint32_t code,
+                                                 const std::vector<std::uint8_t>& in) {
+    for (auto& cut : cuts_) {
+        if (!cut.key.empty() && cut.key != key) continue;
+        if (!cut.count.Armed()) continue;
+        const std::optional<std::uint32_t> keep = cut.cut(code, in.data(), static_cast<std::uint32_t>(in.size()));
+        if (keep && cut.count.Fire()) return keep;
+    }
+    return std::nullopt;
 }
 
 std::vector<SimTraceEntry> SimMachine::Trace() const {
@@ -218,9 +247,18 @@ bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const vo
     } else if (const std::uint32_t error = TakeRefusal(ioRefusals_, open->key, code)) {
         result = SimResult::Failure(error);
     } else {
-        SimCall call{code, entry.request.data(), inSize, static_cast<std::uint8_t*>(out), outSize};
+        const std::optional<std::uint32_t> keep = TakeCut(open->key, code, entry.request);
+        auto* outBytes = static_cast<std::uint8_t*>(out);
+        std::vector<std::uint8_t> before;
+        if (keep && outBytes != nullptr) before.assign(outBytes, outBytes + outSize);
+        SimCall call{code, entry.request.data(), inSize, outBytes, outSize};
         result = endpoint->IoControl(call);
         if (result.ok) result.bytesReturned = std::min(result.bytesReturned, outSize);
+        if (result.ok && keep && *keep < result.bytesReturned) {
+            // What the driver did not hand back never reached the caller's buffer.
+            std::copy(before.begin() + *keep, before.end(), outBytes + *keep);
+            result.bytesReturned = *keep;
+        }
     }
 
     entry.ok = result.ok;

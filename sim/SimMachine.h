@@ -4,9 +4,11 @@
 // device-control call.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -57,6 +59,11 @@ struct SimTraceEntry {
 
 std::string FormatTraceEntry(const SimTraceEntry& entry);
 
+// Which calls a reply cut takes, by control code and request, and how many bytes of the
+// reply it keeps; none for a call it leaves alone.
+using SimReplyCut =
+    std::function<std::optional<std::uint32_t>(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize)>;
+
 class SimMachine : public platform::DeviceIo {
 public:
     SimMachine() = default;
@@ -72,13 +79,16 @@ public:
     void RefuseIoControl(std::wstring_view path, std::uint32_t code, std::uint32_t error,
                          std::uint32_t times = Forever);
     void RefuseOpen(std::wstring_view path, std::uint32_t error, std::uint32_t times = Forever);
-    void ClearRefusals();
+    // The call succeeds, but the driver hands back only the first `keep` bytes of its reply
+    // (0: an empty one); the caller's buffer past them stays as it was.
+    void CutReplies(std::wstring_view path, std::uint32_t code, std::uint32_t keep, std::uint32_t times = Forever);
+    void CutReplies(std::wstring_view path, SimReplyCut cut, std::uint32_t times = Forever);
+    void ClearRefusals();  // and the cuts
 
     std::vector<SimTraceEntry> Trace() const;
     void ClearTrace();
     std::vector<std::wstring> DebugLines() const;
     std::size_t OpenHandleCount() const;
-    void SetLastError(std::uint32_t error);  // the calling thread's, as SetLastError does
 
     // platform::DeviceIo
     platform::Handle Open(std::wstring_view path, std::uint32_t access, std::uint32_t share,
@@ -89,6 +99,7 @@ public:
     bool Read(platform::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
     std::uint32_t Seek(platform::Handle handle, std::int32_t distance, std::uint32_t origin) override;
     std::uint32_t LastError() override;
+    void SetLastError(std::uint32_t error) override;  // the calling thread's
     void DebugOutput(std::wstring_view text) override;
 
 private:
@@ -115,12 +126,19 @@ private:
     // The handle's device, or null with the last error set.
     SimEndpoint* Resolve(platform::Handle handle, OpenHandle** open);
     std::uint32_t TakeRefusal(std::vector<Refusal>& refusals, const std::wstring& key, std::uint32_t code);
+    struct Cut {
+        std::wstring key;
+        SimReplyCut cut;
+        SimFaultCount count;
+    };
+    std::optional<std::uint32_t> TakeCut(const std::wstring& key, std::uint32_t code, const std::vector<std::uint8_t>& in);
 
     mutable std::recursive_mutex mutex_;
     std::map<std::wstring, Attached> devices_;
     std::map<std::uintptr_t, OpenHandle> handles_;
     std::vector<Refusal> ioRefusals_;
     std::vector<Refusal> openRefusals_;
+    std::vector<Cut> cuts_;
     std::vector<SimTraceEntry> trace_;
     std::vector<std::wstring> debugLines_;
     std::map<std::thread::id, std::uint32_t> lastError_;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Fuzzes the skin package reader, the layout markup reader and the image decoder with libFuzzer
+# Fuzzes the skin package reader, the layout markup reader, the image decoder and the drive
+# paths (a hostile drive, driver or bridge in front of the simulated machine) with libFuzzer
 # (clang, AddressSanitizer, UBSan), and the image decoder once more under MemorySanitizer.
 # Not part of the tests: run it by hand.
 # Usage: tools/fuzz.sh [seconds per target [target...]]
-#   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image image-msan (default all)
+#   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image image-msan drive
+#   (default all)
 #   image-msan first replays the decoder's test inputs and the seeds in one process (an input
 #   that leaves memory behind for the next one matters), then fuzzes.
 # Findings are written to build/fuzz/artifacts; the grown corpus stays in build/fuzz/corpus.
@@ -11,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 targets=("${@:2}")
-((${#targets[@]})) || targets=(zip markup image image-msan)
+((${#targets[@]})) || targets=(zip markup image image-msan drive)
 out="$root/build/fuzz"
 
 clangxx=clang++-14
@@ -22,7 +24,7 @@ if ! command -v "$clangxx" >/dev/null || ! dpkg-query -W -f='${Status}' libclang
   apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null
 fi
 
-for kind in zip markup image image_msan; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
+for kind in zip markup image image_msan drive; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
 mkdir -p "$out/artifacts" "$out/obj"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
 "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_zip.cpp" "$root/duilib/core/ZipArchive.cpp" \
@@ -40,6 +42,13 @@ image() {
     "$root/duilib/core/Image.cpp" "$out/obj/$name-stb.o" -lz -o "$out/$name"
 }
 image fuzz_image "${flags[@]}"
+# The enumeration pass, the switch and the command layer over the simulated machine.
+drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/app/SwitchFlow.cpp)
+for source in SimMachine SimScsi SimStacks SimNvmeController SimAtaDevice SimFirmware SimTea SimDrives \
+    SimShutdown SimDeviceTree SimVolumes SimComputer SimReplyCuts; do
+  drive_sources+=("$root/sim/$source.cpp")
+done
+"$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_drive.cpp" "${drive_sources[@]}" -o "$out/fuzz_drive"
 image fuzz_image_msan -std=c++17 -g -O1 -fsanitize=fuzzer,memory -fsanitize-memory-track-origins \
   -I"$root"
 
@@ -89,6 +98,12 @@ make('stored.zip', zipfile.ZIP_STORED)
 make('folder-comment.zip', zipfile.ZIP_DEFLATED, folder=True, comment=b'skin package')
 PY
 
+# The drive's seeds: every call answered as a sound drive answers, on each path (the first
+# byte picks the machine: path, another maker's drive first, state, refusals, an exchange).
+for shape in 0 1 2 4 5 6 8 9 10 16 17 18 32 33 34; do
+  printf "\\x$(printf %02x "$shape")" > "$out/seeds/drive/shape-$shape"
+done
+
 run() {
   local name=$1; shift
   echo "== $name for ${seconds}s"
@@ -100,6 +115,7 @@ for target in "${targets[@]}"; do
     zip) run fuzz_zip -max_len=65536 ;;
     markup) run fuzz_markup -dict="$root/tests/fuzz/markup.dict" ;;
     image) run fuzz_image -max_len=8192 ;;
+    drive) run fuzz_drive -max_len=4096 ;;
     image-msan)
       echo "== fuzz_image_msan: the decoder's test inputs and the seeds, in one process"
       # Sorted names put seq1 (which leaves rows on the heap) before seq2 (which would read them).

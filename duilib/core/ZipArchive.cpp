@@ -126,6 +126,7 @@ std::optional<ZipArchive> ZipArchive::Open(const std::uint8_t* data, std::size_t
     archive.entries_.reserve(entryCount);
     const std::uint8_t* dir = data + centralDirOffset;
     std::size_t pos = 0;
+    std::uint64_t totalSize = 0;
     for (std::uint16_t i = 0; i < entryCount; ++i) {
         if (!Fits(pos, kCentralHeaderSize, centralDirSize) ||
             Read32(dir + pos) != kCentralHeaderSignature) {
@@ -154,6 +155,9 @@ std::optional<ZipArchive> ZipArchive::Open(const std::uint8_t* data, std::size_t
         if (!Fits(entry.localHeaderOffset, kLocalHeaderSize, centralDirOffset)) {
             return Fail<ZipArchive>(error, ZipError::BadArchive);
         }
+        // An entry inflates to exactly its recorded size, so the sum bounds the package.
+        totalSize += entry.uncompressedSize;
+        if (totalSize > kMaxTotalSize) return Fail<ZipArchive>(error, ZipError::TooLarge);
         entry.name.assign(reinterpret_cast<const char*>(h + kCentralHeaderSize), nameLength);
         archive.entries_.push_back(std::move(entry));
         pos += recordSize;

@@ -17,7 +17,8 @@ enum class ZipError {
     NotFound,       // no entry of that name ("Could not find ziped file")
     Corrupt,        // the entry's data cannot be inflated ("Could not unzip file")
     BadArchive,     // the archive itself cannot be read ("Error opening zip file")
-    TooLarge,       // the entry is larger than the caller allows ("File too large")
+    TooLarge,       // the entry is larger than the caller allows, or the package's entries
+                    // together more than any package may inflate ("File too large")
 };
 
 // The library's text for an error, kept in its error buffer and never shown.
@@ -35,7 +36,13 @@ public:
         std::uint32_t crc32 = 0;
     };
 
+    // What all the entries of one package may inflate to together. Each entry is bounded
+    // by its caller, but many entries may name one stream; the program's own package
+    // inflates to well under a megabyte.
+    static constexpr std::uint64_t kMaxTotalSize = 64u * 1024 * 1024;
+
     // Parses the central directory. The bytes are not copied: they must outlive the archive.
+    // Fails with TooLarge when the entries' recorded sizes add up to more than kMaxTotalSize.
     static std::optional<ZipArchive> Open(const std::uint8_t* data, std::size_t size,
                                           ZipError* error = nullptr);
 

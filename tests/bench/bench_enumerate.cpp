@@ -44,6 +44,7 @@ public:
         return inner_.Seek(handle, distance, origin);
     }
     std::uint32_t LastError() override { return inner_.LastError(); }  // no system call on Windows either
+    void SetLastError(std::uint32_t error) override { inner_.SetLastError(error); }
     void DebugOutput(std::wstring_view text) override {
         ++calls_;
         inner_.DebugOutput(text);

@@ -40,6 +40,12 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
     EXPECT_EQ(defaults.drives, std::vector<DemoDrive>{DemoDrive::Vx310Inbox});
     EXPECT_EQ(defaults.state, 2);
 
+    for (const auto& [name, fault] : {std::pair{"empty-write", DemoFault::EmptyWrite}, std::pair{"cut-state", DemoFault::CutState}}) {
+        DemoOptions faulty;
+        ASSERT_TRUE(Parse({"--fault", name}, faulty, error)) << error;
+        EXPECT_EQ(faulty.fault, fault);
+    }
+
     DemoOptions none;
     ASSERT_TRUE(Parse({"--drive", "none"}, none, error));
     EXPECT_TRUE(none.drives.empty());
@@ -98,6 +104,12 @@ TEST(DemoMachine, FaultsAndNoDrive) {
         {{DemoDrive::Vx310Inbox}, DemoFault::Identify, false, 0},
         {{DemoDrive::Vx310Inbox}, DemoFault::DeviceList, false, 0},
         {{DemoDrive::Vx310Miniport}, DemoFault::StateRead, true, 0xFF},
+        // A state reply that stops after its signature is no state: "Unknown", never 0.
+        {{DemoDrive::Vx310Inbox}, DemoFault::CutState, true, 0xFF},
+        {{DemoDrive::Vx310Miniport}, DemoFault::CutState, true, 0xFF},
+        {{DemoDrive::Vx310Usb}, DemoFault::CutState, true, 0xFF},
+        // Only the write's reply is cut: detection reads the state as it is.
+        {{DemoDrive::Vx310Usb}, DemoFault::EmptyWrite, true, 2},
     };
     for (const Case& c : cases) {
         DemoOptions options;

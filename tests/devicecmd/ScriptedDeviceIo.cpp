@@ -86,6 +86,11 @@ ScriptedDeviceIo::Step& ScriptedDeviceIo::Step::Fail(std::uint32_t error) {
     return *this;
 }
 
+ScriptedDeviceIo::Step& ScriptedDeviceIo::Step::Returned(std::uint32_t count) {
+    returned_ = count;
+    return *this;
+}
+
 ScriptedDeviceIo::~ScriptedDeviceIo() {
     EXPECT_EQ(Pending(), 0u) << "scripted calls that never came";
 }
@@ -180,7 +185,9 @@ bool ScriptedDeviceIo::IoControl(platform::Handle handle, std::uint32_t code, co
         }
         std::memcpy(static_cast<std::uint8_t*>(out) + offset, bytes.data(), bytes.size());
     }
-    if (bytesReturned != nullptr) *bytesReturned = step.succeed_ ? outSize : 0;
+    if (bytesReturned != nullptr) {
+        *bytesReturned = step.succeed_ ? (step.returned_ >= 0 ? static_cast<std::uint32_t>(step.returned_) : outSize) : 0;
+    }
     if (!step.succeed_) lastError_ = step.error_;
     return step.succeed_;
 }

@@ -57,6 +57,8 @@ public:
         Step& ExpectDataBuffer(Bytes bytes);
         // The call fails and leaves this last-error value.
         Step& Fail(std::uint32_t error);
+        // The count the call hands back (the whole output by default).
+        Step& Returned(std::uint32_t count);
 
     private:
         friend class ScriptedDeviceIo;
@@ -69,6 +71,7 @@ public:
         Bytes inDataBuffer_;
         bool succeed_ = true;
         std::uint32_t error_ = 0;
+        std::int64_t returned_ = -1;
     };
 
     struct Call {
@@ -102,6 +105,7 @@ public:
     bool Read(platform::Handle, void*, std::uint32_t, std::uint32_t*) override;
     std::uint32_t Seek(platform::Handle, std::int32_t, std::uint32_t) override;
     std::uint32_t LastError() override { return lastError_; }
+    void SetLastError(std::uint32_t error) override { lastError_ = error; }
     void DebugOutput(std::wstring_view text) override { debugLines_.emplace_back(text); }
 
 private:

@@ -154,6 +154,43 @@ TEST(ZipArchive, EnforcesTheSizeLimitBeforeInflating) {
     EXPECT_TRUE(OpenAndRead(archive, "overLimit.xml", kLayoutLimit + 1).content);
 }
 
+// Entries that all name one stream: each is within its own limit, together they are not.
+std::vector<FixtureEntry> EntriesSharingOneStream(std::size_t count, const Bytes& content) {
+    std::vector<FixtureEntry> entries{{"image0.png", content}};
+    const Bytes deflated = ZipFixture::Deflate(content);
+    for (std::size_t i = 1; i < count; ++i) {
+        FixtureEntry alias{"image" + std::to_string(i) + ".png", {}};
+        alias.storedData = Bytes{};
+        alias.localOffset = 0;
+        alias.size = static_cast<std::uint32_t>(content.size());
+        alias.compressedSize = static_cast<std::uint32_t>(deflated.size());
+        alias.crc = ZipFixture::Crc32(content);
+        entries.push_back(std::move(alias));
+    }
+    return entries;
+}
+
+TEST(ZipArchive, CapsWhatAllEntriesTogetherMayInflate) {
+    const Bytes stream(kLayoutLimit, 'x');
+    // 1,000 entries over one 4 MB stream would inflate 4 GB: refused before any inflating.
+    const Bytes bomb = Build(EntriesSharingOneStream(1000, stream)).bytes;
+    ZipError error = ZipError::None;
+    EXPECT_FALSE(ZipArchive::Open(bomb.data(), bomb.size(), &error));
+    EXPECT_EQ(error, ZipError::TooLarge);
+
+    // Exactly the cap opens, and every entry reads; one entry more does not open.
+    const std::size_t atCap = static_cast<std::size_t>(ZipArchive::kMaxTotalSize / kLayoutLimit);
+    const Bytes full = Build(EntriesSharingOneStream(atCap, stream)).bytes;
+    const auto zip = ZipArchive::Open(full.data(), full.size(), &error);
+    ASSERT_TRUE(zip);
+    const auto last = zip->Read("image" + std::to_string(atCap - 1) + ".png", kLayoutLimit, &error);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(*last, stream);
+    const Bytes over = Build(EntriesSharingOneStream(atCap + 1, stream)).bytes;
+    EXPECT_FALSE(ZipArchive::Open(over.data(), over.size(), &error));
+    EXPECT_EQ(error, ZipError::TooLarge);
+}
+
 TEST(ZipArchive, RefusesDamagedEntries) {
     const Bytes content = ToBytes(std::string(300, 'z') + "layout body");
     Bytes corruptDeflate = ZipFixture::Deflate(content);

@@ -16,6 +16,7 @@
 #include "sim/SimCodes.h"
 #include "sim/SimDrives.h"
 #include "sim/SimMachine.h"
+#include "sim/SimReplyCuts.h"
 #include "sim/SimShutdown.h"
 
 namespace {
@@ -58,6 +59,7 @@ public:
         return machine_.Seek(handle, distance, origin);
     }
     std::uint32_t LastError() override { return machine_.LastError(); }
+    void SetLastError(std::uint32_t error) override { machine_.SetLastError(error); }
     void DebugOutput(std::wstring_view text) override { machine_.DebugOutput(text); }
 
     std::vector<std::string> Opens() const {
@@ -77,6 +79,7 @@ class ScriptedUser : public SwitchUser {
 public:
     bool answerYes = true;
     std::function<void()> whileAsking;
+    std::function<void()> whileShowingError;
     int asked = 0;
     std::vector<std::wstring> errors;
 
@@ -85,7 +88,10 @@ public:
         if (whileAsking) whileAsking();
         return answerYes;
     }
-    void ShowSwitchError(const std::wstring& text) override { errors.push_back(text); }
+    void ShowSwitchError(const std::wstring& text) override {
+        errors.push_back(text);
+        if (whileShowingError) whileShowingError();
+    }
 };
 
 constexpr std::uint32_t kDrive = 1;
@@ -272,6 +278,63 @@ TEST(OptimizeSwitch, FailuresShowOneErrorWithTheSystemCode) {
         EXPECT_EQ(rig.controller->Firmware().OptimizeState(), c.before);
         EXPECT_TRUE(rig.shutdown.Calls().empty()) << "no shutdown after a failure";
         EXPECT_EQ(rig.machine.OpenHandleCount(), 0u);
+    }
+}
+
+// The drive may or may not have taken the write; a reply that does not say so is a failure
+// with a code of its own, and no shutdown follows.
+TEST(OptimizeSwitch, AWriteWhoseReplyComesBackShortIsAFailureWithErrorCode13) {
+    const struct {
+        const char* what;
+        std::uint8_t transport;
+        std::function<void(Rig&)> fault;
+    } cases[] = {
+        {"the miniport answers with 0 bytes", TransportNvmeMiniport,
+         [](Rig& rig) { sim::EmptyStateWriteReply(rig.machine); }},
+        {"the inbox driver answers with 0 bytes", TransportNvmeInbox,
+         [](Rig& rig) { sim::EmptyStateWriteReply(rig.machine); }},
+        {"the bridge's response block comes back empty", TransportUsbBridge,
+         [](Rig& rig) { sim::EmptyStateWriteReply(rig.machine); }},
+        {"the bridge's response block is cut to 97 bytes", TransportUsbBridge,
+         [](Rig& rig) {
+             rig.machine.CutReplies(L"", sim::CutVendorReply(NvmeVendorWrite, sim::SubcodeStateWrite,
+                                                             sim::SimCutPhase::Response, 97));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(c.transport, devicecmd::OptimizeStateOptimizable);
+        c.fault(rig);
+        std::size_t openAtError = 99;
+        rig.user.whileShowingError = [&] { openAtError = rig.machine.OpenHandleCount(); };
+        const SwitchResult result = rig.Click();
+        EXPECT_EQ(result.outcome, SwitchOutcome::CommandFailed);
+        EXPECT_EQ(result.errorCode, 13u);
+        EXPECT_EQ(rig.user.errors, (std::vector<std::wstring>{L"Open Optimize error, error code 13"}));
+        EXPECT_TRUE(rig.shutdown.Calls().empty()) << "no shutdown without the drive's word";
+        EXPECT_EQ(openAtError, 0u) << "the drive is closed before the box is shown";
+    }
+}
+
+TEST(OptimizeSwitch, EveryHandleIsClosedBeforeAnErrorBoxIsShown) {
+    const struct {
+        const char* what;
+        std::function<void(Rig&)> fault;
+    } cases[] = {
+        {"the identify fails",
+         [](Rig& rig) { rig.machine.RefuseIoControl(L"", sim::IoctlStorageQueryProperty, sim::ErrorIoDevice); }},
+        {"the write fails",
+         [](Rig& rig) { rig.machine.RefuseIoControl(L"", sim::IoctlStorageProtocolCommand, sim::ErrorIoDevice); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(TransportNvmeInbox, 2);
+        c.fault(rig);
+        std::size_t openAtError = 99;
+        rig.user.whileShowingError = [&] { openAtError = rig.machine.OpenHandleCount(); };
+        rig.Click();
+        ASSERT_EQ(rig.user.errors.size(), 1u);
+        EXPECT_EQ(openAtError, 0u);
     }
 }
 

@@ -1,0 +1,71 @@
+#include "sim/SimReplyCuts.h"
+
+#include <memory>
+
+#include "sim/SimBytes.h"
+#include "sim/SimCodes.h"
+#include "sim/SimLayouts.h"
+#include "sim/SimNvmeController.h"
+
+namespace sim {
+namespace {
+
+// Where each request carries its NVMe command, and where a read's data starts.
+constexpr std::uint32_t ProtocolCommandAt = 80;
+constexpr std::uint32_t ProtocolDataAt = 208;
+constexpr std::uint32_t MiniportCommandAt = 52;
+constexpr std::uint32_t MiniportDataAt = 152;
+// The bridge's "NVME" block: dword 0 at 8, dwords 10 to 15 from 48.
+constexpr std::uint32_t BlockOpcodeAt = 8;
+constexpr std::uint32_t BlockDword15At = 68;
+constexpr std::uint8_t BridgeOpcode = 0xA1;
+enum BridgePhase : std::uint8_t { CommandOut = 0, DataIn = 2, ResponseIn = 0x0F };
+
+bool CommandIs(const std::uint8_t* command, std::uint8_t opcode, std::uint32_t subcode) {
+    return static_cast<std::uint8_t>(Get32(command)) == opcode && Get32(command + 60) == subcode;
+}
+
+}  // namespace
+
+SimReplyCut CutVendorReply(std::uint8_t opcode, std::uint32_t subcode, SimCutPhase phase, std::uint32_t keep) {
+    // The bridge names the command in its command phase and answers it in later phases.
+    auto bridgeCommandMatches = std::make_shared<bool>(false);
+    return [=](std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize) -> std::optional<std::uint32_t> {
+        const bool data = phase == SimCutPhase::Data;
+        switch (code) {
+            case IoctlStorageProtocolCommand:
+                if (inSize < ProtocolCommandAt + 64 || !CommandIs(in + ProtocolCommandAt, opcode, subcode))
+                    return std::nullopt;
+                return (data ? ProtocolDataAt : 0) + keep;
+            case IoctlScsiMiniport:
+                if (inSize < MiniportCommandAt + 64 || !CommandIs(in + MiniportCommandAt, opcode, subcode))
+                    return std::nullopt;
+                return (data ? MiniportDataAt : 0) + keep;
+            case IoctlScsiPassThrough: {
+                constexpr platform::Layout spt = ScsiPassThroughLayout;
+                if (inSize < spt.Size() || in[spt[SimSpt::Cdb]] != BridgeOpcode) return std::nullopt;
+                const auto dataAt = static_cast<std::uint32_t>(platform::GetPointerField(in + spt[SimSpt::DataBuffer], spt.Width()));
+                const std::uint8_t bridgePhase = in[spt[SimSpt::Cdb] + 1] & 0x0F;
+                if (bridgePhase == CommandOut) {
+                    *bridgeCommandMatches = std::uint64_t{dataAt} + BlockDword15At + 4 <= inSize &&
+                                            static_cast<std::uint8_t>(Get32(in + dataAt + BlockOpcodeAt)) == opcode &&
+                                            Get32(in + dataAt + BlockDword15At) == subcode;
+                    return std::nullopt;
+                }
+                if (!*bridgeCommandMatches || bridgePhase != (data ? DataIn : ResponseIn)) return std::nullopt;
+                return dataAt + keep;
+            }
+            default: return std::nullopt;
+        }
+    };
+}
+
+void CutStateReadAfterSignature(SimMachine& machine, std::uint32_t times) {
+    machine.CutReplies(L"", CutVendorReply(NvmeVendorRead, SubcodeStateRead, SimCutPhase::Data, 4), times);
+}
+
+void EmptyStateWriteReply(SimMachine& machine, std::uint32_t times) {
+    machine.CutReplies(L"", CutVendorReply(NvmeVendorWrite, SubcodeStateWrite, SimCutPhase::Response, 0), times);
+}
+
+}  // namespace sim
