@@ -135,7 +135,6 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
         parent = tree_.AddNode(parent, {id + Format(L"\\0123456789AB%04u", disk.number), NextDriverKey(UsbClass),
                                         Format(L"Port_#%04u.Hub_#0001", disk.number + 1)});
         tree_.SetHardwareIds(parent, {id + Format(L"&REV_%04X", usb.revision), id});
-        disk.usbNode = parent;
     }
 
     const unsigned n = disk.number;

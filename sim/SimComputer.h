@@ -56,7 +56,6 @@ struct SimDisk {
     std::uint32_t number = 0;  // the N of \\.\PhysicalDriveN
     std::size_t adapter = 0;
     platform::DevInst node = 0;
-    platform::DevInst usbNode = 0;  // the USB device it sits in; 0 when not on a USB adapter
     std::wstring instanceId;
     std::wstring interfacePath;  // disk interface
     std::wstring physicalPath;
