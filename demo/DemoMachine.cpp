@@ -48,6 +48,16 @@ void DemoMachine::Build(const DemoOptions& options) {
         }
         return nvmeAdapter;
     };
+    std::optional<std::size_t> raidAdapter;
+    const auto sharedRaid = [&]() {
+        if (!raidAdapter) raidAdapter = computer_.AddAdapter(sim::AdapterRaid);
+        return *raidAdapter;
+    };
+    const auto otherSata = [](const char* model) {
+        sim::SimAtaConfig config;
+        config.identity.model = model;
+        return config;
+    };
     wchar_t letter = L'C';
     for (const DemoDrive drive : options.drives) {
         sim::SimDisk* disk = nullptr;
@@ -77,6 +87,16 @@ void DemoMachine::Build(const DemoOptions& options) {
             }
             case DemoDrive::OtherUsb:
                 disk = &computer_.AddPlainDisk(computer_.AddAdapter(sim::AdapterUsb), 60062500);
+                break;
+            case DemoDrive::OtherUsbSata:
+                disk = &computer_.AddSataDrive(computer_.AddAdapter(sim::AdapterUsb),
+                                               otherSata("Other Maker SATA HDD 4TB"));
+                break;
+            case DemoDrive::OtherRaidSata:
+                disk = &computer_.AddSataDrive(sharedRaid(), otherSata("Other Maker SATA SSD 960GB"));
+                break;
+            case DemoDrive::OtherRaidSas:
+                disk = &computer_.AddPlainDisk(sharedRaid(), 3907029168);
                 break;
         }
         if (letter <= L'Z') {

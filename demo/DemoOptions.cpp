@@ -16,6 +16,10 @@ const char* DemoUsage() {
            "                     given several times (default: one VX310 on the inbox driver):\n"
            "                       inbox | miniport | usb   a VX310 behind that path\n"
            "                       other-nvme | other-sata | other-usb   another maker's drive\n"
+           "                         (other-usb: a USB stick)\n"
+           "                       other-usb-sata           a SATA drive in a USB enclosure\n"
+           "                       other-raid-sata | other-raid-sas   a SATA or SAS drive on a\n"
+           "                                                RAID adapter\n"
            "                       none                     no disk at all\n"
            "  --state 0|2|ff     the VX310's optimize state (default 2): 0 optimized, 2 optimizable,\n"
            "                     ff a value without meaning\n"
@@ -68,6 +72,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (kind == "other-nvme") options.drives.push_back(DemoDrive::OtherNvme);
             else if (kind == "other-sata") options.drives.push_back(DemoDrive::OtherSata);
             else if (kind == "other-usb") options.drives.push_back(DemoDrive::OtherUsb);
+            else if (kind == "other-usb-sata") options.drives.push_back(DemoDrive::OtherUsbSata);
+            else if (kind == "other-raid-sata") options.drives.push_back(DemoDrive::OtherRaidSata);
+            else if (kind == "other-raid-sas") options.drives.push_back(DemoDrive::OtherRaidSas);
             else if (kind != "none") {
                 error = "unknown drive " + kind;
                 return false;

@@ -16,6 +16,9 @@ enum class DemoDrive {
     OtherNvme,      // another maker's NVMe drive
     OtherSata,      // another maker's SATA drive
     OtherUsb,       // a USB stick
+    OtherUsbSata,   // another maker's SATA drive in a USB enclosure (a SAT bridge)
+    OtherRaidSata,  // another maker's SATA drive on a RAID adapter
+    OtherRaidSas,   // another maker's SAS drive on a RAID adapter
 };
 
 enum class DemoFault {

@@ -207,8 +207,15 @@ public:
         const std::uint32_t asked = capacity ? *capacity : 0;
         const std::uint32_t result = inner_.GetDevNodeRegistryProperty(device, property, buffer, capacity);
         std::string text = TraceHex(result);
-        if (result == platform::ConfigSuccess && buffer && asked)
-            text += ", " + TraceText(std::wstring_view(buffer, Terminated(buffer, asked)));
+        if (result == platform::ConfigSuccess && buffer && asked) {
+            // A text list shows each of its texts.
+            std::size_t at = 0;
+            do {
+                const std::size_t length = Terminated(buffer + at, asked - at);
+                text += ", " + TraceText(std::wstring_view(buffer + at, length));
+                at += length + 1;
+            } while (property == platform::CmDrpHardwareId && at < asked && buffer[at] != 0);
+        }
         log_.Write("CM_Get_DevNode_Registry_PropertyW(" + Num(device) + ", " + TraceHex(property) + ", " +
                        Num(asked) + ")",
                    text);

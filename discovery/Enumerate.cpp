@@ -10,6 +10,7 @@
 #include "discovery/Identify.h"
 #include "discovery/StorageCodes.h"
 #include "discovery/StorageReplies.h"
+#include "discovery/UsbBridges.h"
 
 namespace discovery {
 namespace {
@@ -120,14 +121,6 @@ bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* 
     return true;
 }
 
-std::uint8_t TransportOfBus(std::uint8_t busType) {
-    switch (busType) {
-        case StorageBusSata: return devicecmd::TransportAta;
-        case StorageBusNvme: return devicecmd::TransportNvmeInbox;
-        default: return devicecmd::TransportSat;  // USB and every other bus: the bridge, then the adapter
-    }
-}
-
 void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry& entry, wchar_t systemLetter,
                          DiskInfo& disk) {
     std::size_t slot = 0;
@@ -183,6 +176,20 @@ void LogSummary(platform::Volumes& volumes, const DriveTable& table) {
 
 }  // namespace
 
+std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge) {
+    switch (busType) {
+        case StorageBusSata: return std::nullopt;
+        case StorageBusNvme: return devicecmd::TransportNvmeInbox;
+        // Behind any other USB device there may be a SCSI-to-ATA translator, which takes
+        // the bridge's CDB 0xA1 for ATA PASS-THROUGH(12), a reset. SAS and RAID disks
+        // may sit behind one too: they get only the adapter's miniport request.
+        case StorageBusUsb:
+            if (behindNvmeBridge) return devicecmd::TransportUsbBridge;
+            return std::nullopt;
+        default: return devicecmd::TransportNvmeMiniport;
+    }
+}
+
 std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install) {
     std::vector<StorageAdapterEntry> adapters;
     auto visit = [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
@@ -220,6 +227,7 @@ std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
     };
     auto visit = [&](DeviceInfoSet, const std::wstring& path, const DeviceInfoData& device) {
         PhysicalDiskEntry disk;
+        disk.node = device.devInst;
         platform::DevInst node = device.devInst;
         platform::DevInst parent = 0;
         for (int depth = 0; depth < MaxTreeDepth && install.GetParent(&parent, node) == platform::ConfigSuccess;
@@ -325,9 +333,11 @@ int EnumerateDrives(const platform::System& system, DriveTable& table) {
             DebugLog(LogErrors, "Get Disk bus type error! error code = %d\n", static_cast<int>(io.LastError()));
             continue;
         }
-        disk->busType = TransportOfBus(busType);
+        const bool behindBridge = busType == StorageBusUsb && NvmeBridgeAbove(system.install, entry.node) != nullptr;
+        const std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
+        if (!transport) continue;  // SATA, or USB behind no known bridge: no command is sent
+        disk->busType = *transport;
         pair.transport = devicecmd::MakeTransport(disk->busType, 0);
-        if (disk->busType == devicecmd::TransportAta) continue;  // SATA: no command is sent
 
         if (!IdentifyDrive(io, pair, *disk)) continue;
         // The maker's word first: another maker's drive gets no vendor command.

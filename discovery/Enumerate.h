@@ -4,6 +4,7 @@
 // accepted drive, with its logical drives, in slot 0 of the table.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ struct PhysicalDiskEntry {
     std::wstring adapterInstanceId;
     std::uint32_t deviceNumber = 0;
     std::vector<VolumeEntry> volumes;
+    platform::DevInst node = 0;  // the disk's device node, for the walk to its USB parent
 };
 
 // Lives only for one pass.
@@ -53,6 +55,12 @@ std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
                                                  const std::vector<StorageAdapterEntry>& adapters);
 void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEntry>& disks);
 DiskInventory BuildInventory(const platform::System& system);
+
+// The transport a disk is first identified through, by its adapter's STORAGE_BUS_TYPE:
+// NVMe the inbox driver; USB the bridge, but only behind a known USB-to-NVMe bridge;
+// every other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
+// Nothing (no command at all) for SATA and for USB disks behind no known bridge.
+std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge);
 
 // Fills slot 0 with the accepted drive or leaves every slot null; always returns 1.
 int EnumerateDrives(const platform::System& system, DriveTable& table);

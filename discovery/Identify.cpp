@@ -69,11 +69,18 @@ int IdentifyDrive(platform::DeviceIo& io, DevicePair& pair, DiskInfo& disk) {
         disk.busType = code;
         pair.transport = (pair.transport & ~TransportWord{0xFF}) | code;
     };
-    if (disk.busType == TransportSat) setTransport(TransportUsbBridge);
+    // Which path a drive is tried on first is the caller's to know (the bridge's commands
+    // only behind a known bridge); an ATA transport here gets no command.
+    if (disk.busType != TransportNvmeInbox && disk.busType != TransportUsbBridge &&
+        disk.busType != TransportNvmeMiniport)
+        return 0;
+    setTransport(disk.busType);
 
     std::array<std::uint8_t, IdentifyDataSize> identify{};
-    if (!IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
-        // The storage driver refused: try the NVMe miniport through the adapter.
+    const bool adapterOnly = disk.busType == TransportNvmeMiniport;
+    if (adapterOnly || !IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
+        // The storage driver refused, or only the adapter speaks: the NVMe miniport
+        // through the adapter.
         setTransport(TransportNvmeMiniport);
         pair.handle.Reset();
         pair.handle = platform::UniqueHandle::Open(io, TextOf(disk.adapterPath),

@@ -41,6 +41,8 @@ enum ClassDevsFlags : std::uint32_t {
 enum DeviceProperty : std::uint32_t {
     SpdrpLocationInformation = 0x0D,
     CmDrpDriver = 0x0A,
+    // A list of texts (REG_MULTI_SZ): each terminated, an empty text after the last.
+    CmDrpHardwareId = 0x02,
 };
 
 // CONFIGRET values the program tells apart; every other nonzero value is a failure too.
@@ -99,8 +101,8 @@ public:
 
     // Configuration manager, through SETUPAPI's exports. Each returns a ConfigResult.
     virtual std::uint32_t GetParent(DevInst* parent, DevInst child) = 0;
-    // CM_Get_DevNode_Registry_PropertyW of a text property; *capacity is in wide
-    // characters both ways (bytes / 2 of the system's length).
+    // CM_Get_DevNode_Registry_PropertyW of a text or text-list property; *capacity is in
+    // wide characters both ways (bytes / 2 of the system's length).
     virtual std::uint32_t GetDevNodeRegistryProperty(DevInst device, std::uint32_t property, wchar_t* buffer,
                                                      std::uint32_t* capacity) = 0;
     // CM_Get_Device_IDW into `capacity` wide characters.

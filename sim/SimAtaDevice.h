@@ -64,6 +64,10 @@ public:
     SimVendorFirmware& Firmware() { return firmware_; }
     std::array<std::uint8_t, AtaSectorBytes> IdentifyData() const;
     const std::vector<SimAtaCommand>& History() const { return history_; }
+    // A hardware or software reset, as the host's translator issues it: mounted volumes
+    // on the drive lose what was in flight.
+    void Reset() { ++resets_; }
+    std::uint32_t Resets() const { return resets_; }
 
 private:
     struct Abort {
@@ -77,6 +81,7 @@ private:
     SimVendorFirmware firmware_;
     std::vector<Abort> aborts_;
     std::vector<SimAtaCommand> history_;
+    std::uint32_t resets_ = 0;
 };
 
 }  // namespace sim

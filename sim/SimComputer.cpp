@@ -16,6 +16,7 @@ constexpr wchar_t StorageAdapterClass[] = L"{4d36e97b-e325-11ce-bfc1-08002be1031
 constexpr wchar_t ChannelClass[] = L"{4d36e96a-e325-11ce-bfc1-08002be10318}";
 constexpr wchar_t DiskClass[] = L"{4d36e967-e325-11ce-bfc1-08002be10318}";
 constexpr wchar_t VolumeClass[] = L"{71a27cdd-812a-11d0-bec7-08002be2092f}";
+constexpr wchar_t UsbClass[] = L"{36fc9e60-c465-11cf-8056-444553540000}";
 constexpr std::uint32_t FileDeviceDisk = 7;
 constexpr std::uint32_t StorageAdapterPropertyId = 1;
 
@@ -111,7 +112,7 @@ std::size_t SimComputer::AddAdapter(std::uint8_t busType) {
 }
 
 SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
-                              const SimDiskOptions& options) {
+                              const SimDiskOptions& options, SimUsbId usbDefault) {
     const SimAdapter& adapter = adapters_.at(adapterIndex);
     SimDisk disk;
     disk.number = options.number.value_or(nextNumber_);
@@ -122,12 +123,19 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     machine_.Attach(disk.physicalPath, disk.stack);
 
     // The chain from the adapter down: an ATA channel, a USB device, or nothing between.
-    const unsigned defaultBetween = adapter.busType == AdapterSata || adapter.busType == AdapterUsb ? 1 : 0;
+    const unsigned defaultBetween = adapter.busType == AdapterSata ? 1 : 0;
     platform::DevInst parent = adapter.node;
     const unsigned between = options.nodesBetween.value_or(defaultBetween);
     for (unsigned i = 0; i < between; ++i)
         parent = tree_.AddNode(parent, {Format(L"PCIIDE\\IDECHANNEL\\4&%u&0&%u", disk.number, i),
                                         NextDriverKey(ChannelClass), Format(L"Channel %u", i)});
+    if (adapter.busType == AdapterUsb) {
+        const SimUsbId usb = options.usbId.value_or(usbDefault);
+        const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X", usb.vendor, usb.product);
+        parent = tree_.AddNode(parent, {id + Format(L"\\0123456789AB%04u", disk.number), NextDriverKey(UsbClass),
+                                        Format(L"Port_#%04u.Hub_#0001", disk.number + 1)});
+        tree_.SetHardwareIds(parent, {id + Format(L"&REV_%04X", usb.revision), id});
+    }
 
     const unsigned n = disk.number;
     disk.instanceId = L"SCSI\\DISK&VEN_" + product + Format(L"\\5&%X&0&%06u", n, n);
@@ -161,7 +169,7 @@ SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvm
             product = L"usb&prod_nvme_bridge";
             break;
     }
-    SimDisk& disk = AddDisk(adapter, stack, product, options);
+    SimDisk& disk = AddDisk(adapter, stack, product, options, UsbJms583);
     stack->SetDisk(disk.number, sectors);
     disk.controller = controller;
     if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
@@ -187,7 +195,7 @@ SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, Sim
     const std::uint64_t sectors = config.identity.sectors;
     auto device = std::make_shared<SimAtaDevice>(std::move(config));
     auto stack = std::make_shared<SimAtaStack>(device);
-    SimDisk& disk = AddDisk(adapter, stack, L"ata&prod_ssd", options);
+    SimDisk& disk = AddDisk(adapter, stack, L"ata&prod_ssd", options, UsbJms578);
     stack->SetDisk(disk.number, sectors);
     disk.ataDevice = device;
     return disk;
@@ -195,7 +203,7 @@ SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, Sim
 
 SimDisk& SimComputer::AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options) {
     auto stack = std::make_shared<SimPlainDiskStack>();
-    SimDisk& disk = AddDisk(adapter, stack, L"generic&prod_disk", options);
+    SimDisk& disk = AddDisk(adapter, stack, L"generic&prod_disk", options, UsbStick);
     stack->SetDisk(disk.number, sectors);
     return disk;
 }

@@ -64,10 +64,30 @@ struct SimDisk {
     std::shared_ptr<SimAtaDevice> ataDevice;        // SATA drives only
 };
 
+// The USB device a disk on a USB adapter sits in: its hardware IDs are
+// USB\VID_vvvv&PID_pppp&REV_rrrr and USB\VID_vvvv&PID_pppp.
+struct SimUsbId {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::uint16_t revision = 0x0100;
+};
+// Bridge chips and devices the simulated USB disks sit in.
+constexpr SimUsbId UsbJms583{0x152D, 0x0583, 0x0214};   // JMicron USB-to-NVMe bridge
+constexpr SimUsbId UsbJms578{0x152D, 0x0578, 0x0204};   // JMicron USB-to-SATA bridge (SAT)
+constexpr SimUsbId UsbRtl9210{0x0BDA, 0x9210, 0x2100};  // Realtek USB-to-NVMe bridge
+constexpr SimUsbId UsbStick{0x0781, 0x5581, 0x0100};    // a USB flash drive
+
 struct SimDiskOptions {
+    SimDiskOptions(std::optional<std::uint32_t> number_ = {}, std::optional<std::uint32_t> reportedNumber_ = {},
+                   std::optional<unsigned> nodesBetween_ = {}, std::optional<SimUsbId> usbId_ = {})
+        : number(number_), reportedNumber(reportedNumber_), nodesBetween(nodesBetween_), usbId(usbId_) {}
+
     std::optional<std::uint32_t> number;          // default: the next free one
     std::optional<std::uint32_t> reportedNumber;  // what the disk interface reports, if not number
     std::optional<unsigned> nodesBetween;         // nodes between disk and adapter; default by bus
+    // On a USB adapter: the USB device between disk and adapter. Default: the JMS583 for
+    // NVMe drives, the JMS578 for SATA drives, a USB stick for plain disks.
+    std::optional<SimUsbId> usbId;
 };
 
 class SimComputer {
@@ -92,8 +112,10 @@ public:
     // Another maker's NVMe drive: its controller is no VantorPlus.
     SimDisk& AddForeignNvmeDrive(std::size_t adapter, std::string model, SimNvmePath path = SimNvmePath::Inbox,
                                  SimDiskOptions options = {});
+    // On a USB, SAS or RAID adapter: a SATA drive behind that adapter's SCSI-to-ATA translation.
     SimDisk& AddSataDrive(std::size_t adapter, SimAtaConfig config = {}, SimDiskOptions options = {});
-    // A disk that answers only the disk class driver's requests (a USB stick, a SCSI disk).
+    // A disk that answers only the disk class driver's requests (a USB stick, a SCSI or
+    // SAS disk).
     SimDisk& AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options = {});
     SimDisk& Disk(std::size_t index) { return disks_[index]; }
     std::size_t DiskCount() const { return disks_.size(); }
@@ -106,7 +128,7 @@ public:
 
 private:
     SimDisk& AddDisk(std::size_t adapter, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
-                     const SimDiskOptions& options);
+                     const SimDiskOptions& options, SimUsbId usbDefault);
     std::wstring NextDriverKey(const wchar_t* classGuid);
 
     SimMachine machine_;

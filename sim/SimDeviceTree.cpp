@@ -29,7 +29,7 @@ std::wstring GuidText(const platform::Guid& guid) {
 
 platform::DevInst SimDeviceTree::AddNode(platform::DevInst parent, NodeSpec spec) {
     const platform::DevInst id = nextNode_++;
-    nodes_[id] = Node{parent, std::move(spec)};
+    nodes_[id] = Node{parent, std::move(spec), {}};
     return id;
 }
 
@@ -41,6 +41,11 @@ void SimDeviceTree::AddInterface(const platform::Guid& interfaceClass, std::wstr
 void SimDeviceTree::SetParent(platform::DevInst node, platform::DevInst parent) {
     const auto found = nodes_.find(node);
     if (found != nodes_.end()) found->second.parent = parent;
+}
+
+void SimDeviceTree::SetHardwareIds(platform::DevInst node, std::vector<std::wstring> ids) {
+    const auto found = nodes_.find(node);
+    if (found != nodes_.end()) found->second.hardwareIds = std::move(ids);
 }
 
 void SimDeviceTree::Refuse(SimTreeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times) {
@@ -176,9 +181,16 @@ std::uint32_t SimDeviceTree::GetDevNodeRegistryProperty(platform::DevInst device
                                                         wchar_t* buffer, std::uint32_t* capacity) {
     const Node* node = NodeOf(device);
     if (node == nullptr || capacity == nullptr) return platform::ConfigNoSuchDevnode;
-    if (const std::uint32_t error = TakeRefusal(SimTreeQuery::DriverKey, node->spec.instanceId)) return error;
-    if (property != platform::CmDrpDriver || node->spec.driverKey.empty()) return platform::ConfigNoSuchValue;
-    const std::wstring& text = node->spec.driverKey;
+    std::wstring text;
+    if (property == platform::CmDrpDriver) {
+        if (const std::uint32_t error = TakeRefusal(SimTreeQuery::DriverKey, node->spec.instanceId)) return error;
+        text = node->spec.driverKey;
+    } else if (property == platform::CmDrpHardwareId) {
+        if (const std::uint32_t error = TakeRefusal(SimTreeQuery::HardwareIds, node->spec.instanceId)) return error;
+        // A text list: each text and its terminator, the list's own terminator added below.
+        for (const std::wstring& id : node->hardwareIds) text += id + L'\0';
+    }
+    if (text.empty()) return platform::ConfigNoSuchValue;
     const std::uint32_t room = *capacity;
     *capacity = static_cast<std::uint32_t>(text.size() + 1);
     if (!CopyText(text, buffer, room)) return platform::ConfigBufferSmall;

@@ -31,6 +31,7 @@ enum class SimTreeQuery {
     Parent,            // subject: the child's instance ID
     DriverKey,         // subject: the node's instance ID
     DeviceId,          // subject: the node's instance ID
+    HardwareIds,       // subject: the node's instance ID
 };
 
 std::wstring GuidText(const platform::Guid& guid);  // "{53f56307-b6bf-...}", lower case
@@ -53,6 +54,8 @@ public:
                       bool present = true);
     // Hangs node under a new parent (a loop may be made on purpose).
     void SetParent(platform::DevInst node, platform::DevInst parent);
+    // The node's hardware IDs, most specific first; without them the node has none.
+    void SetHardwareIds(platform::DevInst node, std::vector<std::wstring> ids);
 
     // The next `times` matching queries fail: with `error` as last error, or as the
     // CONFIGRET for the configuration-manager queries. An empty subject matches all.
@@ -81,6 +84,7 @@ private:
     struct Node {
         platform::DevInst parent = 0;
         NodeSpec spec;
+        std::vector<std::wstring> hardwareIds;
     };
     struct Interface {
         platform::Guid interfaceClass;

@@ -471,8 +471,17 @@ SimResult SimUsbBridgeStack::IoControl(const SimCall& call) {
 SimScsiOutcome SimSatTranslator::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataIn,
                                          std::uint8_t* data, std::uint32_t length) {
     constexpr std::uint8_t ataPassThrough16 = 0x85;
-    if (cdb[0] != ataPassThrough16) return plain_.Execute(cdb, cdbLength, dataIn, data, length);
+    constexpr std::uint8_t ataPassThrough12 = 0xA1;
     const auto invalidField = SimScsiOutcome::Check(SenseIllegalRequest, AscInvalidFieldInCdb);
+    if (cdb[0] == ataPassThrough12) {
+        // Only the two reset protocols are modelled: whatever reads them resets the drive.
+        enum : std::uint8_t { HardReset = 0, SoftReset = 1 };
+        const std::uint8_t protocol = (cdb[1] >> 1) & 0x0F;
+        if (cdbLength < 12 || (protocol != HardReset && protocol != SoftReset)) return invalidField;
+        device_->Reset();
+        return SimScsiOutcome::Good(0);
+    }
+    if (cdb[0] != ataPassThrough16) return plain_.Execute(cdb, cdbLength, dataIn, data, length);
     if (cdbLength != 16) return invalidField;
 
     const std::uint8_t protocolField = (cdb[1] >> 1) & 0x0F;

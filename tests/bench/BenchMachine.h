@@ -22,7 +22,7 @@ inline std::unique_ptr<sim::SimComputer> MakeMachine(int diskCount) {
         switch (i % 6) {
             case 0: pc->AddForeignNvmeDrive(nvme, model, sim::SimNvmePath::Inbox); break;
             case 1: pc->AddSataDrive(sata); break;
-            case 2: pc->AddPlainDisk(usb, 60000000); break;  // a USB stick: identify fails both ways
+            case 2: pc->AddPlainDisk(usb, 60000000); break;  // a USB stick: behind no bridge, no command
             case 3: pc->AddForeignNvmeDrive(usb, model, sim::SimNvmePath::Bridge); break;
             case 4: pc->AddPlainDisk(scsi, 1 << 30); break;
             default:  // a miniport answers at its own adapter's path

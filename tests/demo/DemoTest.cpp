@@ -49,6 +49,12 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
     DemoOptions none;
     ASSERT_TRUE(Parse({"--drive", "none"}, none, error));
     EXPECT_TRUE(none.drives.empty());
+
+    DemoOptions translated;
+    ASSERT_TRUE(Parse({"--drive", "other-usb-sata", "--drive", "other-raid-sata", "--drive", "other-raid-sas"},
+                      translated, error));
+    EXPECT_EQ(translated.drives, (std::vector<DemoDrive>{DemoDrive::OtherUsbSata, DemoDrive::OtherRaidSata,
+                                                         DemoDrive::OtherRaidSas}));
 }
 
 TEST(DemoOptions, BadOptionsAreRefusedWithAReason) {
@@ -76,7 +82,9 @@ TEST(DemoMachine, FindsTheVx310BehindOtherMakersDrivesOnEachPathInEachState) {
     for (int p = 0; p < 3; ++p) {
         for (const std::uint8_t state : {0, 2, 0xFF}) {
             DemoOptions options;
-            options.drives = {DemoDrive::OtherSata, DemoDrive::OtherNvme, DemoDrive::OtherUsb, paths[p]};
+            options.drives = {DemoDrive::OtherSata,     DemoDrive::OtherNvme,     DemoDrive::OtherUsb,
+                              DemoDrive::OtherUsbSata,  DemoDrive::OtherRaidSata, DemoDrive::OtherRaidSas,
+                              paths[p]};
             options.state = state;
             demo::DemoMachine machine(options);
             discovery::DriveTable table;
@@ -212,6 +220,30 @@ TEST(Trace, OneLinePerCallInTheDocumentedForm) {
     bool sawIdentify = false;
     for (const std::string& line : lines) sawIdentify |= line.find("DeviceIoControl(") != std::string::npos;
     EXPECT_TRUE(sawIdentify);
+}
+
+// The bridge's hardware IDs, a text list, show each of their texts.
+TEST(Trace, HardwareIdsOfTheUsbParent) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    DemoOptions options;
+    options.drives = {DemoDrive::Vx310Usb};
+    demo::DemoMachine machine(options);
+    demo::TraceLog log(file);
+    demo::TracedSystem traced(log, machine.System(), machine.Watch());
+    discovery::DriveTable table;
+    discovery::EnumerateDrives(traced.Machine(), table);
+    EXPECT_NE(table[0], nullptr);
+    discovery::ReleaseDrives(table);
+
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, file)) text += buffer;
+    std::fclose(file);
+    const std::string ids =
+        ", 0x2, 1024) -> 0x0, \"USB\\\\VID_152D&PID_0583&REV_0214\", \"USB\\\\VID_152D&PID_0583\"\n";
+    EXPECT_NE(text.find(ids), std::string::npos) << text;
 }
 
 TEST(Trace, TextHelpers) {

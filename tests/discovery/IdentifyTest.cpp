@@ -50,7 +50,7 @@ struct PathCase {
     const char* name;
     std::uint8_t adapterBus;
     SimNvmePath path;
-    std::uint8_t startBusType;  // as the pass maps the adapter's bus
+    std::uint8_t startBusType;  // the first transport the pass chooses for the adapter's bus
     std::uint8_t finalBusType;
 };
 
@@ -92,11 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
     Buses, IdentifyPaths,
     ::testing::Values(PathCase{"NvmeInbox", sim::AdapterNvme, SimNvmePath::Inbox, 2, 2},
                       PathCase{"NvmeMiniport", sim::AdapterNvme, SimNvmePath::Miniport, 2, 3},
-                      PathCase{"UsbBridge", sim::AdapterUsb, SimNvmePath::Bridge, 0, 4},
-                      PathCase{"UsbMiniport", sim::AdapterUsb, SimNvmePath::Miniport, 0, 3},
-                      PathCase{"ScsiMiniport", sim::AdapterScsi, SimNvmePath::Miniport, 0, 3},
-                      PathCase{"RaidMiniport", sim::AdapterRaid, SimNvmePath::Miniport, 0, 3},
-                      PathCase{"SasBridge", sim::AdapterSas, SimNvmePath::Bridge, 0, 4}),
+                      PathCase{"UsbBridge", sim::AdapterUsb, SimNvmePath::Bridge, 4, 4},
+                      PathCase{"UsbMiniport", sim::AdapterUsb, SimNvmePath::Miniport, 4, 3},
+                      PathCase{"ScsiMiniport", sim::AdapterScsi, SimNvmePath::Miniport, 3, 3},
+                      PathCase{"RaidMiniport", sim::AdapterRaid, SimNvmePath::Miniport, 3, 3},
+                      PathCase{"SasMiniport", sim::AdapterSas, SimNvmePath::Miniport, 3, 3}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
 TEST(IdentifyDrive, AFailedFallbackLogsBothLinesAndRejects) {
@@ -109,7 +109,7 @@ TEST(IdentifyDrive, AFailedFallbackLogsBothLinesAndRejects) {
         const sim::SimDisk& stick = pc.AddPlainDisk(usb, 60000000, {7, {}, {}});
         discovery_test::LogCapture log;
         Candidate candidate;
-        Prepare(candidate, pc.Machine(), pc, stick, devicecmd::TransportSat);
+        Prepare(candidate, pc.Machine(), pc, stick, devicecmd::TransportUsbBridge);
         if (c.emptyAdapterPath) candidate.disk.adapterPath.fill(L'\0');
 
         EXPECT_EQ(discovery::IdentifyDrive(pc.Machine(), candidate.pair, candidate.disk), 0);
@@ -118,6 +118,36 @@ TEST(IdentifyDrive, AFailedFallbackLogsBothLinesAndRejects) {
         // The adapter has no pass-through behind it: its path doesn't open (error 2).
         EXPECT_EQ(log.Text(), "Identify data error, errcode = 2\nIdentify data for phydrive7 error, errcode=2\n");
         EXPECT_EQ(candidate.disk.modelNumber[0], '\0');
+    }
+}
+
+// The adapter's miniport is the only path tried for a bus that has no NVMe path of its
+// own, and the ATA transports get no command here at all.
+TEST(IdentifyDrive, TriesOnlyThePathsItsTransportAllows) {
+    {
+        sim::SimComputer pc;
+        const auto raid = pc.AddAdapter(sim::AdapterRaid);
+        const sim::SimDisk& drive = pc.AddVx310(raid, SimNvmePath::Miniport);
+        Candidate candidate;
+        Prepare(candidate, pc.Machine(), pc, drive, devicecmd::TransportNvmeMiniport);
+        ASSERT_EQ(discovery::IdentifyDrive(pc.Machine(), candidate.pair, candidate.disk), 1);
+        for (const auto& entry : pc.Machine().Trace()) {
+            if (entry.code != sim::IoctlDiskGetDriveGeometryEx) {
+                EXPECT_EQ(entry.path, pc.Adapter(raid).interfacePath);
+            }
+        }
+    }
+    const std::uint8_t noCommand[] = {devicecmd::TransportSat, devicecmd::TransportAta, 5};
+    for (const std::uint8_t transport : noCommand) {
+        sim::SimComputer pc;
+        const sim::SimDisk& drive = pc.AddVx310(pc.AddAdapter(sim::AdapterUsb), SimNvmePath::Bridge);
+        discovery_test::LogCapture log;
+        Candidate candidate;
+        Prepare(candidate, pc.Machine(), pc, drive, transport);
+        EXPECT_EQ(discovery::IdentifyDrive(pc.Machine(), candidate.pair, candidate.disk), 0);
+        EXPECT_TRUE(pc.Machine().Trace().empty()) << int{transport};
+        EXPECT_TRUE(drive.controller->History().empty());
+        EXPECT_EQ(log.Text(), "");
     }
 }
 

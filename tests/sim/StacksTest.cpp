@@ -444,6 +444,20 @@ TEST_F(SataTest, SatCarriesIdentifyAndRefusesInconsistentCdbs) {
     }
 }
 
+// What a USB-to-NVMe bridge's CDBs do to a SCSI-to-ATA translator: A1 80 (command block
+// out) is ATA PASS-THROUGH(12) with the hard-reset protocol, A1 82 the software reset.
+TEST_F(SataTest, SatTakesTheBridgesCdbsForResets) {
+    std::vector<std::uint8_t> block(512, 0);
+    std::memcpy(block.data(), "NVME", 4);
+    simtest::ScsiRequest commandOut({0xA1, 0x80, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}, false, 512, block);
+    ASSERT_TRUE(commandOut.Send(machine, handle));
+    EXPECT_EQ(drive.device->Resets(), 1u);
+    simtest::ScsiRequest dataIn({0xA1, 0x82, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}, true, 512);
+    ASSERT_TRUE(dataIn.Send(machine, handle));
+    EXPECT_EQ(drive.device->Resets(), 2u);
+    EXPECT_TRUE(drive.device->History().empty());
+}
+
 TEST_F(SataTest, AtaPassThroughReportsTheDeviceInItsTaskFile) {
     AtaRequest request{};
     std::array<std::uint8_t, 512> data{};
