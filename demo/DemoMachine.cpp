@@ -101,6 +101,14 @@ void DemoMachine::Build(const DemoOptions& options) {
         case DemoFault::Locate: watch_.FailLocate(sim::SimCrFailure); break;
         case DemoFault::Reenumerate: watch_.FailReenumerate(sim::SimCrAccessDenied); break;
         case DemoFault::Notify: watch_.FailRegistration(); break;
+        case DemoFault::AccessDenied:
+            // Listing needs no rights; opening a drive or an adapter for reading does.
+            for (std::size_t i = 0; i < computer_.DiskCount(); ++i) {
+                const sim::SimDisk& disk = computer_.Disk(i);
+                computer_.Machine().RefuseOpen(disk.physicalPath, sim::ErrorAccessDenied);
+                computer_.Machine().RefuseOpen(computer_.Adapter(disk.adapter).interfacePath, sim::ErrorAccessDenied);
+            }
+            break;
         default: break;
     }
 

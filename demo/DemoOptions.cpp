@@ -19,7 +19,8 @@ const char* DemoUsage() {
            "                       none                     no disk at all\n"
            "  --state 0|2|ff     the VX310's optimize state (default 2): 0 optimized, 2 optimizable,\n"
            "                     ff a value without meaning\n"
-           "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify\n"
+           "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify |\n"
+           "                     access-denied (the drives open only for an administrator)\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -91,6 +92,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (fault == "locate") options.fault = DemoFault::Locate;
             else if (fault == "reenumerate") options.fault = DemoFault::Reenumerate;
             else if (fault == "notify") options.fault = DemoFault::Notify;
+            else if (fault == "access-denied") options.fault = DemoFault::AccessDenied;
             else {
                 error = "unknown fault " + fault;
                 return false;

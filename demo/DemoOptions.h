@@ -26,6 +26,7 @@ enum class DemoFault {
     Locate,       // CM_Locate_DevNodeW fails
     Reenumerate,  // CM_Reenumerate_DevNode fails
     Notify,       // the notification registration is refused
+    AccessDenied, // the drives and adapters refuse to be opened, as for a user without administrator rights
 };
 
 struct DemoOptions {

@@ -21,6 +21,8 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth fonts-liberation imagemagick x11-apps
   # the program tests: the pointer through the X server, reading screenshots
   xdotool tesseract-ocr tesseract-ocr-eng
+  # the Windows Installer packages: wixl builds them, msiinfo (msitools) reads them back
+  wixl msitools
 )
 
 install_packages() {

@@ -1,0 +1,55 @@
+#include "cli/WinConsole.h"
+
+#include <windows.h>
+
+#include <array>
+
+namespace cli {
+namespace {
+
+std::string ToUtf8(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(size) - 1);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
+    out.resize(static_cast<std::size_t>(size) - 1);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(ToUtf8(argv[i]));
+    return args;
+}
+
+std::wstring LoadProgramText(unsigned id) {
+    std::array<wchar_t, 1024> buffer{};
+    ::LoadStringW(::GetModuleHandleW(nullptr), id, buffer.data(), static_cast<int>(buffer.size()));
+    return buffer.data();
+}
+
+std::FILE* OpenLogFile(const std::string& utf8Path) {
+    const std::wstring path = FromUtf8(utf8Path);
+    return path.empty() ? nullptr : ::_wfopen(path.c_str(), L"w");
+}
+
+int Deliver(const CliRun& run) {
+    std::fputs(run.out.c_str(), stdout);
+    std::fputs(run.err.c_str(), stderr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return run.exitCode;
+}
+
+}  // namespace cli
