@@ -61,6 +61,8 @@ bool ParseDisk(const std::string& text, std::int32_t& disk) {
 }
 
 bool Parse(const std::vector<std::string>& args, Request& request, std::string& error) {
+    // Even a usage error is told in JSON when JSON was asked for.
+    request.json = std::find(args.begin(), args.end(), "--json") != args.end();
     std::vector<std::string> words;
     bool optimizeOption = false;
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -39,13 +39,18 @@ esac
 code() { python3 -c 'import sys, uuid; print(str(uuid.uuid5(uuid.UUID("9cd339c8-e579-4339-88c1-6ebe89b38ae8"), sys.argv[1])).upper())' "$1"; }
 
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 msi="$out/zephra-$version-$arch.msi"
+# wixl takes the files from the folder it runs in.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp "$window" "$cli" "$root/installer/zephra.wxs" "$stage/"
+cd "$stage"
 wixl -a "$platform" -o "$msi" \
   -D Version="$version" -D Platform="$platform" -D Publisher="Zephra" \
   -D UpgradeCode="$upgrade" -D ProductCode="$(code "product-$version-$arch")" \
   -D ProgramFiles="$programfiles" -D Win64="$win64" \
   -D WindowComponent="$(code "component-window-$arch")" -D CliComponent="$(code "component-cli-$arch")" \
   -D ShortcutComponent="$(code "component-shortcut-$arch")" \
-  -D WindowExe="$window" -D CliExe="$cli" \
-  "$root/installer/zephra.wxs"
+  zephra.wxs
 echo "$msi"

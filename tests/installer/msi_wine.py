@@ -34,7 +34,7 @@ def wine_path(path):
 
 class Wine:
     def __init__(self, options):
-        self.prefix = os.path.join(options.build, "wineprefix")
+        self.prefix = os.path.join(os.path.abspath(options.build), "wineprefix")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win64",
                         WINELOADER="/usr/lib/wine/wine64",
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
@@ -74,9 +74,16 @@ def msi_table(msi, table):
 
 
 def installed(wine):
+    """The program folder, and the places the shortcut may take: Windows puts a per-machine
+    package's shortcut in the common Start menu; Wine's installer resolves the Start-menu
+    folder to the installing user's."""
     folder = wine.drive_c("Program Files", "Zephra")
-    shortcut = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Zephra.lnk")
-    return folder, shortcut
+    programs = ("Microsoft", "Windows", "Start Menu", "Programs", "Zephra.lnk")
+    shortcuts = [wine.drive_c("ProgramData", *programs)]
+    users = wine.drive_c("users")
+    for user in sorted(os.listdir(users)) if os.path.isdir(users) else []:
+        shortcuts.append(os.path.join(users, user, "AppData", "Roaming", *programs))
+    return folder, shortcuts
 
 
 def same_bytes(a, b):
@@ -107,7 +114,7 @@ def main():
                                                                              props["UpgradeCode"], len(upgrade_rows)))
 
         wine = Wine(options)
-        folder, shortcut = installed(wine)
+        folder, shortcuts = installed(wine)
         key = UNINSTALL + "\\" + product
         # A run cut short before left it installed: remove it first.
         wine.run("msiexec", "/x", product, "/qn")
@@ -118,7 +125,9 @@ def main():
             path = os.path.join(folder, exe)
             check(os.path.isfile(path), "%s was not installed" % path)
             check(same_bytes(path, os.path.join(options.build, built)), "%s differs from the build's" % exe)
-        check(os.path.isfile(shortcut), "no Start-menu shortcut at %s" % shortcut)
+        placed = [s for s in shortcuts if os.path.isfile(s)]
+        check(len(placed) == 1, "Start-menu shortcuts: %s of %s" % (placed, shortcuts))
+        shortcut = placed[0]
         with open(shortcut, "rb") as f:
             link = f.read()
         check(b"zephra.exe" in link or "zephra.exe".encode("utf-16-le") in link, "the shortcut names no zephra.exe")
@@ -126,7 +135,7 @@ def main():
         check(entry is not None, "no installed-programs entry %s" % key)
         check(entry.get("DisplayName") == "Zephra" and entry.get("DisplayVersion") == version
               and entry.get("Publisher") == "Zephra", "installed-programs entry %r" % entry)
-        print("installed: %s, shortcut, entry %r" % (sorted(os.listdir(folder)), entry))
+        print("installed: %s, shortcut %s, entry %r" % (sorted(os.listdir(folder)), shortcut, entry))
 
         # The command line runs from where it was installed (Wine lists no disks).
         cli = r"C:\Program Files\Zephra\zephra-cli.exe"
