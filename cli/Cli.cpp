@@ -344,8 +344,12 @@ CliRun List(const Request& request, const CliSystem& system) {
                         facts.supported ? std::to_string(d.optimizeState) + " " + facts.status : dash});
     }
     reply.Set("drives", std::move(drives));
-    if (examined.empty()) reply.Say("No physical drive found.");
-    else reply.Say(Aligned(rows).substr(0, Aligned(rows).size() - 1));
+    if (examined.empty()) {
+        reply.Say("No physical drive found.");
+    } else {
+        const std::string table = Aligned(rows);
+        reply.Say(table.substr(0, table.size() - 1));
+    }
     // The list is incomplete without the drives that could not be opened.
     if (AnyAccessDenied(examined))
         return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);

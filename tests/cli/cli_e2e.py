@@ -355,6 +355,12 @@ def group_usage_and_log(cli):
         check(code == 1, "%s: exit %d" % (command, code))
         doc = json.loads(out)
         check(doc["exitCode"] == 1 and doc["error"]["code"] == "usage", "%s: %r" % (command, doc))
+    # Both command-line programs ask for no elevation: an unattended run never waits on a prompt.
+    for program in (os.path.join("cli", "zephra-cli.exe"), os.path.join("demo", "zephra-cli-demo.exe")):
+        with open(os.path.join(cli.options.build, program), "rb") as f:
+            image = f.read()
+        check(b'level="asInvoker"' in image and b"requireAdministrator" not in image,
+              "%s does not run as invoker" % program)
     code, out, err, _ = cli.run([], ["--help"])
     check(code == 0 and all(str(c) in out for c in (3010, 1641, 1167)), "help: %r" % out)
 
