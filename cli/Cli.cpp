@@ -245,7 +245,7 @@ std::string DriveLine(const DriveFacts& facts) {
 
 class Reply {
 public:
-    Reply(const Request& request) : request_(request) {}
+    explicit Reply(const Request& request) : request_(request) {}
 
     void Set(std::string key, Json value) { fields_.emplace_back(std::move(key), std::move(value)); }
     void Say(const std::string& line) { text_ += line + "\n"; }
