@@ -7,15 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "optimize/DriveWords.h"
+
 // Ids of the program's string table that the panel uses.
 enum PanelTextId : unsigned {
     TextNotice = 133,
     TextModelCaption = 136,
     TextCapacityCaption = 137,
     TextStatusCaption = 138,
-    TextOptimized = 139,
-    TextOptimizable = 140,
-    TextUnknown = 141,
+    // 139 to 141, the state's own words: StatusTextId
     TextNoDevice = 142,
     TextOn = 143,
     TextOff = 144,
@@ -55,6 +55,3 @@ struct PanelView {
 
 // For the drive of slot 0, or null when there is none.
 PanelView DecidePanel(const ShownDrive* drive);
-
-// Sectors times bytes per sector (low 64 bits), divided by 2^30, as "%.02f GB".
-std::wstring FormatCapacity(std::uint64_t totalSectors, std::uint32_t bytesPerSector);

@@ -1,6 +1,6 @@
 #include "app/MainWnd.h"
 
-#include "app/SwitchFlow.h"
+#include "optimize/SwitchFlow.h"
 #include "discovery/Enumerate.h"
 #include "ui/DuiMessageBox.h"
 

@@ -125,6 +125,14 @@ void DemoMachine::Build(const DemoOptions& options) {
         case DemoFault::Notify: watch_.FailRegistration(); break;
         case DemoFault::EmptyWrite: sim::EmptyStateWriteReply(computer_.Machine()); break;
         case DemoFault::CutState: sim::CutStateReadAfterSignature(computer_.Machine()); break;
+        case DemoFault::AccessDenied:
+            // Listing needs no rights; opening a drive or an adapter for reading does.
+            for (std::size_t i = 0; i < computer_.DiskCount(); ++i) {
+                const sim::SimDisk& disk = computer_.Disk(i);
+                computer_.Machine().RefuseOpen(disk.physicalPath, sim::ErrorAccessDenied);
+                computer_.Machine().RefuseOpen(computer_.Adapter(disk.adapter).interfacePath, sim::ErrorAccessDenied);
+            }
+            break;
         default: break;
     }
 

@@ -25,6 +25,7 @@ const char* DemoUsage() {
            "                     ff a value without meaning\n"
            "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify |\n"
            "                     empty-write | cut-state\n"
+           "                     access-denied (the drives open only for an administrator)\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -101,6 +102,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (fault == "notify") options.fault = DemoFault::Notify;
             else if (fault == "empty-write") options.fault = DemoFault::EmptyWrite;
             else if (fault == "cut-state") options.fault = DemoFault::CutState;
+            else if (fault == "access-denied") options.fault = DemoFault::AccessDenied;
             else {
                 error = "unknown fault " + fault;
                 return false;

@@ -31,6 +31,7 @@ enum class DemoFault {
     Notify,       // the notification registration is refused
     EmptyWrite,   // the optimize-state write is answered with an empty reply
     CutState,     // the optimize-state read's reply stops right after its signature
+    AccessDenied, // the drives and adapters refuse to be opened, as for a user without administrator rights
 };
 
 struct DemoOptions {

@@ -159,9 +159,11 @@ void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry
     }
 }
 
-void LogSummary(platform::Volumes& volumes, const DriveTable& table) {
-    for (const auto& disk : table) {
-        if (!disk) continue;
+// The accepted drives, each with its logical drives.
+void LogSummary(platform::Volumes& volumes, const std::vector<ExaminedDisk>& examined) {
+    for (const ExaminedDisk& seen : examined) {
+        if (seen.verdict != DiskVerdict::Accepted) continue;
+        const DiskInfo* disk = seen.record.get();
         const std::wstring model = volumes.FromAnsiCodePage(disk->modelNumber.data());
         DebugLog(LogDetails, "PhyDisk: %S %d %d %d\n", model.c_str(), disk->phyDriveIndex, disk->isRightDevice,
                  static_cast<int>(disk->busType));
@@ -297,9 +299,16 @@ platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter
 }
 
 int EnumerateDrives(const platform::System& system, DriveTable& table) {
+    ReleaseDrives(table);
+    for (ExaminedDisk& disk : ExamineDrives(system))
+        if (disk.verdict == DiskVerdict::Accepted) table[0] = std::move(disk.record);
+    return 1;
+}
+
+std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope) {
     platform::DeviceIo& io = system.io;
     DebugLog(LogProgress, "Get Disk information start..\n");
-    ReleaseDrives(table);
+    std::vector<ExaminedDisk> examined;
 
     std::array<wchar_t, SystemDirectoryChars> systemDirectory{};
     if (system.volumes.SystemDirectory(systemDirectory.data(), static_cast<std::uint32_t>(systemDirectory.size())) == 0)
@@ -313,46 +322,56 @@ int EnumerateDrives(const platform::System& system, DriveTable& table) {
         // 0xFFFFFFFF is no drive; numbers past the signed range can't be a drive index.
         if (entry.deviceNumber > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) continue;
         const auto number = static_cast<std::int32_t>(entry.deviceNumber);
+        ExaminedDisk& seen = examined.emplace_back();
+        seen.record = std::make_unique<DiskInfo>();
+        DiskInfo* const disk = seen.record.get();
+        disk->phyDriveIndex = number;
         TouchFirstSector(io, number);
         DevicePair pair;
         pair.handle = platform::UniqueHandle::Open(io, PhysicalDrivePath(number),
                                                    platform::AccessRead | platform::AccessWrite,
                                                    platform::ShareRead | platform::ShareWrite,
                                                    platform::OpenExisting, platform::AttributeNormal);
-        if (!pair.handle.IsUsable()) continue;
+        if (!pair.handle.IsUsable()) {
+            if (scope.askWhyNotOpened) seen.openError = io.LastError();
+            continue;
+        }
         DebugLog(LogProgress, "Enum device find Physicaldrive%d\n", number);
 
-        auto disk = std::make_unique<DiskInfo>();
-        disk->phyDriveIndex = number;
         const std::wstring adapterPath = Cut(entry.adapterPath, AdapterPathChars);
         std::copy(adapterPath.begin(), adapterPath.end(), disk->adapterPath.begin());
         disk->busType = devicecmd::TransportSat;
 
         std::uint8_t busType = 0;
+        seen.verdict = DiskVerdict::BusUnknown;
         if (!QueryBusType(io, pair.handle.Get(), &busType)) {
             DebugLog(LogErrors, "Get Disk bus type error! error code = %d\n", static_cast<int>(io.LastError()));
             continue;
         }
         const bool behindBridge = busType == StorageBusUsb && NvmeBridgeAbove(system.install, entry.node) != nullptr;
         const std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
+        seen.verdict = busType == StorageBusUsb ? DiskVerdict::UnknownUsb : DiskVerdict::Sata;
         if (!transport) continue;  // SATA, or USB behind no known bridge: no command is sent
         disk->busType = *transport;
         pair.transport = devicecmd::MakeTransport(disk->busType, 0);
 
+        seen.verdict = DiskVerdict::NotIdentified;
         if (!IdentifyDrive(io, pair, *disk)) continue;
         // The maker's word first: another maker's drive gets no vendor command.
+        seen.verdict = DiskVerdict::OtherMaker;
         if (!NamesTheMaker(system.volumes.FromAnsiCodePage(disk->modelNumber.data()))) continue;
+        seen.verdict = DiskVerdict::OtherController;
         if (!IsRightDevice(pair, *disk)) continue;
 
         pair.handle.Reset();
         GatherLogicalDrives(system, entry, systemLetter, *disk);
-        table[0] = std::move(disk);
-        break;
+        seen.verdict = DiskVerdict::Accepted;
+        if (!scope.everyDisk) break;
     }
 
-    LogSummary(system.volumes, table);
+    LogSummary(system.volumes, examined);
     DebugLog(LogProgress, "Get Disk information end..\n");
-    return 1;
+    return examined;
 }
 
 }  // namespace discovery

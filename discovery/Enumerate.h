@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,36 @@ std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvme
 
 // Fills slot 0 with the accepted drive or leaves every slot null; always returns 1.
 int EnumerateDrives(const platform::System& system, DriveTable& table);
+
+// How far a pass goes. The window's pass stops at the first accepted drive and does not
+// ask why a drive could not be opened; a survey for a report may do both.
+struct PassScope {
+    bool everyDisk = false;         // go on past the first accepted drive
+    bool askWhyNotOpened = false;   // take the system error of a failed open (one more call)
+};
+
+// What the pass made of one disk it came to.
+enum class DiskVerdict {
+    NotOpened,        // the physical drive could not be opened
+    BusUnknown,       // the adapter descriptor could not be read
+    Sata,             // on a SATA adapter: no command is sent
+    UnknownUsb,       // on USB behind no known USB-to-NVMe bridge: no command is sent
+    NotIdentified,    // identify failed through the drive and through its adapter
+    OtherMaker,       // identified; the model does not name the maker
+    OtherController,  // the maker's model, but controller detection did not accept it
+    Accepted,
+};
+
+struct ExaminedDisk {
+    std::unique_ptr<DiskInfo> record;  // as far as the pass filled it
+    DiskVerdict verdict = DiskVerdict::NotOpened;
+    std::uint32_t openError = 0;  // with askWhyNotOpened: the error of the failed open
+};
+
+// The pass itself, in the system's disk order: every disk it came to, the accepted ones
+// with their logical drives and command objects. EnumerateDrives is this pass with the
+// window's scope, keeping the accepted drive.
+std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope = {});
 
 // Opens "\\.\X:" for reading and writing; the handle is not usable on failure.
 platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter);

@@ -1,4 +1,6 @@
 // Binds the shutdown seam to ADVAPI32 (token and privilege) and USER32 (ExitWindowsEx).
+// ExitWindowsEx is looked up when a shutdown is asked for, from the system folder: a
+// program that never shuts down (the command line without --restart) loads no user32.dll.
 #include "platform/ShutdownIo.h"
 
 #include <windows.h>
@@ -31,7 +33,12 @@ public:
     }
     bool CloseHandle(Handle handle) override { return ::CloseHandle(handle) != FALSE; }
     bool ExitSession(std::uint32_t flags, std::uint32_t reason) override {
-        return ::ExitWindowsEx(flags, reason) != FALSE;
+        using ExitWindowsExFunction = BOOL(WINAPI*)(UINT, DWORD);
+        const HMODULE user32 = ::LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!user32) return false;
+        const auto exitWindows =
+            reinterpret_cast<ExitWindowsExFunction>(reinterpret_cast<void*>(::GetProcAddress(user32, "ExitWindowsEx")));
+        return exitWindows && exitWindows(flags, reason) != FALSE;
     }
     std::uint32_t LastError() override { return ::GetLastError(); }
 };

@@ -20,7 +20,8 @@ else
   windows="$root/build/windows64" toolchain=mingw-x86_64.cmake
 fi
 cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$windows" -j "$(nproc)" --target zephra bare_window bench_startup bench_panel_refresh
+cmake --build "$windows" -j "$(nproc)" --target zephra bare_window bench_startup bench_panel_refresh \
+  zephra-cli-demo bare_console bench_console
 export WINEPREFIX="$windows/wineprefix"
 # The prefix first, so that its first boot is never part of a measured start.
 "$root/tools/wine-run.sh" --prepare "$windows/tests/bench-wine/bench_startup.exe"
@@ -30,4 +31,15 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/test
   "$(wine_path "$windows/tests/bench-wine/bare_window.exe")" "$(wine_path "$windows/app/zephra.exe")"
 echo "== bench_panel_refresh ($(basename "$windows"))"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_panel_refresh.exe" 30
+# zephra-cli status on a simulated machine of 64 disks (63 of other makers on NVMe, SATA and
+# USB, the VX310 last), process start to exit, against a bare console program.
+echo "== bench_console ($(basename "$windows")): zephra-cli status, 64 disks"
+disks=()
+for ((i = 0; i < 63; i++)); do
+  case $((i % 3)) in 0) disks+=(--drive other-nvme) ;; 1) disks+=(--drive other-sata) ;; 2) disks+=(--drive other-usb) ;; esac
+done
+disks+=(--drive inbox)
+"$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_console.exe" 21 \
+  "$(wine_path "$windows/tests/bench-wine/bare_console.exe")" \
+  "$(wine_path "$windows/demo/zephra-cli-demo.exe") ${disks[*]} status"
 wineserver -k 2>/dev/null || true

@@ -23,6 +23,8 @@ packages=(
   xdotool tesseract-ocr tesseract-ocr-eng
   # the release: Authenticode signing, reading version resources back, zip archives
   osslsigncode openssl icoutils
+  # the Windows Installer packages: wixl builds them, msiinfo (msitools) reads them back
+  wixl msitools
 )
 
 install_packages() {

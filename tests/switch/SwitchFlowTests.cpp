@@ -1,6 +1,6 @@
 // The optimize switch against the simulated machine: what reaches the drive, what the user
 // is shown, and what is asked of the session, on each path to the drive.
-#include "app/SwitchFlow.h"
+#include "optimize/SwitchFlow.h"
 
 #include <gtest/gtest.h>
 

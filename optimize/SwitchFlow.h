@@ -1,7 +1,9 @@
 #pragma once
 // The optimize switch without its window: ask, open the drive shown in the panel, make
 // sure the path still leads to that drive, send it the new state, and on success request
-// the forced shutdown so that the drive starts with the new setting.
+// the forced shutdown so that the drive starts with the new setting. The work on the
+// drive alone (SwitchDrive) also serves the command line, which asks no one and leaves
+// the restart to its caller.
 
 #include <cstdint>
 #include <string>
@@ -27,6 +29,7 @@ enum class SwitchOutcome {
     CommandFailed,      // the drive refused the new state
     ShutdownRequested,  // switched; the shutdown request was accepted
     ShutdownRefused,    // switched; the program stays open without a word
+    Switched,           // switched; no shutdown asked for (SwitchDrive)
 };
 
 struct SwitchResult {
@@ -48,6 +51,11 @@ std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode);
 // Error code shown when the drive behind the path is not the drive in the record
 // (ERROR_DEVICE_NOT_CONNECTED).
 constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
+
+// The drive of the record gets newState: the first sector read, the open, the second
+// identify and the one vendor write; the handle is closed before it returns. Switched, or
+// OpenFailed / NotTheSameDrive / CommandFailed with the error code the window shows.
+SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState);
 
 // One click's work on the drive of the record. At most one open and one vendor command.
 SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,

@@ -1,4 +1,4 @@
-#include "app/SwitchFlow.h"
+#include "optimize/SwitchFlow.h"
 
 #include <algorithm>
 #include <array>
@@ -91,19 +91,15 @@ std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode) {
                        errorCode);
 }
 
-SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
-                               platform::ShutdownIo& shutdown, SwitchUser& user) {
+SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState) {
     SwitchResult result;
-    result.newState = NewOptimizeState(drive.optimizeState);
-    if (!user.ConfirmSwitch()) return result;
-
+    result.newState = newState;
     discovery::TouchFirstSector(io, drive.phyDriveIndex);
 
     platform::UniqueHandle handle = OpenDrive(drive, io);
     if (!handle.IsUsable()) {
         result.outcome = SwitchOutcome::OpenFailed;
         result.errorCode = io.LastError();
-        user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));
         return result;
     }
 
@@ -111,8 +107,6 @@ SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::Devic
     if (identity != Identity::Same) {
         result.outcome = SwitchOutcome::NotTheSameDrive;
         result.errorCode = identity == Identity::NoAnswer ? io.LastError() : ErrorDeviceNotConnected;
-        handle.Reset();
-        user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));
         result.refreshPanel = true;
         return result;
     }
@@ -122,14 +116,30 @@ SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::Devic
                              ? drive.privateCmd->SetOptimize(handle.Ref(), drive.Transport(), result.newState)
                              : 0;
     if (!switched) result.errorCode = io.LastError();
-    handle.Reset();
+    result.outcome = switched ? SwitchOutcome::Switched : SwitchOutcome::CommandFailed;
+    return result;
+}
 
-    if (switched) {
-        result.outcome = ShutdownComputer(shutdown) ? SwitchOutcome::ShutdownRequested : SwitchOutcome::ShutdownRefused;
-        return result;
+SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
+                               platform::ShutdownIo& shutdown, SwitchUser& user) {
+    SwitchResult result;
+    result.newState = NewOptimizeState(drive.optimizeState);
+    if (!user.ConfirmSwitch()) return result;
+
+    // The drive's handle is closed by now: no box is shown while it is open.
+    result = SwitchDrive(drive, io, result.newState);
+    switch (result.outcome) {
+        case SwitchOutcome::Switched:
+            result.outcome =
+                ShutdownComputer(shutdown) ? SwitchOutcome::ShutdownRequested : SwitchOutcome::ShutdownRefused;
+            break;
+        case SwitchOutcome::CommandFailed:
+            user.ShowSwitchError(SwitchErrorText(result.newState, result.errorCode));
+            break;
+        default:  // OpenFailed, NotTheSameDrive
+            user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));
+            break;
     }
-    result.outcome = SwitchOutcome::CommandFailed;
-    user.ShowSwitchError(SwitchErrorText(result.newState, result.errorCode));
     return result;
 }
 

@@ -1,0 +1,589 @@
+#include "cli/Cli.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "cli/Json.h"
+#include "devicecmd/PrivateCmd.h"
+#include "devicecmd/Transport.h"
+#include "discovery/DebugLog.h"
+#include "discovery/Enumerate.h"
+#include "optimize/DriveWords.h"
+#include "optimize/SwitchFlow.h"
+
+#ifndef ZEPHRA_VERSION
+#define ZEPHRA_VERSION "0.0.0"
+#endif
+
+namespace cli {
+namespace {
+
+using discovery::DiskVerdict;
+using discovery::ExaminedDisk;
+
+constexpr char NeedsAdministrator[] =
+    "zephra-cli needs administrator rights: run it from an elevated command prompt or as the system account.";
+// Shown as the exit code when a failed command left no error code: a failure never exits 0.
+constexpr std::uint32_t ErrorGenFailure = 31;
+constexpr std::uint32_t ErrorAccessDenied = 5;
+
+enum class Command { None, Help, Version, List, Status, Optimize };
+
+struct Request {
+    Command command = Command::None;
+    bool json = false;
+    std::optional<std::string> logPath;
+    // optimize
+    std::optional<bool> turnOn;
+    bool yes = false;
+    bool restart = false;
+    std::optional<std::int32_t> disk;
+};
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::List: return "list";
+        case Command::Status: return "status";
+        case Command::Optimize: return "optimize";
+        default: return nullptr;
+    }
+}
+
+bool ParseDisk(const std::string& text, std::int32_t& disk) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (value > static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max())) return false;
+    disk = static_cast<std::int32_t>(value);
+    return true;
+}
+
+bool Parse(const std::vector<std::string>& args, Request& request, std::string& error) {
+    // Even a usage error is told in JSON when JSON was asked for.
+    request.json = std::find(args.begin(), args.end(), "--json") != args.end();
+    std::vector<std::string> words;
+    bool optimizeOption = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json") {
+            request.json = true;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            request.command = Command::Help;
+            return true;
+        } else if (arg == "--version") {
+            request.command = Command::Version;
+            return true;
+        } else if (arg == "--log") {
+            if (i + 1 == args.size()) {
+                error = "--log needs a file name";
+                return false;
+            }
+            request.logPath = args[++i];
+        } else if (arg == "--yes") {
+            request.yes = optimizeOption = true;
+        } else if (arg == "--restart") {
+            request.restart = optimizeOption = true;
+        } else if (arg == "--disk") {
+            std::int32_t disk = 0;
+            if (i + 1 == args.size() || !ParseDisk(args[i + 1], disk)) {
+                error = "--disk needs the drive number that list shows";
+                return false;
+            }
+            ++i;
+            request.disk = disk;
+            optimizeOption = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const std::string& command = words[0];
+    std::size_t expected = 1;
+    if (command == "help") {
+        request.command = Command::Help;
+        return true;
+    } else if (command == "list") {
+        request.command = Command::List;
+    } else if (command == "status") {
+        request.command = Command::Status;
+    } else if (command == "optimize") {
+        request.command = Command::Optimize;
+        if (words.size() < 2 || (words[1] != "on" && words[1] != "off")) {
+            error = "optimize needs on or off";
+            return false;
+        }
+        request.turnOn = words[1] == "on";
+        expected = 2;
+    } else {
+        error = "unknown command " + command;
+        return false;
+    }
+    if (words.size() > expected) {
+        error = "unexpected " + words[expected];
+        return false;
+    }
+    if (optimizeOption && request.command != Command::Optimize) {
+        error = "--yes, --restart and --disk belong to optimize";
+        return false;
+    }
+    return true;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    std::string out;
+    for (const wchar_t w : wide) {
+        const auto c = static_cast<std::uint32_t>(w) & 0xFFFF;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// An identify text (8-bit, ASCII by rule) for the terminal: other bytes as Latin-1.
+std::string Latin1ToUtf8(const char* text) {
+    std::wstring wide;
+    for (; *text; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+    return Utf8(wide);
+}
+
+// ---- what is said about a drive ----
+
+bool Identified(DiskVerdict verdict) {
+    return verdict == DiskVerdict::OtherMaker || verdict == DiskVerdict::OtherController ||
+           verdict == DiskVerdict::Accepted;
+}
+
+const char* VerdictName(DiskVerdict verdict) {
+    switch (verdict) {
+        case DiskVerdict::NotOpened: return "not-opened";
+        case DiskVerdict::BusUnknown: return "bus-unknown";
+        case DiskVerdict::Sata: return "sata";
+        case DiskVerdict::UnknownUsb: return "usb-unknown-bridge";
+        case DiskVerdict::NotIdentified: return "not-identified";
+        case DiskVerdict::OtherMaker: return "other-maker";
+        case DiskVerdict::OtherController: return "other-controller";
+        case DiskVerdict::Accepted: return "supported";
+    }
+    return "unknown";
+}
+
+// The path commands take, for an identified drive; "other" for the rest.
+std::pair<const char*, const char*> TransportNames(const ExaminedDisk& seen) {
+    if (Identified(seen.verdict)) {
+        switch (seen.record->busType) {
+            case devicecmd::TransportNvmeInbox: return {"inbox", "inbox NVMe"};
+            case devicecmd::TransportNvmeMiniport: return {"miniport", "miniport"};
+            case devicecmd::TransportUsbBridge: return {"usb-bridge", "USB bridge"};
+            default: break;
+        }
+    }
+    return {"other", "other"};
+}
+
+struct DriveFacts {
+    const ExaminedDisk& seen;
+    bool identified;
+    bool supported;
+    std::uint64_t capacityBytes;
+    std::string capacityText;
+    std::string status;  // the state's words, for a supported drive
+};
+
+DriveFacts FactsOf(const ExaminedDisk& seen, const CliSystem& system) {
+    const discovery::DiskInfo& d = *seen.record;
+    DriveFacts facts{seen, Identified(seen.verdict), seen.verdict == DiskVerdict::Accepted, 0, {}, {}};
+    if (facts.identified) {
+        facts.capacityBytes = d.totalSectors * d.bytesPerSector;
+        facts.capacityText = Utf8(FormatCapacity(d.totalSectors, d.bytesPerSector));
+    }
+    if (facts.supported) facts.status = Utf8(system.text(OptimizeStatusTextId(d.optimizeState)));
+    return facts;
+}
+
+Json DriveJson(const DriveFacts& facts) {
+    const discovery::DiskInfo& d = *facts.seen.record;
+    auto text = [&](const char* value) { return facts.identified ? Json::Text(value) : Json::Null(); };
+    Json drive = Json::Object();
+    drive.Set("disk", Json::Number(d.phyDriveIndex));
+    drive.Set("model", text(d.modelNumber.data()));
+    drive.Set("serial", text(d.serialNumber.data()));
+    drive.Set("firmware", text(d.firmwareRev.data()));
+    drive.Set("transport", Json::Utf8(TransportNames(facts.seen).first));
+    drive.Set("capacityBytes", facts.identified ? Json::Unsigned(facts.capacityBytes) : Json::Null());
+    drive.Set("capacityText", facts.identified ? Json::Utf8(facts.capacityText) : Json::Null());
+    drive.Set("supported", Json::Bool(facts.supported));
+    drive.Set("optimizeState", facts.supported ? Json::Number(d.optimizeState) : Json::Null());
+    drive.Set("status", facts.supported ? Json::Utf8(facts.status) : Json::Null());
+    drive.Set("examined", Json::Utf8(VerdictName(facts.seen.verdict)));
+    drive.Set("openError", facts.seen.verdict == DiskVerdict::NotOpened && facts.seen.openError
+                               ? Json::Unsigned(facts.seen.openError)
+                               : Json::Null());
+    return drive;
+}
+
+std::string DriveLine(const DriveFacts& facts) {
+    const discovery::DiskInfo& d = *facts.seen.record;
+    return "disk " + std::to_string(d.phyDriveIndex) + " (" + Latin1ToUtf8(d.modelNumber.data()) + ")";
+}
+
+// ---- the answer: JSON document or text ----
+
+class Reply {
+public:
+    explicit Reply(const Request& request) : request_(request) {}
+
+    void Set(std::string key, Json value) { fields_.emplace_back(std::move(key), std::move(value)); }
+    void Say(const std::string& line) { text_ += line + "\n"; }
+
+    CliRun Finish(int exitCode) { return Done(exitCode, Json::Null(), ""); }
+
+    // code: a stable name; systemError: the system's code where one caused it.
+    CliRun Fail(int exitCode, const char* code, std::optional<std::uint32_t> systemError, const std::string& message) {
+        Json error = Json::Object();
+        error.Set("code", Json::Utf8(code));
+        error.Set("systemError", systemError ? Json::Unsigned(*systemError) : Json::Null());
+        error.Set("message", Json::Utf8(message));
+        return Done(exitCode, std::move(error), message);
+    }
+
+private:
+    CliRun Done(int exitCode, Json error, const std::string& message) {
+        CliRun run;
+        run.exitCode = exitCode;
+        if (request_.json) {
+            Json doc = Json::Object();
+            doc.Set("schemaVersion", Json::Number(JsonSchemaVersion));
+            const char* command = CommandName(request_.command);
+            doc.Set("command", command ? Json::Utf8(command) : Json::Null());
+            doc.Set("exitCode", Json::Number(exitCode));
+            for (auto& field : fields_) doc.Set(field.first, std::move(field.second));
+            doc.Set("error", std::move(error));
+            run.out = doc.Dump();
+        } else {
+            run.out = text_;
+            if (!message.empty()) run.err = "zephra-cli: " + message + "\n";
+        }
+        return run;
+    }
+
+    const Request& request_;
+    std::vector<std::pair<std::string, Json>> fields_;
+    std::string text_;
+};
+
+bool AnyAccessDenied(const std::vector<ExaminedDisk>& examined) {
+    return std::any_of(examined.begin(), examined.end(), [](const ExaminedDisk& seen) {
+        return seen.verdict == DiskVerdict::NotOpened && seen.openError == ErrorAccessDenied;
+    });
+}
+
+CliRun NoSupportedDrive(Reply& reply, const std::vector<ExaminedDisk>& examined) {
+    if (AnyAccessDenied(examined))
+        return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+    return reply.Fail(ExitNoSupportedDrive, "no-supported-drive", std::nullopt,
+                      "No device detected: no supported drive (Tavik VX310 Series SSD) on this computer.");
+}
+
+// ---- list ----
+
+std::string Aligned(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    }
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) line.append(widths[i] - row[i].size() + 2, ' ');
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+CliRun List(const Request& request, const CliSystem& system) {
+    Reply reply(request);
+    discovery::PassScope scope;
+    scope.everyDisk = true;
+    scope.askWhyNotOpened = true;
+    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+
+    Json drives = Json::Array();
+    std::vector<std::vector<std::string>> rows{
+        {"DISK", "MODEL", "SERIAL", "FIRMWARE", "TRANSPORT", "CAPACITY", "SUPPORTED", "STATE"}};
+    for (const ExaminedDisk& seen : examined) {
+        const DriveFacts facts = FactsOf(seen, system);
+        drives.Add(DriveJson(facts));
+        const discovery::DiskInfo& d = *seen.record;
+        const std::string dash = "-";
+        auto text = [&](const char* value) { return facts.identified && *value ? Latin1ToUtf8(value) : dash; };
+        std::string supported = facts.supported ? "yes" : "no";
+        if (seen.verdict == DiskVerdict::NotOpened)
+            supported = seen.openError ? "not opened (error " + std::to_string(seen.openError) + ")" : "not opened";
+        rows.push_back({std::to_string(d.phyDriveIndex), text(d.modelNumber.data()), text(d.serialNumber.data()),
+                        text(d.firmwareRev.data()), TransportNames(seen).second,
+                        facts.identified ? facts.capacityText : dash, supported,
+                        facts.supported ? std::to_string(d.optimizeState) + " " + facts.status : dash});
+    }
+    reply.Set("drives", std::move(drives));
+    if (examined.empty()) {
+        reply.Say("No physical drive found.");
+    } else {
+        const std::string table = Aligned(rows);
+        reply.Say(table.substr(0, table.size() - 1));
+    }
+    // The list is incomplete without the drives that could not be opened.
+    if (AnyAccessDenied(examined))
+        return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+    return reply.Finish(ExitSuccess);
+}
+
+// ---- status ----
+
+void Describe(Reply& reply, const DriveFacts& facts) {
+    const discovery::DiskInfo& d = *facts.seen.record;
+    reply.Say("Disk " + std::to_string(d.phyDriveIndex) + ": " + Latin1ToUtf8(d.modelNumber.data()));
+    std::vector<std::vector<std::string>> rows{
+        {"  Serial:", Latin1ToUtf8(d.serialNumber.data())},
+        {"  Firmware:", Latin1ToUtf8(d.firmwareRev.data())},
+        {"  Transport:", TransportNames(facts.seen).second},
+        {"  Capacity:", facts.capacityText + " (" + std::to_string(facts.capacityBytes) + " bytes)"},
+        {"  Status:", facts.status + " (" + std::to_string(d.optimizeState) + ")"},
+    };
+    const std::string lines = Aligned(rows);
+    reply.Say(lines.substr(0, lines.size() - 1));
+}
+
+CliRun Status(const Request& request, const CliSystem& system) {
+    Reply reply(request);
+    discovery::PassScope scope;  // the window's pass: up to the first supported drive
+    scope.askWhyNotOpened = true;
+    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+    const auto shown = std::find_if(examined.begin(), examined.end(),
+                                    [](const ExaminedDisk& seen) { return seen.verdict == DiskVerdict::Accepted; });
+    if (shown == examined.end()) {
+        reply.Set("drive", Json::Null());
+        return NoSupportedDrive(reply, examined);
+    }
+    const DriveFacts facts = FactsOf(*shown, system);
+    reply.Set("drive", DriveJson(facts));
+    Describe(reply, facts);
+    return reply.Finish(ExitSuccess);
+}
+
+// ---- optimize ----
+
+CliRun Optimize(const Request& request, const CliSystem& system) {
+    Reply reply(request);
+    const std::uint8_t wanted =
+        *request.turnOn ? devicecmd::OptimizeStateOptimized : devicecmd::OptimizeStateOptimizable;
+    const std::string onOff = *request.turnOn ? "on" : "off";
+    reply.Set("requested", Json::Utf8(onOff));
+    if (!request.yes) {
+        const std::string which =
+            request.disk ? "disk " + std::to_string(*request.disk) : std::string("the supported drive");
+        reply.Set("drive", Json::Null());
+        reply.Set("written", Json::Bool(false));
+        return reply.Fail(ExitUsage, "confirmation-needed", std::nullopt,
+                          "optimize " + onOff + " would send " + which + " the vendor command that turns its optimize "
+                          "feature " + onOff + "; the drive takes it at the next start. Nothing was done: add --yes "
+                          "to do it.");
+    }
+
+    discovery::PassScope scope;
+    scope.everyDisk = true;
+    scope.askWhyNotOpened = true;
+    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+    std::vector<const ExaminedDisk*> supported;
+    for (const ExaminedDisk& seen : examined)
+        if (seen.verdict == DiskVerdict::Accepted) supported.push_back(&seen);
+
+    const ExaminedDisk* target = nullptr;
+    reply.Set("written", Json::Bool(false));
+    if (request.disk) {
+        const auto named = std::find_if(examined.begin(), examined.end(), [&](const ExaminedDisk& seen) {
+            return seen.record->phyDriveIndex == *request.disk;
+        });
+        if (named != examined.end() && named->verdict == DiskVerdict::Accepted) {
+            target = &*named;
+        } else {
+            reply.Set("drive", named == examined.end() ? Json::Null() : DriveJson(FactsOf(*named, system)));
+            if (named != examined.end() && named->openError == ErrorAccessDenied)
+                return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+            return reply.Fail(ExitNoSupportedDrive, "not-supported", std::nullopt,
+                              "disk " + std::to_string(*request.disk) +
+                                  " is not a supported drive (Tavik VX310 Series SSD); see zephra-cli list.");
+        }
+    } else if (supported.size() == 1) {
+        target = supported[0];
+    } else if (supported.empty()) {
+        reply.Set("drive", Json::Null());
+        return NoSupportedDrive(reply, examined);
+    } else {
+        std::string numbers;
+        for (const ExaminedDisk* seen : supported)
+            numbers += (numbers.empty() ? "" : ", ") + std::to_string(seen->record->phyDriveIndex);
+        reply.Set("drive", Json::Null());
+        return reply.Fail(ExitUsage, "several-supported-drives", std::nullopt,
+                          "several supported drives (disks " + numbers + "): choose one with --disk N.");
+    }
+
+    const discovery::DiskInfo& drive = *target->record;
+    const DriveFacts facts = FactsOf(*target, system);
+    reply.Set("drive", DriveJson(facts));
+    const std::string name = DriveLine(facts);
+    if (drive.optimizeState == wanted) {
+        reply.Say(name + " is already " + (*request.turnOn ? "optimized" : "not optimized") + " (" + facts.status +
+                  "): nothing was written.");
+        return reply.Finish(ExitSuccess);
+    }
+    if (drive.optimizeState != devicecmd::OptimizeStateOptimized &&
+        drive.optimizeState != devicecmd::OptimizeStateOptimizable) {
+        return reply.Fail(ExitNoSupportedDrive, "state-unknown", std::nullopt,
+                          name + ": its optimize state could not be read (" + facts.status +
+                              "), so it is not switched.");
+    }
+
+    const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted);
+    if (result.outcome != SwitchOutcome::Switched) {
+        const std::uint32_t code = result.errorCode;
+        const int exitCode = static_cast<int>(code != 0 ? code : ErrorGenFailure);
+        if (result.outcome == SwitchOutcome::OpenFailed && code == ErrorAccessDenied)
+            return reply.Fail(ExitAccessDenied, "access-denied", code, NeedsAdministrator);
+        if (result.outcome == SwitchOutcome::OpenFailed)
+            return reply.Fail(exitCode, "open-failed", code, Utf8(OpenDeviceErrorText(code)));
+        if (result.outcome == SwitchOutcome::NotTheSameDrive) {
+            const bool changed = code == ErrorDeviceNotConnected;
+            return reply.Fail(exitCode, changed ? "drive-changed" : "identify-failed", code,
+                              Utf8(OpenDeviceErrorText(code)) + ": " +
+                                  (changed ? "the drive behind " + name + " is not the listed one any more"
+                                           : name + " did not identify again") +
+                                  "; nothing was written.");
+        }
+        return reply.Fail(exitCode, "command-failed", code, Utf8(SwitchErrorText(wanted, code)));
+    }
+
+    reply.Set("written", Json::Bool(true));
+    reply.Set("newState", Json::Number(wanted));
+    const std::string done = name + ": optimize turned " + onOff + ".";
+    if (!request.restart) {
+        reply.Set("restart", Json::Utf8("required"));
+        reply.Say(done + " Restart the computer for the drive to take the setting.");
+        return reply.Finish(ExitRestartRequired);
+    }
+    if (ShutdownComputer(system.shutdown)) {
+        reply.Set("restart", Json::Utf8("started"));
+        reply.Say(done + " The computer shuts down now; the drive takes the setting when it starts again.");
+        return reply.Finish(ExitRestartStarted);
+    }
+    reply.Set("restart", Json::Utf8("refused"));
+    reply.Say(done + " The shutdown request was refused: restart the computer for the drive to take the setting.");
+    return reply.Finish(ExitRestartRequired);
+}
+
+// Hands the debug log a file for the length of one command.
+class LogFile {
+public:
+    explicit LogFile(std::FILE* file) : file_(file) {
+        if (file_) discovery::SetDebugLogStream(file_);
+    }
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile() {
+        if (!file_) return;
+        discovery::SetDebugLogStream(nullptr);
+        std::fclose(file_);
+    }
+
+private:
+    std::FILE* file_;
+};
+
+}  // namespace
+
+const char* CliVersion() { return ZEPHRA_VERSION; }
+
+const char* CliUsage() {
+    return "usage: zephra-cli COMMAND [--json] [--log FILE]\n"
+           "\n"
+           "Finds and switches the Tavik VX310 Series SSD without a window.\n"
+           "\n"
+           "Commands:\n"
+           "  list                 every physical drive examined: number, model, serial, firmware,\n"
+           "                       transport, capacity, whether it is a supported drive, its state\n"
+           "  status               the supported drive that Zephra's window shows, or none\n"
+           "  optimize on|off --yes [--disk N] [--restart]\n"
+           "                       turns the drive's optimize feature on or off. Without --yes it only\n"
+           "                       says what it would do. --disk N (the number list shows) is needed\n"
+           "                       when several supported drives are present. The drive takes the\n"
+           "                       setting at the next start: without --restart the restart is left to\n"
+           "                       you (exit 3010); with it the computer is shut down as the window\n"
+           "                       does (exit 1641). A drive already in the asked state is not written.\n"
+           "\n"
+           "Options:\n"
+           "  --json               one JSON document on standard output (errors included)\n"
+           "  --log FILE           write the drive enumeration's debug log to FILE\n"
+           "  --help, --version\n"
+           "\n"
+           "Exit codes:\n"
+           "  0     success (also: already in the asked state)\n"
+           "  3010  switched; a restart is needed for the drive to take the setting\n"
+           "  1641  switched; the shutdown was started (--restart)\n"
+           "  1     usage error (also: optimize without --yes, several drives without --disk)\n"
+           "  2     no supported drive (or its state could not be read)\n"
+           "  5     access denied: run as administrator\n"
+           "  1167  the drive changed between listing and writing; nothing was written\n"
+           "  other the system error code of a failed open or vendor command, as the window shows it\n";
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
+    Request request;
+    std::string error;
+    if (!Parse(args, request, error)) {
+        const bool json = request.json;
+        request = Request{};
+        request.json = json;
+        Reply reply(request);
+        CliRun run = reply.Fail(ExitUsage, "usage", std::nullopt, error);
+        if (!json) run.err += "\n" + std::string(CliUsage());
+        return run;
+    }
+    if (request.command == Command::Help) return CliRun{ExitSuccess, CliUsage(), {}};
+    if (request.command == Command::Version) return CliRun{ExitSuccess, std::string("zephra-cli ") + CliVersion() + "\n", {}};
+
+    std::FILE* log = nullptr;
+    if (request.logPath) {
+        log = system.openLog ? system.openLog(*request.logPath) : nullptr;
+        if (!log) {
+            Reply reply(request);
+            return reply.Fail(ExitUsage, "usage", std::nullopt, "cannot write the log file " + *request.logPath);
+        }
+    }
+    const LogFile logFile(log);
+    switch (request.command) {
+        case Command::List: return List(request, system);
+        case Command::Status: return Status(request, system);
+        default: return Optimize(request, system);
+    }
+}
+
+}  // namespace cli

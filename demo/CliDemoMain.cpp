@@ -1,0 +1,90 @@
+// The command line's demo entry point: zephra-cli bound to the simulated machine, as
+// zephra-demo binds the window program. The demo's machine options come first, then the
+// command with its own options:
+//
+//   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--trace FILE] [--state-file FILE]
+//                   COMMAND [options]
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/WinConsole.h"
+#include "demo/DemoMachine.h"
+#include "demo/DemoOptions.h"
+#include "demo/DemoShutdown.h"
+#include "demo/TracedSystem.h"
+#include "sim/SimShutdown.h"
+
+namespace {
+
+// The demo options that describe the machine; each takes a value.
+const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--trace", "--state-file"};
+
+constexpr char DemoCliUsage[] =
+    "usage: zephra-cli-demo [machine options] COMMAND [options]\n"
+    "\n"
+    "zephra-cli on a simulated machine. Machine options, before the command (see zephra-demo --help):\n"
+    "  --drive KIND       inbox | miniport | usb | other-nvme | other-sata | other-usb | none; repeatable\n"
+    "  --state 0|2|ff     the VX310s' optimize state\n"
+    "  --fault NAME       state-read | identify | device-list | access-denied\n"
+    "  --trace FILE       every system call, one line each\n"
+    "  --state-file FILE  the VX310's state kept across runs\n"
+    "\n";
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::string> args = cli::Utf8Arguments(argc, argv);
+    std::size_t split = 0;
+    while (split + 1 < args.size() && MachineOptions.count(args[split])) split += 2;
+
+    std::vector<const char*> demoArgv{"zephra-cli-demo"};
+    for (std::size_t i = 0; i < split; ++i) demoArgv.push_back(args[i].c_str());
+    const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(split), args.end());
+
+    demo::DemoOptions options;
+    std::string error;
+    if (!demo::ParseDemoOptions(static_cast<int>(demoArgv.size()), demoArgv.data(), options, error)) {
+        std::fprintf(stderr, "zephra-cli-demo: %s\n\n%s%s", error.c_str(), DemoCliUsage, cli::CliUsage());
+        return cli::ExitUsage;
+    }
+    if (!command.empty() && (command[0] == "--help" || command[0] == "-h")) {
+        std::fputs(DemoCliUsage, stdout);
+        std::fputs(cli::CliUsage(), stdout);
+        return cli::ExitSuccess;
+    }
+
+    std::FILE* traceFile = nullptr;
+    if (!options.traceFile.empty()) {
+        traceFile = std::fopen(options.traceFile.c_str(), "w");
+        if (!traceFile) {
+            std::fprintf(stderr, "zephra-cli-demo: cannot write %s\n", options.traceFile.c_str());
+            return cli::ExitUsage;
+        }
+    }
+    if (!options.stateFile.empty() && !options.stateGiven) {
+        if (const auto kept = demo::ReadStateFile(options.stateFile)) options.state = *kept;
+    }
+
+    int status = 0;
+    {
+        demo::DemoMachine machine(options);
+        demo::TraceLog trace(traceFile);
+        machine.SetMachineLock(trace.MachineLock());
+        demo::TracedSystem traced(trace, machine.System(), machine.Watch());
+        // The simulated session records the request; the command line itself ends the run.
+        sim::SimShutdown session;
+        demo::TracedShutdown shutdown(trace, session);
+        const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        status = cli::Deliver(cli::RunCli(command, system));
+        if (!options.stateFile.empty()) {
+            if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
+        }
+    }
+    if (traceFile) std::fclose(traceFile);
+    return status;
+}

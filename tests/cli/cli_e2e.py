@@ -1,0 +1,405 @@
+#!/usr/bin/env python3
+"""zephra-cli on the simulated machine, as a management system runs it: zephra-cli-demo.exe
+started under Wine with the machine's options and a command, its exit code read in full
+(through exit_code.exe: a Unix parent sees only 8 bits of it), its JSON parsed, and the
+trace of system calls checked for what reached the drives.
+
+usage: cli_e2e.py GROUP --build DIR --tools DIR
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+TRACE_LINE = re.compile(r"^(\d{6}) (ui|worker) ([A-Za-z_]+)\((.*)\) -> (.+)$")
+NEEDS_ADMIN = "needs administrator rights"
+CAPACITY_TEXT = "476.94 GB"  # the simulated VX310: 1,000,215,216 sectors of 512 bytes
+# The control codes through which the switch's identify and write reach the drive, by path.
+SWITCH_CALLS = {
+    "inbox": ["0x2D1400", "0x2DD3C0"],   # protocol property (identify), protocol command (write)
+    "miniport": ["0x4D008", "0x4D008"],  # "NvmeMini" request, twice
+}
+TRANSPORT = {"inbox": "inbox", "miniport": "miniport", "usb": "usb-bridge"}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class Cli:
+    def __init__(self, options, tmp):
+        self.options = options
+        self.tmp = tmp
+        self.runs = 0
+        self.exe = os.path.join(options.build, "demo", "zephra-cli-demo.exe")
+        self.launcher = os.path.join(options.build, "tests", "cli", "exit_code.exe")
+
+    def run(self, machine, command, trace=False):
+        """Runs the demo CLI: machine options, then the command. Returns (code, stdout,
+        stderr, trace lines or None)."""
+        self.runs += 1
+        code_file = os.path.join(self.tmp, "code-%d" % self.runs)
+        args = list(machine)
+        trace_file = None
+        if trace:
+            trace_file = os.path.join(self.tmp, "trace-%d.txt" % self.runs)
+            args += ["--trace", wine_path(trace_file)]
+        done = subprocess.run([os.path.join(self.options.tools, "wine-run.sh"), self.launcher, wine_path(code_file),
+                               wine_path(self.exe), *args, *command],
+                              capture_output=True, text=True, timeout=120)
+        check(done.returncode == 0, "the launcher failed (%d): %s" % (done.returncode, done.stderr))
+        with open(code_file) as f:
+            code = int(f.read().strip())
+        lines = None
+        if trace_file:
+            with open(trace_file) as f:
+                lines = [parse_trace(line) for line in f.read().splitlines()]
+        print("$ zephra-cli-demo %s -> %d" % (" ".join(machine + command), code))
+        return code, done.stdout, done.stderr, lines
+
+    def json(self, machine, command, expect, trace=False):
+        """The command with --json: the exit code as expected, one JSON document that says
+        the same code, and the trace when asked for."""
+        code, out, err, lines = self.run(machine, command + ["--json"], trace)
+        check(code == expect, "%s: exit %d, not %d\n%s%s" % (command, code, expect, out, err))
+        try:
+            doc = json.loads(out)
+        except ValueError as error:
+            raise Failure("%s: no JSON document (%s):\n%s" % (command, error, out))
+        check(doc["schemaVersion"] == 1, "schema version %r" % doc["schemaVersion"])
+        check(doc["exitCode"] == expect, "the document says exit %r" % doc["exitCode"])
+        check(doc["command"] == command[0], "command %r" % doc["command"])
+        check(err == "", "standard error with --json: %r" % err)
+        if expect in (0, 3010, 1641):
+            check(doc["error"] is None, "error on success: %r" % doc["error"])
+        else:
+            check(isinstance(doc["error"]["code"], str) and doc["error"]["message"], "error %r" % doc["error"])
+        return (doc, lines) if trace else doc
+
+
+def parse_trace(line):
+    m = TRACE_LINE.match(line)
+    check(m, "trace line out of format: %r" % line)
+    return m.groups()
+
+
+def check_drive(drive, disk, path, state):
+    """A supported VX310 as the JSON describes it, every number a number."""
+    check(drive["disk"] == disk, "disk %r" % drive["disk"])
+    check(drive["supported"] is True and drive["examined"] == "supported", "not supported: %r" % drive)
+    check(drive["model"].startswith("Tavik VX310"), "model %r" % drive["model"])
+    check(isinstance(drive["serial"], str) and drive["serial"], "serial %r" % drive["serial"])
+    check(isinstance(drive["firmware"], str), "firmware %r" % drive["firmware"])
+    check(drive["transport"] == TRANSPORT[path], "transport %r for %s" % (drive["transport"], path))
+    check(drive["capacityBytes"] == 1000215216 * 512, "capacity %r" % drive["capacityBytes"])
+    check(drive["capacityText"] == CAPACITY_TEXT, "capacity text %r" % drive["capacityText"])
+    value = {"0": 0, "2": 2, "ff": 255}[state]
+    check(drive["optimizeState"] == value, "state %r, not %r" % (drive["optimizeState"], value))
+    words = {"0": "Has been optimized", "2": "Optimizable", "ff": "Unknown"}[state]
+    check(drive["status"] == words, "status %r" % drive["status"])
+
+
+# ---- trace readings ----
+
+def handles_by_path(lines):
+    """Each handle the program opened, with the path it was opened on."""
+    opened = {}
+    for _, _, name, args, result in lines:
+        if name == "CreateFileW" and not result.startswith("INVALID"):
+            path = args.split('", ')[0].strip('"')
+            opened[result.split(",")[0]] = path.replace("\\\\", "\\")  # the trace escapes backslashes
+    return opened
+
+
+def controls_on(lines, matches):
+    """The control codes sent on handles whose path satisfies matches(path)."""
+    opened = handles_by_path(lines)
+    codes = []
+    for _, _, name, args, _ in lines:
+        if name == "DeviceIoControl":
+            handle, code = args.split(", ")[:2]
+            if matches(opened.get(handle, "")):
+                codes.append(code)
+    return codes
+
+
+def drive_paths(number):
+    variants = ("\\\\.\\physicaldrive%d" % number,)
+    return lambda path: path.lower() in variants
+
+
+def device_calls(lines):
+    return [c for c in lines if c[2] in ("CreateFileW", "DeviceIoControl", "ReadFile", "SetFilePointer",
+                                         "CloseHandle")]
+
+
+def after_listing(listing, lines):
+    """The calls an optimize made after its listing: the listing's calls are the same as
+    those of list on the same machine, in the same order."""
+    head = [c[2:4] for c in lines[:len(listing)]]
+    check(head == [c[2:4] for c in listing], "optimize did not begin with the listing of list")
+    return lines[len(listing):]
+
+
+def check_one_switch(calls, path):
+    """After the listing: the first sector read, the open, the identify and the one write;
+    no shutdown."""
+    device = device_calls(calls)
+    names = [c[2] for c in device]
+    check(names[:3] == ["CreateFileW", "SetFilePointer", "ReadFile"], "before the open: %s" % device[:4])
+    opens = [c for c in device if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]]
+    check(len(opens) == 1, "opened for the switch %d times: %s" % (len(opens), device))
+    controls = [c for c in device if c[2] == "DeviceIoControl"]
+    if path in SWITCH_CALLS:
+        codes = [c[3].split(", ")[1] for c in controls]
+        check(codes == SWITCH_CALLS[path], "switch controls %s" % codes)
+    else:  # the bridge: identify and write, each a command, a data and a response exchange
+        codes = [c[3].split(", ")[1] for c in controls]
+        check(codes == ["0x4D004"] * 6, "bridge switch controls: %s" % controls)
+    check(all(c[4].startswith("true") for c in controls), "a control failed: %s" % controls)
+    check(not [c for c in calls if c[2] in ("OpenProcessToken", "ExitWindowsEx")], "a shutdown was asked for")
+
+
+# ---- groups ----
+
+def group_paths_and_states(cli):
+    """status and list on each path in each state; the plain text of both."""
+    for path in ("inbox", "miniport", "usb"):
+        for state in ("0", "2", "ff"):
+            machine = ["--drive", path, "--state", state]
+            doc = cli.json(machine, ["status"], 0)
+            check_drive(doc["drive"], 0, path, state)
+            doc = cli.json(machine, ["list"], 0)
+            check(len(doc["drives"]) == 1, "list: %r" % doc["drives"])
+            check_drive(doc["drives"][0], 0, path, state)
+    # For a person: aligned columns with a header, and the status lines.
+    code, out, err, _ = cli.run(["--drive", "other-sata", "--drive", "miniport", "--state", "0"], ["list"])
+    rows = out.splitlines()
+    check(code == 0 and len(rows) == 3 and rows[0].split()[:2] == ["DISK", "MODEL"], "list text:\n%s%s" % (out, err))
+    check(rows[0].index("TRANSPORT") == rows[2].index("miniport"), "columns not aligned:\n%s" % out)
+    check("Has been optimized" in rows[2] and "476.94 GB" in rows[2], "VX310 row %r" % rows[2])
+    code, out, err, _ = cli.run(["--drive", "usb"], ["status"])
+    check(code == 0 and "Optimizable (2)" in out and "USB bridge" in out, "status text:\n%s%s" % (out, err))
+
+
+def group_foreign_and_several(cli):
+    """Other makers' drives are listed and never get a vendor command; with two VX310s
+    status shows the first and optimize asks for --disk."""
+    machine = ["--drive", "other-nvme", "--drive", "other-sata", "--drive", "other-usb", "--drive", "inbox"]
+    doc, lines = cli.json(machine, ["list"], 0, trace=True)
+    drives = doc["drives"]
+    check([d["disk"] for d in drives] == [0, 1, 2, 3], "disks %r" % [d["disk"] for d in drives])
+    check([d["supported"] for d in drives] == [False, False, False, True], "supported %r" % drives)
+    check(drives[0]["examined"] == "other-maker" and drives[0]["model"] == "Other Maker NVMe SSD 1TB"
+          and drives[0]["transport"] == "inbox" and drives[0]["optimizeState"] is None, "other NVMe %r" % drives[0])
+    check(drives[1]["examined"] == "sata" and drives[1]["model"] is None and drives[1]["transport"] == "other",
+          "SATA %r" % drives[1])
+    check(drives[2]["examined"] in ("not-identified", "other-maker"), "USB stick %r" % drives[2])
+    check_drive(drives[3], 3, "inbox", "2")
+    # What reached each disk: the foreign NVMe drive was identified, never sent the drive's
+    # protocol command (the path of vendor commands); the SATA drive got only the queries
+    # of the listing; the VX310 got its vendor commands.
+    foreign_nvme = controls_on(lines, drive_paths(0))
+    # The bus type and identify queries, and the capacity; nothing else.
+    check(sorted(foreign_nvme) == ["0x2D1400", "0x2D1400", "0x700A0"], "other NVMe drive got %s" % foreign_nvme)
+    sata = controls_on(lines, drive_paths(1))
+    check(set(sata) <= {"0x2D1400"} and len(sata) == 1, "SATA drive got %s" % sata)
+    vx310 = controls_on(lines, drive_paths(3))
+    vendor = len(vx310) - len(foreign_nvme)
+    check(vendor >= 2, "the VX310 got no vendor command: %s" % vx310)
+
+    # optimize on a machine of foreign drives and one VX310: the switch goes to disk 3 only.
+    listing = cli.json(machine, ["list"], 0, trace=True)[1]
+    doc, lines = cli.json(machine, ["optimize", "on", "--yes"], 3010, trace=True)
+    check(doc["drive"]["disk"] == 3 and doc["written"] is True, "optimize %r" % doc)
+    calls = after_listing(listing, lines)
+    check_one_switch(calls, "inbox")
+    check(all("physicaldrive3" in c[3].lower() for c in device_calls(calls) if c[2] == "CreateFileW"),
+          "the switch opened another drive: %s" % device_calls(calls))
+
+    two = ["--drive", "inbox", "--drive", "usb", "--state", "0"]
+    doc = cli.json(two, ["list"], 0)
+    check([d["supported"] for d in doc["drives"]] == [True, True], "two VX310s %r" % doc["drives"])
+    check_drive(doc["drives"][1], 1, "usb", "0")
+    doc = cli.json(two, ["status"], 0)
+    check(doc["drive"]["disk"] == 0, "status shows disk %r" % doc["drive"]["disk"])
+    listing = cli.json(two, ["list"], 0, trace=True)[1]
+    doc, lines = cli.json(two, ["optimize", "off", "--yes"], 1, trace=True)
+    check(doc["error"]["code"] == "several-supported-drives" and "--disk" in doc["error"]["message"],
+          "several: %r" % doc["error"])
+    check(len(lines) == len(listing), "a call after the listing without --disk: %s" % lines[len(listing):])
+    doc, lines = cli.json(two, ["optimize", "off", "--yes", "--disk", "1"], 3010, trace=True)
+    check(doc["drive"]["disk"] == 1 and doc["drive"]["transport"] == "usb-bridge", "--disk 1: %r" % doc["drive"])
+    check_one_switch(after_listing(listing, lines), "usb")
+    doc = cli.json(two, ["optimize", "off", "--yes", "--disk", "7"], 2)
+    check(doc["error"]["code"] == "not-supported", "--disk 7: %r" % doc["error"])
+    doc = cli.json(machine, ["optimize", "off", "--yes", "--disk", "0"], 2)
+    check(doc["error"]["code"] == "not-supported" and doc["drive"]["examined"] == "other-maker",
+          "--disk of another maker's drive: %r" % doc)
+
+
+def group_optimize(cli):
+    """The switch: refused without --yes with no device access, nothing written when the
+    drive is in the asked state, 3010 after one identify and one write, 1641 with the
+    window's shutdown, and the state kept by the drive."""
+    with tempfile.TemporaryDirectory() as tmp:
+        for path, before, word, after in (("inbox", "2", "on", "0"), ("miniport", "0", "off", "2"),
+                                          ("usb", "2", "on", "0")):
+            state_file = os.path.join(tmp, "vx310-%s.state" % path)
+            machine = ["--drive", path, "--state-file", wine_path(state_file)]
+            with open(state_file, "w") as f:
+                f.write(before + "\n")
+
+            doc, lines = cli.json(machine, ["optimize", word], 1, trace=True)
+            check(doc["error"]["code"] == "confirmation-needed" and "--yes" in doc["error"]["message"],
+                  "without --yes: %r" % doc["error"])
+            check(not device_calls(lines) and not [c for c in lines if c[2].startswith("SetupDi")],
+                  "device access without --yes: %s" % lines[:5])
+            code, out, err, _ = cli.run(machine, ["optimize", word])
+            check(code == 1 and "--yes" in err, "without --yes, as text: %d %r" % (code, err))
+
+            listing = cli.json(machine, ["list"], 0, trace=True)[1]
+            doc, lines = cli.json(machine, ["optimize", word, "--yes"], 3010, trace=True)
+            check(doc["written"] is True and doc["newState"] == int(after) and doc["restart"] == "required",
+                  "switch %r" % doc)
+            check_drive(doc["drive"], 0, path, before)
+            check_one_switch(after_listing(listing, lines), path)
+            with open(state_file) as f:
+                check(f.read().strip() == after, "the drive did not take the new state")
+
+            # Again: the drive is in the asked state now; nothing is written.
+            listing = cli.json(machine, ["list"], 0, trace=True)[1]
+            doc, lines = cli.json(machine, ["optimize", word, "--yes"], 0, trace=True)
+            check(doc["written"] is False and doc["drive"]["optimizeState"] == int(after), "again: %r" % doc)
+            check(len(lines) == len(listing), "calls after the listing: %s" % lines[len(listing):])
+
+        # --restart: the window's shutdown request (forced shutdown, flags 5), exit 1641.
+        state_file = os.path.join(tmp, "restart.state")
+        machine = ["--drive", "inbox", "--state", "0", "--state-file", wine_path(state_file)]
+        code, out, err, lines = cli.run(machine, ["optimize", "off", "--yes", "--restart"], trace=True)
+        check(code == 1641, "with --restart: exit %d\n%s%s" % (code, out, err))
+        names = [c[2] for c in lines]
+        shutdown = names[names.index("OpenProcessToken"):]
+        check(shutdown[:3] == ["OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges"],
+              "shutdown calls %s" % shutdown)
+        exits = [c for c in lines if c[2] == "ExitWindowsEx"]
+        check(len(exits) == 1 and exits[0][3] == "0x5, 0x0" and exits[0][4].startswith("true"),
+              "shutdown request %s" % exits)
+        check("shuts down" in out, "text %r" % out)
+        # The plain text of a switch without --restart says that a restart is needed.
+        code, out, err, _ = cli.run(["--drive", "inbox"], ["optimize", "on", "--yes"])
+        check(code == 3010 and "Restart the computer" in out, "text %d %r" % (code, out))
+
+
+def group_faults(cli):
+    """Each fault of the simulated machine, and no drive at all."""
+    doc = cli.json(["--drive", "none"], ["status"], 2)
+    check(doc["drive"] is None and doc["error"]["code"] == "no-supported-drive", "no drive %r" % doc)
+    doc = cli.json(["--drive", "none"], ["list"], 0)
+    check(doc["drives"] == [], "no drive, list %r" % doc["drives"])
+    doc = cli.json(["--drive", "none"], ["optimize", "on", "--yes"], 2)
+    check(doc["error"]["code"] == "no-supported-drive", "no drive, optimize %r" % doc["error"])
+    code, out, err, _ = cli.run(["--drive", "none"], ["status"])
+    check(code == 2 and "No device detected" in err, "no drive, text %d %r" % (code, err))
+
+    # The state read refused: shown as Unknown, never switched.
+    machine = ["--drive", "miniport", "--fault", "state-read"]
+    doc = cli.json(machine, ["status"], 0)
+    check_drive(doc["drive"], 0, "miniport", "ff")
+    listing = cli.json(machine, ["list"], 0, trace=True)[1]
+    doc, lines = cli.json(machine, ["optimize", "on", "--yes"], 2, trace=True)
+    check(doc["error"]["code"] == "state-unknown" and doc["written"] is False, "unknown state %r" % doc)
+    check(len(lines) == len(listing), "calls after the listing: %s" % lines[len(listing):])
+
+    # Identify refused: the VX310 is listed, not supported.
+    doc = cli.json(["--drive", "inbox", "--fault", "identify"], ["list"], 0)
+    check(doc["drives"][0]["supported"] is False and doc["drives"][0]["examined"] == "not-identified",
+          "identify refused %r" % doc["drives"])
+    cli.json(["--drive", "inbox", "--fault", "identify"], ["status"], 2)
+
+    # The disk list cannot be made: nothing to list.
+    doc = cli.json(["--drive", "inbox", "--fault", "device-list"], ["list"], 0)
+    check(doc["drives"] == [], "device list refused %r" % doc["drives"])
+    cli.json(["--drive", "inbox", "--fault", "device-list"], ["status"], 2)
+
+    # Not an administrator: every command says so and exits 5.
+    denied = ["--drive", "inbox", "--fault", "access-denied"]
+    for command in (["list"], ["status"], ["optimize", "on", "--yes"]):
+        doc = cli.json(denied, command, 5)
+        check(doc["error"]["code"] == "access-denied" and doc["error"]["systemError"] == 5
+              and NEEDS_ADMIN in doc["error"]["message"], "%s denied: %r" % (command, doc["error"]))
+        code, out, err, _ = cli.run(denied, command)
+        check(code == 5 and NEEDS_ADMIN in err, "%s denied, text: %d %r" % (command, code, err))
+    doc = cli.json(denied, ["list"], 5)
+    check(doc["drives"][0]["examined"] == "not-opened" and doc["drives"][0]["openError"] == 5,
+          "denied drive %r" % doc["drives"])
+
+
+def group_usage_and_log(cli):
+    """Usage errors as code and message, the help with the exit codes, the debug log."""
+    for command in (["frobnicate"], ["optimize"], ["optimize", "sideways", "--yes"], ["list", "--yes"],
+                    ["optimize", "on", "--disk", "x"], []):
+        code, out, err, _ = cli.run([], command + ["--json"])
+        check(code == 1, "%s: exit %d" % (command, code))
+        doc = json.loads(out)
+        check(doc["exitCode"] == 1 and doc["error"]["code"] == "usage", "%s: %r" % (command, doc))
+    # Both command-line programs ask for no elevation: an unattended run never waits on a prompt.
+    for program in (os.path.join("cli", "zephra-cli.exe"), os.path.join("demo", "zephra-cli-demo.exe")):
+        with open(os.path.join(cli.options.build, program), "rb") as f:
+            image = f.read()
+        check(b'level="asInvoker"' in image and b"requireAdministrator" not in image,
+              "%s does not run as invoker" % program)
+    code, out, err, _ = cli.run([], ["--help"])
+    check(code == 0 and all(str(c) in out for c in (3010, 1641, 1167)), "help: %r" % out)
+
+    with tempfile.TemporaryDirectory() as tmp:
+        log = os.path.join(tmp, "discovery.log")
+        doc = cli.json(["--drive", "other-nvme", "--drive", "inbox"], ["status", "--log", wine_path(log)], 0)
+        with open(log) as f:
+            text = f.read()
+        for line in ("Get Disk information start..", "Enum device find Physicaldrive0",
+                     "Enum device find Physicaldrive1", "Physcialdrive1 is right device start...",
+                     "Get Disk information end.."):
+            check(line in text, "the log has no %r:\n%s" % (line, text))
+
+
+GROUPS = {
+    "paths-and-states": group_paths_and_states,
+    "foreign-and-several": group_foreign_and_several,
+    "optimize": group_optimize,
+    "faults": group_faults,
+    "usage-and-log": group_usage_and_log,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("group", choices=sorted(GROUPS))
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--tools", required=True)
+    options = parser.parse_args()
+    with tempfile.TemporaryDirectory() as tmp:
+        cli = Cli(options, tmp)
+        try:
+            GROUPS[options.group](cli)
+        except Failure as failure:
+            print("FAIL:", failure)
+            return 1
+    print("%s: passed (%d runs)" % (options.group, cli.runs))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
