@@ -8,6 +8,7 @@ namespace DuiLib {
 void CPaintManagerCore::AttachDialog(std::unique_ptr<CControlUI> root) {
     hot_ = nullptr;
     pressed_ = nullptr;
+    focus_ = nullptr;
     root_ = std::move(root);
     if (root_) root_->SetManager(this, nullptr);
     NeedUpdate();
