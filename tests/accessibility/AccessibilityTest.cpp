@@ -227,8 +227,9 @@ bool Inside(const RECT& inner, const RECT& outer) {
 
 class Demo {
 public:
-    explicit Demo(const std::wstring& trace) {
-        std::wstring command = L"\"" ZEPHRA_DEMO_EXE_W L"\" --drive inbox --state 2 --trace \"" + trace + L"\"";
+    explicit Demo(const std::wstring& trace, const std::wstring& more = L"") {
+        std::wstring command =
+            L"\"" ZEPHRA_DEMO_EXE_W L"\" --drive inbox --state 2 --trace \"" + trace + L"\"" + more;
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         started_ = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -417,6 +418,41 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     if (dialogHook) ::UnhookWinEvent(dialogHook);
     window.Reset();
     question.Reset();
+    ::CoUninitialize();
+}
+
+// The drive goes while the window is read: the panel's new texts and the disabled switch
+// are announced, and read back as they now are.
+TEST(Accessibility, PanelChangesAreAnnounced) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        const Oleacc oleacc;
+        ASSERT_TRUE(oleacc.fromWindow);
+        Demo demo(L"nul", L" --unplug-after 6");
+        ASSERT_TRUE(demo.Started());
+        HWND main = nullptr;
+        ASSERT_TRUE(PumpUntil([&] { return (main = WindowOf(demo.Id(), L"#32770")) != nullptr; }, 60000));
+        events.clear();
+        const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+                                                     OnEvent, demo.Id(), 0, WINEVENT_OUTOFCONTEXT);
+        ASSERT_TRUE(hook);
+        Ptr<IAccessible> window;
+        ASSERT_EQ(oleacc.fromWindow(main, OBJID_CLIENT, IID_IAccessible, window.OutVoid()), S_OK);
+        EXPECT_EQ(Read(window.Get(), 3).name, L"Tavik VX310 Series SSD");
+        // The heading (child 3) and the status value (child 9) get new texts; the switch
+        // (child 11) is disabled.
+        EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_NAMECHANGE, main, 3); }, 20000));
+        EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_NAMECHANGE, main, 9); }, 5000));
+        EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_STATECHANGE, main, 11); }, 5000));
+        EXPECT_EQ(Read(window.Get(), 3).name, L"No device detected");
+        EXPECT_EQ(Read(window.Get(), 9).name, L"");
+        EXPECT_EQ(Read(window.Get(), 11).state, STATE_SYSTEM_UNAVAILABLE);
+        EXPECT_EQ(Read(window.Get(), 11).action, L"");
+        EXPECT_EQ(window->accDoDefaultAction(Child(11)), DISP_E_MEMBERNOTFOUND);
+        ::UnhookWinEvent(hook);
+        ::PostMessageW(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(demo.EndsWithin(15000), 0);
+    }
     ::CoUninitialize();
 }
 
