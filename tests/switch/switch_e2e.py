@@ -235,8 +235,9 @@ def keyboard_shot(options, program, main, name):
 def demo_switch_keys(options):
     """The switch from the keyboard alone, with real key events: the focus starts on the
     switch and is drawn once a key is used; Space opens the confirmation, Escape answers
-    No and Enter (No has the focus) too, without any device access; a held Space opens one
-    box and does not answer it; Y switches: identify, one write, the shutdown."""
+    No and Enter (No has the focus) too, and Alt+F4 closes it, without any device access;
+    a held Space opens one box and does not answer it; Y switches: identify, one write,
+    the shutdown."""
     with tempfile.TemporaryDirectory() as tmp:
         state_file = os.path.join(tmp, "vx310.state")
         trace = os.path.join(options.shots, "switch-keys-trace.txt")
@@ -271,6 +272,12 @@ def demo_switch_keys(options):
             pt.press("Return")  # No has the focus
             wait_box_gone(program, box)
             check(ui_calls_after(trace_lines(trace), mark) == [], "calls after Enter on the confirmation")
+
+            pt.press("space")
+            box = find_box(program, main)
+            pt.press("alt+F4")  # closes the box without an answer
+            wait_box_gone(program, box)
+            check(ui_calls_after(trace_lines(trace), mark) == [], "calls after Alt+F4 on the confirmation")
 
             # Held down, Space repeats (the display repeats a held key about 25 times a
             # second): the repeats do not answer the box it opened.
