@@ -101,6 +101,7 @@ bool CPaintManagerCore::OnMouseDown(UiPoint point) {
     pressed_ = control;
     SetHotControl(control);
     control->SetPushed(true);
+    SetFocus(control);  // as a system button takes the focus when pressed
     return true;
 }
 

@@ -136,6 +136,12 @@ TEST(Keyboard, EnterIsTheOwnersWithoutAFocusedButton) {
     EXPECT_TRUE(main.clicks.clicked.empty());
     main[L"btnOption"]->SetEnabled(true);
     EXPECT_EQ(main.FocusName(), L"btnOption");
+    // A press with the pointer takes the focus too, as on a system button.
+    const UiRect& close = main[L"btnClose"]->GetPos();
+    main.OnMouseDown({close.left + 2, close.top + 2});
+    EXPECT_EQ(main.FocusName(), L"btnClose");
+    main.OnPressCancelled();
+    main.SetFocus(main[L"btnOption"]);
     // Only focusable controls take the focus.
     main.SetFocus(main[L"LabelStatus"]);
     EXPECT_EQ(main.FocusName(), L"btnOption");
