@@ -27,6 +27,8 @@ void CMainWnd::AttachToHost(CZephraDlg* host) {
     owner = host;
     const HWND window = GetHWND();
     ::SetWindowLongW(window, GWL_STYLE, ::GetWindowLongW(window, GWL_STYLE) & ~WS_CAPTION);
+    // The name the taskbar and assistive technology give the window.
+    ::SetWindowTextW(window, L"Zephra");
     LoadSkin();
     paintManager.AttachDialog(BuildLayout(L"mainSkin.xml"));
     paintManager.AddNotifier(this);
@@ -34,6 +36,9 @@ void CMainWnd::AttachToHost(CZephraDlg* host) {
     closeButton = paintManager.FindControl(L"btnClose");
     discovery::EnumerateDrives(machine_, drives);
     UpdateDevicePanel();
+    // The keyboard starts on the switch; a disabled one takes no focus, and Enter then
+    // stays the dialog's default.
+    paintManager.SetFocus(paintManager.FindControl(L"btnOption"));
 }
 
 void CMainWnd::Notify(DuiLib::TNotifyUI& msg) {

@@ -110,6 +110,19 @@ void CDuiMessageBox::LayoutMessageBox(const wchar_t* layoutName) {
         second->SetPos(*g.second);
         if (!secondButtonText.empty()) second->SetText(secondButtonText);
     }
+    // From the keyboard: the safe answer has the focus (a stray Enter never says Yes), and
+    // the first letter of a button's text answers with it.
+    paintManager.EnableMnemonics(true);
+    if (const wchar_t* focused = FirstFocusedButton(type)) paintManager.SetFocus(paintManager.FindControl(focused));
+}
+
+LRESULT CDuiMessageBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool repeat = (static_cast<DWORD>(lParam) & (1u << 30)) != 0;
+    if (message == WM_KEYDOWN && wParam == VK_ESCAPE && !repeat) {
+        if (const MessageBoxResult result = EscapeResult(type)) Close(static_cast<UINT>(result));
+        return 0;
+    }
+    return CBaseDuilibWnd::HandleMessage(message, wParam, lParam);
 }
 
 void CDuiMessageBox::Notify(DuiLib::TNotifyUI& msg) {

@@ -29,6 +29,9 @@ public:
     const MessageBoxGeometry& Geometry() const { return geometry_; }
 
 protected:
+    // Escape answers as the safe button would (No, Cancel, OK); a held Escape does not.
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
     std::wstring title;  // stays empty: the title control stays sized 0
     std::wstring message;
     std::wstring firstButtonText;

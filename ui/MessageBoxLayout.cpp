@@ -25,6 +25,20 @@ MessageBoxButtonNames ButtonsOfType(int type) {
     }
 }
 
+const wchar_t* FirstFocusedButton(int type) {
+    const MessageBoxButtonNames names = ButtonsOfType(type);
+    return names.second ? names.second : names.first;
+}
+
+MessageBoxResult EscapeResult(int type) {
+    switch (type & MessageBoxTypeButtonsMask) {
+        case MessageBoxTypeOk: return MessageBoxResultOk;
+        case MessageBoxTypeOkCancel: return MessageBoxResultCancel;
+        case MessageBoxTypeYesNo: return MessageBoxResultNo;
+        default: return MessageBoxResultNone;
+    }
+}
+
 std::vector<std::wstring_view> SplitMessageLines(std::wstring_view message) {
     std::vector<std::wstring_view> lines;
     for (;;) {

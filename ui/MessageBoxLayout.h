@@ -37,6 +37,11 @@ struct MessageBoxButtonNames {
 };
 MessageBoxButtonNames ButtonsOfType(int type);
 
+// The keyboard's answers: the button that has the focus when the box opens, and what
+// Escape answers. Both the safe one: No, Cancel, or the only button.
+const wchar_t* FirstFocusedButton(int type);
+MessageBoxResult EscapeResult(int type);
+
 // The message split at every line feed; a trailing line feed leaves an empty last line.
 std::vector<std::wstring_view> SplitMessageLines(std::wstring_view message);
 

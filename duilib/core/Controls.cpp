@@ -10,6 +10,7 @@ void CControlUI::SetText(std::wstring text) {
     if (text == text_) return;
     text_ = std::move(text);
     Invalidate();
+    if (manager_) manager_->ControlChanged(this, ControlChange::Text);
 }
 
 void CControlUI::SetPos(const UiRect& relative) {
@@ -44,6 +45,7 @@ void CControlUI::SetEnabled(bool enabled) {
     if (enabled == enabled_) return;
     enabled_ = enabled;
     Invalidate();
+    if (manager_) manager_->ControlChanged(this, ControlChange::State);
 }
 
 void CControlUI::SetFont(int id) {
@@ -56,6 +58,8 @@ void CControlUI::SetAttribute(std::wstring_view name, std::wstring_view value) {
         name_ = std::wstring(value);
     } else if (name == L"text") {
         SetText(std::wstring(value));
+    } else if (name == L"tooltip") {
+        toolTip_ = std::wstring(value);
     } else if (name == L"pos") {
         if (const auto rect = ParseRect(value)) {
             // "x,y,0,0" only places the control; width and height size it.

@@ -32,6 +32,8 @@ public:
 
     const std::wstring& GetText() const { return text_; }
     void SetText(std::wstring text);
+    // The layout's "tooltip": the name of a control that shows no text, else its description.
+    const std::wstring& GetToolTip() const { return toolTip_; }
 
     // The rectangle in window client coordinates, as the last layout placed it.
     const UiRect& GetPos() const { return rect_; }
@@ -97,6 +99,7 @@ protected:
 private:
     std::wstring name_;
     std::wstring text_;
+    std::wstring toolTip_;
     UiRect rect_{};
     bool float_ = false;
     UiPoint fixedXY_{};

@@ -8,6 +8,7 @@ namespace DuiLib {
 void CPaintManagerCore::AttachDialog(std::unique_ptr<CControlUI> root) {
     hot_ = nullptr;
     pressed_ = nullptr;
+    focus_ = nullptr;
     root_ = std::move(root);
     if (root_) root_->SetManager(this, nullptr);
     NeedUpdate();
@@ -100,6 +101,7 @@ bool CPaintManagerCore::OnMouseDown(UiPoint point) {
     pressed_ = control;
     SetHotControl(control);
     control->SetPushed(true);
+    SetFocus(control);  // as a system button takes the focus when pressed
     return true;
 }
 

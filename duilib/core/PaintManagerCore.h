@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "duilib/core/Controls.h"
+#include "duilib/core/KeyboardFocus.h"
 #include "duilib/core/UIBase.h"
 
 namespace DuiLib {
@@ -36,6 +37,9 @@ struct FontSpec {
     bool bold = false;
     bool italic = false;
 };
+
+// What changed on a control, for those who follow the window from outside.
+enum class ControlChange { Text, State };
 
 class CPaintManagerCore {
 public:
@@ -89,10 +93,36 @@ public:
     CControlUI* GetHotControl() const { return hot_; }
     CControlUI* GetPressedControl() const { return pressed_; }
 
+    // The keyboard focus (KeyboardFocus.cpp): a control of the tab order, or none. A focused
+    // control that is disabled or hidden holds no focus until it can take it again.
+    CControlUI* GetFocus() const;
+    // Null, or a control that can take the focus (anything else is ignored).
+    void SetFocus(CControlUI* control);
+    // The focus is drawn from the first key that moves or uses it on, as the system does.
+    bool FocusCuesShown() const { return focusCues_; }
+    void ShowFocusCues();
+    // Letter keys click the button whose text begins with them (message boxes).
+    void EnableMnemonics(bool enable) { mnemonics_ = enable; }
+    // Whether the window takes the key itself. Enter only while a control has the focus:
+    // without one it stays the owner's (a dialog's default button).
+    bool WantsKey(NavKey key) const;
+    // A key went down; repeat: it was already down (held). Tab, Shift+Tab and the arrows
+    // move the focus; Space and Enter return the focused control to click (the caller then
+    // calls NotifyClick). A held key never clicks: only a press that began here does, so
+    // a key that opened a box cannot also answer it.
+    CControlUI* OnKeyDown(NavKey key, bool shift, bool repeat);
+    // A character typed; with mnemonics, returns the button it clicks.
+    CControlUI* OnChar(wchar_t ch, bool repeat);
+
+    // A control's text or state changed (controls call it).
+    virtual void ControlChanged(CControlUI*, ControlChange) {}
+
 protected:
     // The client area; the window side reports the real one.
     virtual UiRect ClientRect() const { return clientRect_; }
     void SetClientRect(const UiRect& rect) { clientRect_ = rect; }
+    // The focus moved to the control (null: to none).
+    virtual void FocusMoved(CControlUI*) {}
 
 private:
     void Broadcast(TNotifyUI& msg);
@@ -108,6 +138,9 @@ private:
     bool needLayout_ = true;
     CControlUI* hot_ = nullptr;
     CControlUI* pressed_ = nullptr;
+    CControlUI* focus_ = nullptr;
+    bool focusCues_ = false;
+    bool mnemonics_ = false;
 };
 
 }  // namespace DuiLib

@@ -112,7 +112,7 @@ private:
 
 }  // namespace
 
-CPaintManagerUI::~CPaintManagerUI() = default;
+CPaintManagerUI::~CPaintManagerUI() { DetachAccessible(); }
 
 void CPaintManagerUI::Init(HWND window, const wchar_t* name) {
     window_ = window;
@@ -122,6 +122,9 @@ void CPaintManagerUI::Init(HWND window, const wchar_t* name) {
 
 bool CPaintManagerUI::MessageHandler(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (!window_) return false;
+    if (HandleKeyboard(message, wParam, lParam, result) || HandleAccessibility(message, wParam, lParam, result)) {
+        return true;
+    }
     switch (message) {
     case WM_ERASEBKGND:
         // Everything is drawn in WM_PAINT from the off-screen buffer: no flicker.
@@ -198,6 +201,7 @@ void CPaintManagerUI::PaintTo(HDC dc, const RECT& area) {
     if (CControlUI* root = GetRoot()) {
         GdiRenderTarget target(buffer.Get(), *this);
         root->Paint(target, ToUi(area));
+        DrawFocusCue(buffer.Get());
     }
     ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer.Get(), area.left,
              area.top, SRCCOPY);

@@ -16,6 +16,8 @@
 
 namespace DuiLib {
 
+class CAccessibleWindow;
+
 class CPaintManagerUI : public CPaintManagerCore {
 public:
     struct Image {
@@ -48,6 +50,11 @@ public:
     // Draws the area of the client into dc through an off-screen buffer.
     void PaintTo(HDC dc, const RECT& area);
 
+    // Assistive technology follows texts and states (Accessible.cpp).
+    void ControlChanged(CControlUI* control, ControlChange change) override;
+    // The id of a control among the window's accessible children (0: none).
+    long AccessibleChildId(const CControlUI* control) const;
+
     static void SetInstance(HINSTANCE instance);
     // The module set, or the program's own module.
     static HINSTANCE GetInstance();
@@ -59,13 +66,22 @@ public:
 
 protected:
     UiRect ClientRect() const override;
+    void FocusMoved(CControlUI* control) override;
 
 private:
+    // Keyboard (KeyboardInput.cpp) and assistive technology (Accessible.cpp) messages.
+    bool HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool HandleAccessibility(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void DrawFocusCue(HDC dc);
+    void NotifyAccessibleEvent(DWORD event, const CControlUI* control);
+    void DetachAccessible();
+
     HWND window_ = nullptr;
     std::wstring name_;
     bool trackingLeave_ = false;
     std::map<int, GdiObject<HFONT>> fonts_;
     std::map<std::wstring, std::optional<Image>> images_;  // by lower-case name; empty: unreadable
+    CAccessibleWindow* accessible_ = nullptr;  // one reference, made on the first request
 };
 
 }  // namespace DuiLib

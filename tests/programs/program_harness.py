@@ -183,6 +183,33 @@ def park_pointer():
     run("xdotool", "mousemove", "0", "0")
 
 
+def focus(window):
+    """Gives the window the X input focus, as a click on it would (there is no window
+    manager on the test display)."""
+    run("xdotool", "windowfocus", "--sync", window[0])
+    time.sleep(0.3)
+
+
+def press(*keys):
+    """Real key events (XTEST) to the window that has the focus, e.g. "Tab", "shift+Tab"."""
+    for key in keys:
+        run("xdotool", "key", key)
+        time.sleep(0.3)
+
+
+def changed_pixels(shot_a, shot_b, window, box):
+    """How many pixels of the box (x, y, w, h in the window) differ between two screenshots."""
+    x, y, w, h = box
+    crop = "%dx%d+%d+%d" % (w, h, window[3] + x, window[4] + y)
+    with tempfile.TemporaryDirectory() as tmp:
+        a, b = os.path.join(tmp, "a.png"), os.path.join(tmp, "b.png")
+        run("convert", shot_a, "-crop", crop, "+repage", a)
+        run("convert", shot_b, "-crop", crop, "+repage", b)
+        # compare exits 1 when the images differ; the count goes to standard error.
+        result = subprocess.run(["compare", "-metric", "AE", a, b, "null:"], capture_output=True, text=True)
+    return int(float(result.stderr.split()[0]))
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)

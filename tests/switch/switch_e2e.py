@@ -141,6 +141,32 @@ def switch_yes(options, path, state, tmp):
         program.kill()
 
     calls = ui_calls_after(trace_lines(trace), mark)
+    check_switch_calls(calls, path)
+    print("switch trace (%s, %s -> %s):" % (path, state, wanted))
+    for c in calls:
+        print("  %s %s %s(%s) -> %s" % c)
+
+    with open(state_file) as f:
+        kept = f.read().strip()
+    check(kept == wanted, "state file says %r, not %r" % (kept, wanted))
+
+    # The next run, after the "restart": the drive comes up in its new state.
+    again = demo(options, ["--drive", path, "--state-file", wine_path(state_file)])
+    try:
+        pt.park_pointer()
+        main = pt.check_placement(again)
+        seen = pt.panel(options, again, main, "switch-%s-after-restart" % path)
+        print("after the restart", {k: v for k, v in seen.items() if k != "shot"})
+        pt.expect_panel(seen, wanted)
+        check(seen["button"] == ("Off" if wanted == "0" else "On"), "button text %r" % seen["button"])
+        pt.close_by_mouse(again, main)
+    finally:
+        again.kill()
+
+
+def check_switch_calls(calls, path):
+    """The switch's calls after Yes: the first sector read, the drive opened once,
+    identified and written once, then the shutdown."""
     device = [c for c in calls if c[2] in ("CreateFileW", "DeviceIoControl", "ReadFile", "SetFilePointer")]
     opened = [i for i, c in enumerate(device) if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]]
     check(len(opened) == 1, "opened for the switch %d times: %s" % (len(opened), device))
@@ -165,26 +191,6 @@ def switch_yes(options, path, state, tmp):
     last = calls[-1]
     check(last[2] == "ExitWindowsEx" and last[3] == "0x5, 0x0" and last[4].startswith("true"),
           "the last call is %s" % (last,))
-    print("switch trace (%s, %s -> %s):" % (path, state, wanted))
-    for c in calls:
-        print("  %s %s %s(%s) -> %s" % c)
-
-    with open(state_file) as f:
-        kept = f.read().strip()
-    check(kept == wanted, "state file says %r, not %r" % (kept, wanted))
-
-    # The next run, after the "restart": the drive comes up in its new state.
-    again = demo(options, ["--drive", path, "--state-file", wine_path(state_file)])
-    try:
-        pt.park_pointer()
-        main = pt.check_placement(again)
-        seen = pt.panel(options, again, main, "switch-%s-after-restart" % path)
-        print("after the restart", {k: v for k, v in seen.items() if k != "shot"})
-        pt.expect_panel(seen, wanted)
-        check(seen["button"] == ("Off" if wanted == "0" else "On"), "button text %r" % seen["button"])
-        pt.close_by_mouse(again, main)
-    finally:
-        again.kill()
 
 
 def demo_switch_yes(options):
@@ -220,9 +226,107 @@ def demo_switch_no(options):
         check(kept == "2", "state file says %r" % kept)
 
 
+def keyboard_shot(options, program, main, name):
+    shot = os.path.join(options.shots, name + ".png")
+    pt.stable_screenshot(shot, (main[3], main[4], pt.WIDTH, pt.HEIGHT))
+    return shot
+
+
+def demo_switch_keys(options):
+    """The switch from the keyboard alone, with real key events: the focus starts on the
+    switch and is drawn once a key is used; Space opens the confirmation, Escape answers
+    No and Enter (No has the focus) too, and Alt+F4 closes it, without any device access;
+    a held Space opens one box and does not answer it; Y switches: identify, one write,
+    the shutdown."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state_file = os.path.join(tmp, "vx310.state")
+        trace = os.path.join(options.shots, "switch-keys-trace.txt")
+        program = demo(options, ["--drive", "inbox", "--state", "2", "--state-file", wine_path(state_file),
+                                 "--trace", wine_path(trace)])
+        try:
+            pt.park_pointer()
+            main = pt.check_placement(program)
+            pt.focus(main)
+            start = keyboard_shot(options, program, main, "keys-start")
+            pt.press("Tab", "Tab", "Tab")  # round the switch, minimise and close, back to the switch
+            cue = keyboard_shot(options, program, main, "keys-focus-on-switch")
+            drawn = pt.changed_pixels(start, cue, main, pt.BUTTON)
+            print("focus cue on the switch: %d pixels changed" % drawn)
+            check(drawn >= 100, "no focus cue on the switch (%d pixels changed)" % drawn)
+            check(pt.changed_pixels(start, cue, main, pt.MIN_BUTTON) == 0, "the minimise button changed")
+            pt.press("Tab")
+            on_min = keyboard_shot(options, program, main, "keys-focus-on-minimise")
+            check(pt.changed_pixels(start, on_min, main, pt.MIN_BUTTON) > 0, "no focus cue on minimise")
+            check(pt.changed_pixels(start, on_min, main, pt.BUTTON) == 0, "the cue stayed on the switch")
+            pt.press("shift+Tab")
+
+            mark = len(trace_lines(trace))
+            pt.press("space")
+            box = confirmation(options, program, main, "keys-confirmation")
+            pt.press("Escape")
+            wait_box_gone(program, box)
+            check(ui_calls_after(trace_lines(trace), mark) == [], "calls after Escape")
+
+            pt.press("Return")  # the switch has the focus: the confirmation again
+            box = find_box(program, main)
+            pt.press("Return")  # No has the focus
+            wait_box_gone(program, box)
+            check(ui_calls_after(trace_lines(trace), mark) == [], "calls after Enter on the confirmation")
+
+            pt.press("space")
+            box = find_box(program, main)
+            pt.press("alt+F4")  # closes the box without an answer
+            wait_box_gone(program, box)
+            check(ui_calls_after(trace_lines(trace), mark) == [], "calls after Alt+F4 on the confirmation")
+
+            # Held down, Space repeats (the display repeats a held key about 25 times a
+            # second): the repeats do not answer the box it opened.
+            pt.run("xdotool", "keydown", "space")
+            try:
+                box = find_box(program, main)
+                time.sleep(1.5)
+            finally:
+                pt.run("xdotool", "keyup", "space")
+            time.sleep(0.5)
+            check(box[0] in [w[0] for w in program.windows()], "a held Space answered the box it opened")
+            check(ui_calls_after(trace_lines(trace), mark) == [], "calls while the box is open")
+
+            pt.press("y")
+            code = program.wait_end(20)
+            check(code is not None, "the demo still runs after Y: the shutdown did not end it")
+            check(code == 0, "the demo ended with %s" % code)
+        finally:
+            program.kill()
+        calls = ui_calls_after(trace_lines(trace), mark)
+        check_switch_calls(calls, "inbox")
+        print("switch trace from the keyboard:")
+        for c in calls:
+            print("  %s %s %s(%s) -> %s" % c)
+        with open(state_file) as f:
+            kept = f.read().strip()
+        check(kept == "0", "state file says %r" % kept)
+
+
+def demo_keys_close(options):
+    """Escape ends the program as Cancel does; so does Alt+F4."""
+    for keys in ("Escape", "alt+F4"):
+        program = demo(options, ["--drive", "inbox"])
+        try:
+            pt.park_pointer()
+            main = pt.check_placement(program)
+            pt.focus(main)
+            pt.press(keys)
+            code = program.wait_end(15)
+            check(code == 0, "%s: the demo %s" % (keys, "still runs" if code is None else "ended with %s" % code))
+        finally:
+            program.kill()
+
+
 SCENARIOS = {
     "demo-switch-yes": demo_switch_yes,
     "demo-switch-no": demo_switch_no,
+    "demo-switch-keys": demo_switch_keys,
+    "demo-keys-close": demo_keys_close,
 }
 
 
