@@ -13,14 +13,15 @@ for exe in "$bench"/tests/bench/bench_*; do
 done
 
 # The benchmarks that need Windows, under Wine on a headless display: zephra.exe's start-up
-# against a bare window program, and the panel refresh on a device change.
+# against a bare window program, the panel refresh on a device change, and the main
+# window's drawing at 100 % against 200 % display scale.
 if [[ "$(cat "$root/build/host-32bit" 2>/dev/null)" == native ]]; then
   windows="$root/build/windows" toolchain=mingw-i686.cmake
 else
   windows="$root/build/windows64" toolchain=mingw-x86_64.cmake
 fi
 cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$windows" -j "$(nproc)" --target zephra bare_window bench_startup bench_panel_refresh
+cmake --build "$windows" -j "$(nproc)" --target zephra bare_window bench_startup bench_panel_refresh bench_display_scale
 export WINEPREFIX="$windows/wineprefix"
 wine_path() { local p=$1; echo "Z:${p//\//\\}"; }
 echo "== bench_startup ($(basename "$windows"))"
@@ -28,4 +29,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/test
   "$(wine_path "$windows/tests/bench-wine/bare_window.exe")" "$(wine_path "$windows/app/zephra.exe")"
 echo "== bench_panel_refresh ($(basename "$windows"))"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_panel_refresh.exe" 30
+echo "== bench_display_scale ($(basename "$windows"))"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_display_scale.exe" 20
 wineserver -k 2>/dev/null || true
