@@ -67,7 +67,13 @@ def prefix_at(options, dpi, exe_width, tmp):
     prefix = os.path.join(tmp, "prefix-%d" % dpi)
     source = os.path.join(options.build, "wineprefix")
     if os.path.isfile(os.path.join(source, ".zephra-ready-2")):
-        run("cp", "-a", source, prefix)
+        # Linked, not copied (the prefix is large); the registry files, the only ones
+        # written here, are real copies.
+        run("cp", "-al", source, prefix)
+        for name in os.listdir(source):
+            if name.endswith(".reg"):
+                os.unlink(os.path.join(prefix, name))
+                shutil.copy2(os.path.join(source, name), os.path.join(prefix, name))
     else:
         run(os.path.join(options.tools, "wine-prefix.sh"), prefix, "win64" if exe_width == 64 else "win32")
     env = wine_env(prefix, exe_width)
@@ -134,13 +140,15 @@ def edge_width(row):
 
 
 def switch_edge(shot, window, dpi):
-    """The widest blend across the left end of the switch, on the rows about its middle."""
+    """The mean width, in pixels, of the blend across the switch's left end, on the rows
+    of the middle half of its height, where the end is nearly upright."""
     x, y, w, h = pt.BUTTON
     left = window[3] + scaled(x, dpi)
-    middle = window[4] + scaled(y + h // 2, dpi)
+    middle = window[4] + scaled(y + 18, dpi)  # the pill's middle: its ends' centre
+    reach = scaled(17, dpi) // 2
     span = scaled(10, dpi)
-    rows = channel_rows(shot, (left - span, middle - 2, 2 * span, 5))
-    return max(edge_width(r) for r in rows)
+    rows = channel_rows(shot, (left - span, middle - reach, 2 * span, 2 * reach + 1))
+    return sum(edge_width(r) for r in rows) / len(rows)
 
 
 def read_panel(shot, window, dpi):
@@ -274,8 +282,8 @@ def main():
                 want_top = bh - scaled(20, dpi) - scaled(28, dpi)
                 check(abs(bottom - want_bottom) <= 1 and abs(top - want_top) <= 1,
                       "%d: buttons on rows %d..%d, not %d..%d" % (dpi, top, bottom, want_top, want_bottom))
-            # Sharp: the switch's edge at 150 % and 200 % blends over fewer pixels than the
-            # 100 % window enlarged to that scale.
+            # Sharp: the switch's edge at 150 % and 200 % blends over clearly fewer pixels
+            # than the 100 % window enlarged to that scale (about one, as at 100 %).
             for dpi in SCALES[1:]:
                 factor = dpi / 96
                 enlarged = os.path.join(tmp, "enlarged-%d.png" % dpi)
@@ -283,10 +291,10 @@ def main():
                 run("convert", base["full"], "-crop", "%dx%d+%d+%d" % (w96[1], w96[2], w96[3], w96[4]), "+repage",
                     "-resize", "%d%%" % round(factor * 100), enlarged)
                 enlarged_edge = switch_edge_at(enlarged, dpi)
-                print("%d: switch edge %d px; the 96-DPI window enlarged: %d px" % (dpi, seen[dpi]["edge"],
-                                                                                    enlarged_edge))
-                check(seen[dpi]["edge"] < enlarged_edge and seen[dpi]["edge"] <= 2,
-                      "%d: switch edge %d px, enlarged 96-DPI %d px" % (dpi, seen[dpi]["edge"], enlarged_edge))
+                print("%d: switch edge blends over %.2f px; the 96-DPI window enlarged: %.2f px" %
+                      (dpi, seen[dpi]["edge"], enlarged_edge))
+                check(seen[dpi]["edge"] < 0.8 * enlarged_edge and seen[dpi]["edge"] <= 2,
+                      "%d: switch edge %.2f px, enlarged 96-DPI %.2f px" % (dpi, seen[dpi]["edge"], enlarged_edge))
     except Failure as failure:
         print("FAIL:", failure)
         return 1
