@@ -18,7 +18,9 @@ void CPaintManagerCore::AttachDialog(std::unique_ptr<CControlUI> root) {
 namespace {
 
 void ApplyDesignLengths(CControlUI& control, int dpi) {
-    for (const auto& [name, value] : control.DesignLengths()) control.SetAttribute(name, ScaleAttributeValue(value, dpi));
+    for (const auto& [name, value] : control.DesignLengths()) {
+        control.SetAttribute(name, ScaleAttributeValue(value, dpi));
+    }
     if (CContainerUI* container = control.AsContainer()) {
         for (std::size_t i = 0; i < container->GetCount(); ++i) ApplyDesignLengths(*container->GetItemAt(i), dpi);
     }

@@ -212,11 +212,12 @@ HFONT CPaintManagerUI::GetFont(int id) {
     if (!layoutFont) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     auto& font = fonts_[id];
     if (!font) {
-        // A negative height asks for the character height rather than the cell height.
-        font.Reset(::CreateFontW(-ScaleByDpi(layoutFont->size, GetDpi()), 0, 0, 0, layoutFont->bold ? FW_BOLD : FW_NORMAL,
-                                 layoutFont->italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                 layoutFont->face.c_str()));
+        // A negative height asks for the character height rather than the cell height;
+        // the layout's heights are for 96 DPI.
+        const int height = ScaleByDpi(layoutFont->size, GetDpi());
+        font.Reset(::CreateFontW(-height, 0, 0, 0, layoutFont->bold ? FW_BOLD : FW_NORMAL, layoutFont->italic,
+                                 FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, layoutFont->face.c_str()));
     }
     return font ? font.Get() : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
 }

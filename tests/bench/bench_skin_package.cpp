@@ -248,14 +248,16 @@ void MainWindowAtStart(benchmark::State& state) {
                 bytes = archive->Read(d.name, kEntryLimit);
             } else {
                 for (const DuiLib::ImageScale scale : DuiLib::ImageVariantsFor(dpi)) {
-                    const std::wstring wide = DuiLib::ImageVariantName(std::wstring(d.name, d.name + std::strlen(d.name)), scale);
+                    const std::wstring name(d.name, d.name + std::strlen(d.name));
+                    const std::wstring wide = DuiLib::ImageVariantName(name, scale);
                     bytes = archive->Read(std::string(wide.begin(), wide.end()), kEntryLimit);
                     if (bytes) break;
                 }
             }
             auto image = DuiLib::DecodeImage(bytes->data(), bytes->size());
             if (dpi != DuiLib::kDesignDpi) {
-                image = DuiLib::ResampleArea(*image, DuiLib::ScaleByDpi(d.width, dpi), DuiLib::ScaleByDpi(d.height, dpi));
+                image = DuiLib::ResampleArea(*image, DuiLib::ScaleByDpi(d.width, dpi),
+                                             DuiLib::ScaleByDpi(d.height, dpi));
             }
             benchmark::DoNotOptimize(image);
         }

@@ -285,7 +285,8 @@ TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
         EXPECT_EQ(decoded->height, image.height);
         for (const auto scale : {DuiLib::ImageScale::Percent150, DuiLib::ImageScale::Percent200}) {
             const int dpi = static_cast<int>(scale) * 96 / 100;
-            const std::wstring wide = DuiLib::ImageVariantName(std::wstring(image.name, image.name + std::strlen(image.name)), scale);
+            const std::wstring name(image.name, image.name + std::strlen(image.name));
+            const std::wstring wide = DuiLib::ImageVariantName(name, scale);
             const std::string variantName(wide.begin(), wide.end());
             SCOPED_TRACE(variantName);
             const auto variant = zip->Read(variantName, kLayoutLimit);

@@ -185,8 +185,10 @@ public:
     // Fills the shape with the paint, each pixel sampled on an n x n grid.
     void Fill(const Shape& s, const Paint& paint, int n = 6) {
         const double k = scale_;
-        int x0 = std::max(0, int(std::floor(s.bounds.x0 * k)) - 1), y0 = std::max(0, int(std::floor(s.bounds.y0 * k)) - 1);
-        int x1 = std::min(width_, int(std::ceil(s.bounds.x1 * k)) + 1), y1 = std::min(height_, int(std::ceil(s.bounds.y1 * k)) + 1);
+        int x0 = std::max(0, int(std::floor(s.bounds.x0 * k)) - 1);
+        int y0 = std::max(0, int(std::floor(s.bounds.y0 * k)) - 1);
+        int x1 = std::min(width_, int(std::ceil(s.bounds.x1 * k)) + 1);
+        int y1 = std::min(height_, int(std::ceil(s.bounds.y1 * k)) + 1);
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
                 // Far from the edge every sample agrees: one test decides.

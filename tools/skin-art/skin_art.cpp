@@ -362,9 +362,12 @@ Skin DrawSkin(const Fonts& fonts, double scale) {
 
     add("close.png", Glyph24(Union(Capsule(7, 7, 17, 17, 1.3), Capsule(17, 7, 7, 17, 1.3)), scale));
     add("min.png", Glyph24(Capsule(6.5, 16.5, 17.5, 16.5, 1.3), scale));
-    add("43.png", Badge24(Hex(0x1E88E5), Union(Capsule(12, 10.5, 12, 17, 1.3), Circle(12, 7, 1.5)), scale));
-    add("44.png", Badge24(Hex(0x2E9E5B), Union(Capsule(7.5, 12.5, 10.5, 15.5, 1.3), Capsule(10.5, 15.5, 16.5, 8.8, 1.3)), scale));
-    add("45.png", Badge24(Hex(0xD93C38), Union(Capsule(8.5, 8.5, 15.5, 15.5, 1.3), Capsule(15.5, 8.5, 8.5, 15.5, 1.3)), scale));
+    const Shape info = Union(Capsule(12, 10.5, 12, 17, 1.3), Circle(12, 7, 1.5));
+    const Shape ok = Union(Capsule(7.5, 12.5, 10.5, 15.5, 1.3), Capsule(10.5, 15.5, 16.5, 8.8, 1.3));
+    const Shape error = Union(Capsule(8.5, 8.5, 15.5, 15.5, 1.3), Capsule(15.5, 8.5, 8.5, 15.5, 1.3));
+    add("43.png", Badge24(Hex(0x1E88E5), info, scale));
+    add("44.png", Badge24(Hex(0x2E9E5B), ok, scale));
+    add("45.png", Badge24(Hex(0xD93C38), error, scale));
     return skin;
 }
 
@@ -492,8 +495,9 @@ int main(int argc, char** argv) try {
         tiles.emplace_back("icon 48", Icon(48));
         tiles.emplace_back("icon 32", Icon(32));
         tiles.emplace_back("icon 16", Icon(16));
-        WritePreview(argv[3], fonts, skin.main, png("on_normal.png"), png("off_normal.png"), png("1btnMinNormal.png"),
-                     png("1btnCloseNormal.png"), png("1redBtnNormal.png"), png("warning.png"), tiles);
+        WritePreview(argv[3], fonts, skin.main, png("on_normal.png"), png("off_normal.png"),
+                     png("1btnMinNormal.png"), png("1btnCloseNormal.png"), png("1redBtnNormal.png"),
+                     png("warning.png"), tiles);
     }
     return 0;
 } catch (const std::exception& e) {
