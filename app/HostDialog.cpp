@@ -4,6 +4,9 @@
 
 #include <cwchar>
 
+#include "duilib/UIlib.h"
+#include "duilib/core/DpiScale.h"
+
 namespace {
 
 // Loads a DLL from the system folder only: the program runs elevated, and a plain
@@ -101,7 +104,9 @@ BOOL CZephraDlg::OnInitDialog() {
     rescan.stop.Reset();
     rescanThread = CWinThread::Begin(RescanThreadProc, &rescan, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
 
-    MoveWindow(0, 0, 700, 490, TRUE);
+    // The skin's 700 by 490 at the screen's scale.
+    const int dpi = DuiLib::DpiOfWindow(GetSafeHwnd());
+    MoveWindow(0, 0, DuiLib::ScaleByDpi(700, dpi), DuiLib::ScaleByDpi(490, dpi), TRUE);
     CenterWindow();
 
     if (mainWnd.Subclass(GetSafeHwnd())) mainWnd.AttachToHost(this);

@@ -8,6 +8,7 @@
 #include "duilib/core/UIBase.h"
 
 #ifdef _WIN32
+#include "duilib/win/Dpi.h"
 #include "duilib/win/PaintManager.h"
 #include "duilib/win/WindowWnd.h"
 #endif

@@ -13,7 +13,8 @@ for exe in "$bench"/tests/bench/bench_*; do
 done
 
 # The benchmarks that need Windows, under Wine on a headless display: zephra.exe's start-up
-# against a bare window program, and the panel refresh on a device change.
+# against a bare window program, the panel refresh on a device change, and the main
+# window's drawing at 100 % against 200 % display scale.
 if [[ "$(cat "$root/build/host-32bit" 2>/dev/null)" == native ]]; then
   windows="$root/build/windows" toolchain=mingw-i686.cmake
 else
@@ -21,7 +22,7 @@ else
 fi
 cmake -S "$root" -B "$windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$windows" -j "$(nproc)" --target zephra bare_window bench_startup bench_panel_refresh \
-  zephra-cli-demo bare_console bench_console
+  zephra-cli-demo bare_console bench_console bench_display_scale
 export WINEPREFIX="$windows/wineprefix"
 # The prefix first, so that its first boot is never part of a measured start.
 "$root/tools/wine-run.sh" --prepare "$windows/tests/bench-wine/bench_startup.exe"
@@ -42,4 +43,6 @@ disks+=(--drive inbox)
 "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_console.exe" 21 \
   "$(wine_path "$windows/tests/bench-wine/bare_console.exe")" \
   "$(wine_path "$windows/demo/zephra-cli-demo.exe") ${disks[*]} status"
+echo "== bench_display_scale ($(basename "$windows"))"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_display_scale.exe" 20
 wineserver -k 2>/dev/null || true

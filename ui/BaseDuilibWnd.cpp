@@ -59,15 +59,36 @@ bool CBaseDuilibWnd::InCaptionBand(LPARAM screenPoint) {
 LRESULT CBaseDuilibWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SHOWWINDOW && !shadowAttached_) {
         shadowAttached_ = true;
+        shadow.SetDpi(paintManager.GetDpi());
         shadow.AttachTo(GetHWND());
         shadow.ApplyStyle();
         shadow.ForceShow(GetHWND());
     } else if (message == WM_NCHITTEST && InCaptionBand(lParam)) {
         return HTCAPTION;
+    } else if (message == WM_DPICHANGED && lParam) {
+        // Both halves of wParam carry the new DPI (x and y are always equal).
+        OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     }
     LRESULT result = 0;
     if (paintManager.MessageHandler(message, wParam, lParam, result)) return result;
     return CallPreviousProc(message, wParam, lParam);
+}
+
+void CBaseDuilibWnd::OnDpiChanged(int dpi, const RECT& suggested) {
+    paintManager.SetDpi(dpi);
+    ::SetWindowPos(GetHWND(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    shadow.SetDpi(paintManager.GetDpi());
+    if (shadowAttached_) {
+        shadow.ApplyStyle();
+        // ApplyStyle redraws only a shadow that follows the window's state; one shown
+        // regardless (desktop composition on) is redrawn here.
+        if (!(shadow.Status() & CWndShadow::ShadowVisible) && ::IsWindowVisible(shadow.ShadowWindow())) {
+            shadow.Redraw(GetHWND());
+        }
+    }
+    ::InvalidateRect(GetHWND(), nullptr, FALSE);
 }
 
 void CBaseDuilibWnd::Notify(DuiLib::TNotifyUI& msg) {

@@ -44,6 +44,10 @@ protected:
     // Shadow on the first WM_SHOWWINDOW, dragging by the caption band, then the paint
     // manager, then the previous window procedure.
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The window moved to a screen of another DPI: the layout, fonts and images at the
+    // new DPI, the window in the rectangle the system suggests, the shadow at the new
+    // scale. A derived window that places controls itself does so again after this.
+    virtual void OnDpiChanged(int dpi, const RECT& suggested);
 
     DuiLib::CPaintManagerUI paintManager;
     CWndShadow shadow;

@@ -62,16 +62,28 @@ void CDuiMessageBox::LayoutMessageBox(const wchar_t* layoutName) {
     closeButton = paintManager.FindControl(L"btnClose");
     minButton = paintManager.FindControl(L"btnMin");
     maxButton = paintManager.FindControl(L"btnMax");
-    CControlUI* titleText = paintManager.FindControl(L"txtTitel");
-    CControlUI* messageText = paintManager.FindControl(L"txtMsg");
-    CControlUI* icon = paintManager.FindControl(L"ctrlIcon");
+    titleText_ = paintManager.FindControl(L"txtTitel");
+    messageText_ = paintManager.FindControl(L"txtMsg");
+    icon_ = paintManager.FindControl(L"ctrlIcon");
+    PlaceControls(0);
+}
 
+void CDuiMessageBox::OnDpiChanged(int dpi, const RECT& suggested) {
+    CBaseDuilibWnd::OnDpiChanged(dpi, suggested);
+    PlaceControls(SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CDuiMessageBox::PlaceControls(UINT windowPosFlags) {
+    CControlUI* titleText = titleText_;
+    CControlUI* messageText = messageText_;
+    CControlUI* icon = icon_;
     const MessageBoxButtonNames names = ButtonsOfType(type);
     CControlUI* first = names.first ? paintManager.FindControl(names.first) : nullptr;
     CControlUI* second = names.second ? paintManager.FindControl(names.second) : nullptr;
 
     MessageBoxParts parts;
     parts.type = type;
+    parts.dpi = paintManager.GetDpi();
     parts.icon = FixedSizeOf(icon);
     if (icon) parts.iconPlacement = icon->GetText();
     parts.hasTitle = titleText != nullptr;
@@ -84,7 +96,7 @@ void CDuiMessageBox::LayoutMessageBox(const wchar_t* layoutName) {
     geometry_ = ComputeMessageBoxLayout(parts);
     const MessageBoxGeometry& g = geometry_;
 
-    ::SetWindowPos(GetHWND(), nullptr, 0, 0, g.width, g.height, 0);
+    ::SetWindowPos(GetHWND(), nullptr, 0, 0, g.width, g.height, windowPosFlags);
 
     if (titleText && g.title) {
         titleText->SetFixedHeight(g.title->bottom);

@@ -44,11 +44,19 @@ protected:
     DuiLib::CControlUI* retryButton = nullptr;
     DuiLib::CControlUI* ignoreButton = nullptr;
 
+    // Measured and placed again at the new DPI, at the suggested place.
+    void OnDpiChanged(int dpi, const RECT& suggested) override;
+
 private:
     // The text on one line in the control's font (font id 0 without a control).
     TextExtent Measure(std::wstring_view text, const DuiLib::CControlUI* control);
+    // Measures, sizes the window (SetWindowPos with the flags) and places the controls.
+    void PlaceControls(UINT windowPosFlags);
 
     MessageBoxGeometry geometry_;
+    DuiLib::CControlUI* titleText_ = nullptr;
+    DuiLib::CControlUI* messageText_ = nullptr;
+    DuiLib::CControlUI* icon_ = nullptr;
 };
 
 // Shows a box owned by ownerWindow (may be null) and returns the code of the button

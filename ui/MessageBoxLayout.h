@@ -61,6 +61,9 @@ struct FixedSize {
 // from the layout is an empty optional (or false).
 struct MessageBoxParts {
     int type = MessageBoxTypeOk;
+    // The box's DPI: its fixed margins and paddings are written for 96 and scale; the
+    // control sizes below and the measured extents are already the window's pixels.
+    int dpi = 96;
     std::optional<FixedSize> icon;     // "ctrlIcon"
     std::wstring iconPlacement;        // its text: "top", "left", ...
     bool hasTitle = false;             // "txtTitel"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "duilib/core/DpiScale.h"
+
 namespace {
 
 // Larger windows than this are not drawn; it keeps every size sum far from overflow.
@@ -233,4 +235,15 @@ bool RenderShadow(const std::vector<ShadowRowSpan>& rows, int windowWidth,
         Fill(row, SW, std::max(coveredEnd, span.start), span.end, solid);
     }
     return true;
+}
+
+ShadowStyle ProgramShadowStyle(int dpi) {
+    ShadowStyle style;
+    style.size = static_cast<std::int8_t>(DuiLib::ScaleByDpi(8, dpi));
+    style.sharpness = static_cast<std::uint8_t>(DuiLib::ScaleByDpi(10, dpi));
+    style.darkness = 128;
+    style.offsetX = static_cast<std::int8_t>(DuiLib::ScaleByDpi(0, dpi));
+    style.offsetY = static_cast<std::int8_t>(DuiLib::ScaleByDpi(0, dpi));
+    style.color = 0x00808080;
+    return style;
 }

@@ -19,6 +19,11 @@ struct ShadowStyle {
     std::uint32_t color = 0x00808080;  // red in the lowest byte, then green, then blue
 };
 
+// The program's shadow for a window at dpi: reach 8, soft edge 10, darkness 128, no
+// offset, grey, with the reach, edge and offset scaled like every other length (at 96
+// exactly these numbers).
+ShadowStyle ProgramShadowStyle(int dpi);
+
 // Columns [begin, end) of one window row that lie inside the window; empty when
 // begin >= end.
 struct ShadowRowSpan {

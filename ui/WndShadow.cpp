@@ -240,16 +240,17 @@ void CWndShadow::RedrawIfShown() {
 }
 
 void CWndShadow::ApplyStyle() {
-    size = 8;
+    const ShadowStyle style = ProgramShadowStyle(dpi_);
+    size = style.size;
     RedrawIfShown();
-    sharpness = 10;
+    sharpness = style.sharpness;
     RedrawIfShown();
-    darkness = 128;
+    darkness = style.darkness;
     RedrawIfShown();
-    offsetX = 0;
-    offsetY = 0;
+    offsetX = style.offsetX;
+    offsetY = style.offsetY;
     RedrawIfShown();
-    color = RGB(128, 128, 128);
+    color = style.color;
     RedrawIfShown();
 }
 

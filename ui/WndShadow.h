@@ -50,8 +50,11 @@ public:
     // the set-up, when this object already follows a living window, or when the parent
     // already has a shadow (a window is never hooked twice).
     void AttachTo(HWND parent);
-    // The program's settings: size 8, sharpness 10, darkness 128, no offset, grey.
+    // The program's settings: size 8, sharpness 10, darkness 128, no offset, grey; the
+    // lengths scaled to the DPI last given (96 until then).
     void ApplyStyle();
+    // The followed window's DPI, for the next ApplyStyle.
+    void SetDpi(int dpi) { dpi_ = dpi; }
     // Shows or hides the shadow according to the parent's state.
     void ShowForParent(HWND parent);
     // Shows and redraws the shadow whatever the parent's state.
@@ -89,6 +92,7 @@ private:
     std::uint32_t lastParentSize = 0;
     bool redrawPending = false;
     COLORREF color = 0;
+    int dpi_ = 96;
 };
 
 // The parent's outline: for each row of a window of width x height pixels, the columns

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "duilib/core/RenderTarget.h"
@@ -67,6 +68,12 @@ public:
 
     // Applies one layout attribute; unknown names and unreadable values are ignored.
     virtual void SetAttribute(std::wstring_view name, std::wstring_view value);
+    // A length attribute (position, size, padding, border) as the layout wrote it, for
+    // 96 DPI; the paint manager applies these again, scaled, when the window's DPI changes.
+    void KeepDesignLength(std::wstring_view name, std::wstring_view value) {
+        designLengths_.emplace_back(name, value);
+    }
+    const std::vector<std::pair<std::wstring, std::wstring>>& DesignLengths() const { return designLengths_; }
 
     CContainerUI* GetParent() const { return parent_; }
     CPaintManagerCore* GetManager() const { return manager_; }
@@ -114,6 +121,7 @@ private:
     Argb textColor_ = 0xFF000000u;
     Argb disabledTextColor_ = 0xFFA7A6AAu;
     int font_ = -1;
+    std::vector<std::pair<std::wstring, std::wstring>> designLengths_;
     CPaintManagerCore* manager_ = nullptr;
     CContainerUI* parent_ = nullptr;
 };

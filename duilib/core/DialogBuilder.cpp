@@ -1,5 +1,6 @@
 #include "duilib/core/DialogBuilder.h"
 
+#include "duilib/core/DpiScale.h"
 #include "duilib/core/Markup.h"
 #include "duilib/core/PaintManagerCore.h"
 #include "duilib/core/SkinResources.h"
@@ -43,15 +44,32 @@ void AddFont(const MarkupNode& node, CPaintManagerCore& manager) {
     if (hasId) manager.AddFont(font);
 }
 
-std::unique_ptr<CControlUI> BuildControl(const MarkupNode& node, IDialogBuilderCallback* callback, int depth) {
+std::unique_ptr<CControlUI> BuildControl(const MarkupNode& node, IDialogBuilderCallback* callback, int dpi,
+                                         int depth) {
     if (depth > kMaxDepth) return nullptr;
     std::unique_ptr<CControlUI> control = CreateBuiltinControl(node.name);
     if (!control && callback) control = callback->MakeControl(node.name);
     if (!control) return nullptr;
-    // In document order; an attribute given twice is applied twice.
-    for (const auto& [name, value] : node.attributes) control->SetAttribute(name, value);
+    // A control kind's own text inset (a Text's 2 pixels) is a length at 96 DPI too.
+    const UiRect inset = control->GetTextPadding();
+    if (inset != UiRect{}) {
+        const std::wstring value = std::to_wstring(inset.left) + L',' + std::to_wstring(inset.top) + L',' +
+                                   std::to_wstring(inset.right) + L',' + std::to_wstring(inset.bottom);
+        control->KeepDesignLength(L"textpadding", value);
+        control->SetAttribute(L"textpadding", ScaleAttributeValue(value, dpi));
+    }
+    // In document order; an attribute given twice is applied twice. Lengths are written
+    // for 96 DPI and placed at the window's.
+    for (const auto& [name, value] : node.attributes) {
+        if (IsLengthAttribute(name)) {
+            control->KeepDesignLength(name, value);
+            control->SetAttribute(name, ScaleAttributeValue(value, dpi));
+        } else {
+            control->SetAttribute(name, value);
+        }
+    }
     if (CContainerUI* container = control->AsContainer()) {
-        for (const MarkupNode& child : node.children) container->Add(BuildControl(child, callback, depth + 1));
+        for (const MarkupNode& child : node.children) container->Add(BuildControl(child, callback, dpi, depth + 1));
     }
     return control;
 }
@@ -94,7 +112,7 @@ std::unique_ptr<CControlUI> CDialogBuilder::CreateFromText(std::string_view utf8
         if (child.name == L"Font") {
             if (manager) AddFont(child, *manager);
         } else if (!root) {
-            root = BuildControl(child, callback, 0);
+            root = BuildControl(child, callback, manager ? manager->GetDpi() : kDesignDpi, 0);
         }
     }
     return root;

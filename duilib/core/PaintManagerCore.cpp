@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "duilib/core/DpiScale.h"
+
 namespace DuiLib {
 
 void CPaintManagerCore::AttachDialog(std::unique_ptr<CControlUI> root) {
@@ -11,6 +13,29 @@ void CPaintManagerCore::AttachDialog(std::unique_ptr<CControlUI> root) {
     focus_ = nullptr;
     root_ = std::move(root);
     if (root_) root_->SetManager(this, nullptr);
+    NeedUpdate();
+}
+
+namespace {
+
+void ApplyDesignLengths(CControlUI& control, int dpi) {
+    for (const auto& [name, value] : control.DesignLengths()) {
+        control.SetAttribute(name, ScaleAttributeValue(value, dpi));
+    }
+    if (CContainerUI* container = control.AsContainer()) {
+        for (std::size_t i = 0; i < container->GetCount(); ++i) ApplyDesignLengths(*container->GetItemAt(i), dpi);
+    }
+}
+
+}  // namespace
+
+UiRect CPaintManagerCore::GetCaptionRect() const { return ScaleByDpi(caption_, dpi_); }
+
+void CPaintManagerCore::SetDpi(int dpi) {
+    dpi = SaneDpi(dpi);
+    if (dpi == dpi_) return;
+    dpi_ = dpi;
+    if (root_) ApplyDesignLengths(*root_, dpi_);
     NeedUpdate();
 }
 

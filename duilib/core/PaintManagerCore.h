@@ -60,11 +60,18 @@ public:
     void RemoveNotifier(INotifyUI* notifier);
     void SendNotify(CControlUI* sender, std::wstring_view type);
 
-    // From the layout's Window element.
+    // From the layout's Window element, as written there (for 96 DPI).
     virtual void SetInitSize(UiSize size) { initSize_ = size; }
     UiSize GetInitSize() const { return initSize_; }
     void SetCaptionRect(const UiRect& rect) { caption_ = rect; }
-    const UiRect& GetCaptionRect() const { return caption_; }
+    // The caption band at the window's DPI.
+    UiRect GetCaptionRect() const;
+
+    // The window's DPI (96 unless told otherwise): the layout's lengths and font heights
+    // are written for 96 and scale by dpi / 96. A new DPI applies the layout's lengths
+    // again, scaled, to every control of the tree and lays it out anew.
+    int GetDpi() const { return dpi_; }
+    virtual void SetDpi(int dpi);
 
     // A font of the same id replaces the earlier one.
     virtual void AddFont(const FontSpec& font);
@@ -133,6 +140,7 @@ private:
     std::vector<FontSpec> fonts_;
     UiSize initSize_{};
     UiRect caption_{};
+    int dpi_ = 96;
     UiRect clientRect_{};
     UiRect laidOut_{};
     bool needLayout_ = true;

@@ -2,8 +2,11 @@
 
 #include <cstring>
 
+#include "duilib/core/DpiScale.h"
 #include "duilib/core/Image.h"
+#include "duilib/core/ImageResample.h"
 #include "duilib/core/SkinResources.h"
+#include "duilib/win/Dpi.h"
 
 namespace DuiLib {
 namespace {
@@ -80,7 +83,7 @@ public:
 
     void DrawImage(const std::wstring& name, const UiRect& rect) override {
         if (rect.IsEmpty()) return;
-        if (const CPaintManagerUI::Image* image = manager_.GetImage(name)) {
+        if (const CPaintManagerUI::Image* image = manager_.GetImage(name, rect.Width(), rect.Height())) {
             Blend(image->bitmap.Get(), image->width, image->height, rect);
         }
     }
@@ -117,6 +120,7 @@ CPaintManagerUI::~CPaintManagerUI() { DetachAccessible(); }
 void CPaintManagerUI::Init(HWND window, const wchar_t* name) {
     window_ = window;
     name_ = name ? name : L"";
+    if (window_) SetDpi(DpiOfWindow(window_));
     NeedUpdate();
 }
 
@@ -212,11 +216,12 @@ HFONT CPaintManagerUI::GetFont(int id) {
     if (!layoutFont) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     auto& font = fonts_[id];
     if (!font) {
-        // A negative height asks for the character height rather than the cell height.
-        font.Reset(::CreateFontW(-layoutFont->size, 0, 0, 0, layoutFont->bold ? FW_BOLD : FW_NORMAL,
-                                 layoutFont->italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                 layoutFont->face.c_str()));
+        // A negative height asks for the character height rather than the cell height;
+        // the layout's heights are for 96 DPI.
+        const int height = ScaleByDpi(layoutFont->size, GetDpi());
+        font.Reset(::CreateFontW(-height, 0, 0, 0, layoutFont->bold ? FW_BOLD : FW_NORMAL, layoutFont->italic,
+                                 FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, layoutFont->face.c_str()));
     }
     return font ? font.Get() : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
 }
@@ -245,10 +250,56 @@ const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name
     return it->second ? &*it->second : nullptr;
 }
 
+namespace {
+
+std::optional<DecodedImage> ReadImage(const std::wstring& name) {
+    const auto bytes = SkinResources::ReadFile(name, SkinResources::kMaxImageSize);
+    auto decoded = bytes ? DecodeImage(bytes->data(), bytes->size()) : std::nullopt;
+    if (decoded && (decoded->width <= 0 || decoded->height <= 0)) decoded.reset();
+    return decoded;
+}
+
+}  // namespace
+
+const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name, int width, int height) {
+    if (GetDpi() == kDesignDpi) return GetImage(name);
+    if (width <= 0 || height <= 0) return nullptr;
+    const std::wstring key = ToLowerAscii(name) + L'|' + std::to_wstring(width) + L'x' + std::to_wstring(height);
+    auto it = images_.find(key);
+    if (it == images_.end()) {
+        std::optional<DecodedImage> decoded;
+        for (const ImageScale scale : ImageVariantsFor(GetDpi())) {
+            decoded = ReadImage(ImageVariantName(name, scale));
+            if (decoded) break;
+        }
+        std::optional<Image> image;
+        if (decoded) {
+            const DecodedImage sized = ResampleArea(*decoded, width, height);
+            if (!sized.pixels.empty()) {
+                Image made;
+                made.bitmap = MakeDib(sized.width, sized.height, sized.pixels.data());
+                made.width = sized.width;
+                made.height = sized.height;
+                if (made.bitmap) image = std::move(made);
+            }
+        }
+        it = images_.emplace(key, std::move(image)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+}
+
+void CPaintManagerUI::SetDpi(int dpi) {
+    if (SaneDpi(dpi) == GetDpi()) return;
+    fonts_.clear();
+    images_.clear();
+    CPaintManagerCore::SetDpi(dpi);
+}
+
 void CPaintManagerUI::SetInitSize(UiSize size) {
     CPaintManagerCore::SetInitSize(size);
-    if (window_ && size.cx > 0 && size.cy > 0) {
-        ::SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    const UiSize scaled = ScaleByDpi(size, GetDpi());
+    if (window_ && scaled.cx > 0 && scaled.cy > 0) {
+        ::SetWindowPos(window_, nullptr, 0, 0, scaled.cx, scaled.cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
     }
 }
 

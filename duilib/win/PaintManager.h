@@ -42,6 +42,12 @@ public:
     void AddFont(const FontSpec& font) override;
     // A skin image, decoded once per manager; null when it cannot be read or decoded.
     const Image* GetImage(const std::wstring& name);
+    // The image to fill width x height pixels at the window's DPI: at 96 the image itself
+    // (drawn stretched, as it always was); at another DPI the variant of the nearest scale
+    // at or above the window's, resized to exactly those pixels. Kept per size.
+    const Image* GetImage(const std::wstring& name, int width, int height);
+    // Fonts and images are made again at the new DPI.
+    void SetDpi(int dpi) override;
 
     // Resizes the bound window to the layout's size.
     void SetInitSize(UiSize size) override;

@@ -6,13 +6,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "duilib/core/DpiScale.h"
 #include "duilib/core/Image.h"
+#include "duilib/core/ImageResample.h"
 #include "duilib/core/Markup.h"
 #include "duilib/core/ZipArchive.h"
 
@@ -184,5 +188,88 @@ void DecodeImageWithLargeTextChunk(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * large.size()));
 }
 BENCHMARK(DecodeImageWithLargeTextChunk)->Unit(benchmark::kMicrosecond);
+
+// ---- the images drawn at 150 % and 200 %, against the package without them ----
+
+const Bytes& PackageWithoutVariants() {
+    static const Bytes package = [] {
+        std::ifstream file(ZEPHRA_SKIN_PACKAGE_100, std::ios::binary);
+        Bytes bytes(std::istreambuf_iterator<char>(file), {});
+        if (bytes.empty()) {
+            std::fprintf(stderr, "cannot read the skin package %s\n", ZEPHRA_SKIN_PACKAGE_100);
+            std::exit(1);
+        }
+        return bytes;
+    }();
+    return package;
+}
+
+// Argument: 0 the package without the variants (as before them), 1 the package as shipped.
+const Bytes& PackageOf(std::int64_t which) { return which ? Package() : PackageWithoutVariants(); }
+
+void LoadWholePackageVariants(benchmark::State& state) {
+    const Bytes& package = PackageOf(state.range(0));
+    for (auto _ : state) {
+        const auto archive = ZipArchive::Open(package.data(), package.size());
+        for (const Entry& e : ReadAll(*archive)) {
+            if (IsImage(e.name)) {
+                auto image = DuiLib::DecodeImage(e.content.data(), e.content.size());
+                benchmark::DoNotOptimize(image);
+            } else {
+                auto root = DuiLib::CMarkup::Parse({reinterpret_cast<const char*>(e.content.data()), e.content.size()});
+                benchmark::DoNotOptimize(root);
+            }
+        }
+    }
+    state.counters["bytes"] = static_cast<double>(package.size());
+    state.SetLabel(state.range(0) ? "with variants" : "without variants");
+}
+BENCHMARK(LoadWholePackageVariants)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// What the main window reads when it opens at a DPI: the archive, its layout, and each
+// image it draws, as the variant for that scale resized to the control's pixels.
+void MainWindowAtStart(benchmark::State& state) {
+    const int dpi = static_cast<int>(state.range(0));
+    const Bytes& package = PackageOf(state.range(1));
+    struct Drawn {
+        const char* name;
+        int width, height;  // the control's size at 96 DPI
+    };
+    const Drawn drawn[] = {{"mainWnd.jpg", 700, 490},       {"1btnMinNormal.png", 16, 16},
+                           {"1btnCloseNormal.png", 16, 16}, {"on_normal.png", 159, 38}};
+    for (auto _ : state) {
+        const auto archive = ZipArchive::Open(package.data(), package.size());
+        const auto layout = archive->Read("mainSkin.xml", kEntryLimit);
+        auto root = DuiLib::CMarkup::Parse({reinterpret_cast<const char*>(layout->data()), layout->size()});
+        benchmark::DoNotOptimize(root);
+        for (const Drawn& d : drawn) {
+            std::optional<Bytes> bytes;
+            if (dpi == DuiLib::kDesignDpi) {
+                bytes = archive->Read(d.name, kEntryLimit);
+            } else {
+                for (const DuiLib::ImageScale scale : DuiLib::ImageVariantsFor(dpi)) {
+                    const std::wstring name(d.name, d.name + std::strlen(d.name));
+                    const std::wstring wide = DuiLib::ImageVariantName(name, scale);
+                    bytes = archive->Read(std::string(wide.begin(), wide.end()), kEntryLimit);
+                    if (bytes) break;
+                }
+            }
+            auto image = DuiLib::DecodeImage(bytes->data(), bytes->size());
+            if (dpi != DuiLib::kDesignDpi) {
+                image = DuiLib::ResampleArea(*image, DuiLib::ScaleByDpi(d.width, dpi),
+                                             DuiLib::ScaleByDpi(d.height, dpi));
+            }
+            benchmark::DoNotOptimize(image);
+        }
+    }
+    state.SetLabel(std::string(state.range(1) ? "with variants" : "without variants") + " at " + std::to_string(dpi));
+}
+BENCHMARK(MainWindowAtStart)
+    ->Args({96, 0})
+    ->Args({96, 1})
+    ->Args({120, 1})
+    ->Args({144, 1})
+    ->Args({192, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

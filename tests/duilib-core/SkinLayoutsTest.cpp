@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "ZipFixture.h"
+#include "duilib/core/DpiScale.h"
 #include "duilib/core/Image.h"
 #include "duilib/core/Markup.h"
 #include "duilib/core/ZipArchive.h"
@@ -258,7 +260,8 @@ TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
         {"44.png", 24, 24},               {"45.png", 24, 24},
     };
     const char* layouts[] = {"mainSkin.xml", "messageBoxOK.xml", "messageBoxYesNo.xml"};
-    EXPECT_EQ(zip->Entries().size(), std::size(images) + std::size(layouts));
+    // Each image also drawn at 150 % and 200 %, beside it.
+    EXPECT_EQ(zip->Entries().size(), 3 * std::size(images) + std::size(layouts));
     for (const auto& entry : zip->Entries()) {
         EXPECT_EQ(entry.method, 8) << entry.name;
     }
@@ -280,6 +283,20 @@ TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->width, image.width);
         EXPECT_EQ(decoded->height, image.height);
+        for (const auto scale : {DuiLib::ImageScale::Percent150, DuiLib::ImageScale::Percent200}) {
+            const int dpi = static_cast<int>(scale) * 96 / 100;
+            const std::wstring name(image.name, image.name + std::strlen(image.name));
+            const std::wstring wide = DuiLib::ImageVariantName(name, scale);
+            const std::string variantName(wide.begin(), wide.end());
+            SCOPED_TRACE(variantName);
+            const auto variant = zip->Read(variantName, kLayoutLimit);
+            ASSERT_TRUE(variant);
+            const auto pixels = DuiLib::DecodeImage(variant->data(), variant->size());
+            ASSERT_TRUE(pixels);
+            EXPECT_EQ(pixels->width, DuiLib::ScaleByDpi(image.width, dpi));
+            EXPECT_EQ(pixels->height, DuiLib::ScaleByDpi(image.height, dpi));
+            EXPECT_EQ(pixels->hasAlpha, decoded->hasAlpha);
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 // layouts: icon 41 by 33 placed "top", buttons 80 by 28, no title.
 #include "ui/MessageBoxLayout.h"
 
+#include "duilib/core/DpiScale.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -78,6 +80,70 @@ TEST(MessageBoxLayout, WorkedBoxes) {
         EXPECT_EQ(g.title, (UiRect{5, 5, 0, 0})) << "an empty title stays sized 0";
         EXPECT_FALSE(g.close.has_value());
     }
+}
+
+// At another DPI the layout's controls come scaled (the icon and buttons below) and the
+// text is measured with the scaled font; the box's own margins and paddings scale too.
+MessageBoxParts ScaledProgramLayout(int dpi, int type, std::vector<TextExtent> lines) {
+    MessageBoxParts parts = ProgramLayout(type, std::move(lines));
+    parts.dpi = dpi;
+    parts.icon = FixedSize{DuiLib::ScaleByDpi(kIcon.width, dpi), DuiLib::ScaleByDpi(kIcon.height, dpi)};
+    const FixedSize button{DuiLib::ScaleByDpi(kButton.width, dpi), DuiLib::ScaleByDpi(kButton.height, dpi)};
+    parts.first = button;
+    if (type == MessageBoxTypeYesNo) parts.second = button;
+    return parts;
+}
+
+TEST(MessageBoxLayout, AtTwiceTheDpiTwiceTheTextGivesTwiceTheBox) {
+    // The first worked boxes at 200 %, their lines measured twice as large: the box is
+    // exactly twice the size; what is centred by halving may land one pixel right of twice
+    // its place at 100 %, where the half pixel was dropped.
+    const struct {
+        int type;
+        UiRect first;
+        std::optional<UiRect> second;
+    } cases[] = {
+        {MessageBoxTypeYesNo, {95, 218, 255, 274}, UiRect{295, 218, 455, 274}},
+        {MessageBoxTypeOk, {195, 218, 355, 274}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const MessageBoxGeometry at96 = ComputeMessageBoxLayout(ProgramLayout(c.type, {{230, 14}, {150, 14}}));
+        const MessageBoxGeometry g = ComputeMessageBoxLayout(ScaledProgramLayout(192, c.type, {{460, 28}, {300, 28}}));
+        EXPECT_EQ(g.width, 2 * at96.width);
+        EXPECT_EQ(g.height, 2 * at96.height);
+        EXPECT_EQ(g.width, 550);
+        EXPECT_EQ(g.height, 314);
+        EXPECT_EQ(g.icon, (UiRect{234, 40, 316, 106}));
+        EXPECT_EQ(g.message, (UiRect{40, 120, 510, 204}));
+        EXPECT_EQ(g.first, c.first);
+        EXPECT_EQ(g.second, c.second);
+        EXPECT_EQ(g.title, (UiRect{10, 10, 0, 0}));
+    }
+}
+
+TEST(MessageBoxLayout, WorkedBoxAt150Percent) {
+    // Icon 62 by 50, buttons 120 by 42; margins and the gap 30, the line padding 8
+    // (7.5 rounded away from zero); two lines of 345 and 225 by 21.
+    const MessageBoxGeometry g =
+        ComputeMessageBoxLayout(ScaledProgramLayout(144, MessageBoxTypeYesNo, {{345, 21}, {225, 21}}));
+    EXPECT_EQ(g.textWidth, 353);
+    EXPECT_EQ(g.half, 10);
+    EXPECT_EQ(g.textHeight, 62);
+    EXPECT_EQ(g.width, 413);   // 353 + 2 x 30
+    EXPECT_EQ(g.height, 234);  // band 30 + 2 x 10 + 30 + icon 50 + button 42 + text 62
+    EXPECT_EQ(g.icon, (UiRect{175, 30, 237, 80}));
+    EXPECT_EQ(g.message, (UiRect{30, 90, 383, 152}));
+    EXPECT_EQ(g.first, (UiRect{71, 162, 191, 204}));
+    EXPECT_EQ(g.second, (UiRect{221, 162, 341, 204}));
+    EXPECT_EQ(g.title, (UiRect{8, 8, 0, 0}));
+
+    // A short line at 125 %: the button row decides the width, the text is centred over it.
+    const MessageBoxGeometry narrow = ComputeMessageBoxLayout(ScaledProgramLayout(120, MessageBoxTypeOk, {{63, 18}}));
+    EXPECT_EQ(narrow.textWidth, 69);  // 63 + 6
+    EXPECT_EQ(narrow.width, 150);     // button 100 + 2 x 25
+    EXPECT_EQ(narrow.message, (UiRect{40, 25 + 41 + 9, 109, 75 + 36}));
+    EXPECT_EQ(narrow.first, (UiRect{25, narrow.height - 35 - 25, 125, narrow.height - 25}));
 }
 
 TEST(MessageBoxLayout, LinesSplitAtEveryLineFeed) {

@@ -45,6 +45,24 @@ IMAGES = {
     '45.png': ('png', 24, 24, True),
 }
 LAYOUTS = ['mainSkin.xml', 'messageBoxOK.xml', 'messageBoxYesNo.xml']
+# Every image is drawn again at 150 % and 200 %, named with the scale before the
+# extension; its pixels are the 100 % size times the scale, rounded half away from zero
+# (as the skin library scales every length).
+SCALES = {'@1.5x': (3, 2), '@2x': (2, 1)}
+
+
+def scaled(length, ratio):
+    numerator, denominator = ratio
+    return (2 * length * numerator + denominator) // (2 * denominator)
+
+
+def variant_name(name, suffix):
+    stem, dot, extension = name.rpartition('.')
+    return stem + suffix + dot + extension
+
+
+VARIANTS = {variant_name(name, suffix): (fmt, scaled(w, ratio), scaled(h, ratio), alpha)
+            for name, (fmt, w, h, alpha) in IMAGES.items() for suffix, ratio in SCALES.items()}
 # Images the program sets on the switch at run time, beside those the layouts name.
 SET_BY_CODE = ['off_normal.png', 'off_over.png', 'off_down.png']
 
@@ -123,7 +141,7 @@ class SkinPackage(unittest.TestCase):
 
     def test_archive_holds_exactly_the_skin_files_at_the_root_deflated(self):
         names = [e['name'] for e in self.entries]
-        self.assertEqual(sorted(names), sorted(list(IMAGES) + LAYOUTS))
+        self.assertEqual(sorted(names), sorted(list(IMAGES) + list(VARIANTS) + LAYOUTS))
         self.assertEqual(names, sorted(names))
         self.assertEqual(self.comment, b'')
         for e in self.entries:
@@ -134,7 +152,7 @@ class SkinPackage(unittest.TestCase):
                 self.assertEqual(e['flags'] & 0x01, 0, 'encrypted')
 
     def test_images_have_their_format_and_size(self):
-        for name, (fmt, width, height, alpha) in IMAGES.items():
+        for name, (fmt, width, height, alpha) in list(IMAGES.items()) + list(VARIANTS.items()):
             content = self.files[name]
             with self.subTest(image=name):
                 if fmt == 'png':

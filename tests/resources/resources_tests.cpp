@@ -208,4 +208,21 @@ TEST(Manifest, RequestsAdministratorAndCommonControls6) {
     }
 }
 
+TEST(Manifest, DeclaresPerMonitorDpiAwarenessWithTheSystemAwareFallback) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    const std::string manifest(data, SizeofResource(module, found));
+    // Windows 10 from 1703 reads dpiAwareness (first value it knows wins); older builds
+    // read dpiAware, where "true/pm" is per-monitor and plain "true" system-aware.
+    for (const char* needle :
+         {"<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+          "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+          "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+          "PerMonitor</dpiAwareness>"}) {
+        EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
+    }
+}
+
 }  // namespace

@@ -159,6 +159,37 @@ TEST(ShadowKernel, ProgramSettingsFadeOverElevenSteps) {
     EXPECT_EQ(kernel.At(3, 4), kernel.At(5, 0));
 }
 
+TEST(ShadowStyle, TheProgramsShadowAtEachScale) {
+    const struct {
+        int dpi, size, sharpness;
+    } cases[] = {{96, 8, 10}, {120, 10, 13}, {144, 12, 15}, {192, 16, 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        const ShadowStyle style = ProgramShadowStyle(c.dpi);
+        EXPECT_EQ(style.size, c.size);
+        EXPECT_EQ(style.sharpness, c.sharpness);
+        EXPECT_EQ(style.darkness, 128);
+        EXPECT_EQ(style.offsetX, 0);
+        EXPECT_EQ(style.offsetY, 0);
+        EXPECT_EQ(style.color, 0x00808080u);
+        // The window of 700 by 490 at that scale gets its rim on every side.
+        const int w = c.dpi * 700 / 96, h = c.dpi * 490 / 96;
+        const ShadowImageSize image = ShadowImageSizeFor(w, h, style);
+        EXPECT_EQ(image.width, w + 2 * c.size);
+        EXPECT_EQ(image.height, h + 2 * c.size);
+    }
+    const ShadowStyle at96 = ProgramShadowStyle(96);
+    const ShadowStyle plain;
+    EXPECT_EQ(at96.size, plain.size);
+    EXPECT_EQ(at96.sharpness, plain.sharpness);
+    // At 200 % the rim fades over twice the steps, from the same darkness.
+    const ShadowKernel kernel(ProgramShadowStyle(192));
+    EXPECT_EQ(kernel.Radius(), 20);
+    EXPECT_EQ(kernel.At(0, 0), 0x80404040u);
+    EXPECT_EQ(kernel.At(20, 1), 0u);  // just beyond the reach
+    EXPECT_GT(kernel.At(20, 0), 0u);
+}
+
 TEST(ShadowKernel, SolidCoreWhenTheReachExceedsTheSoftEdge) {
     const ShadowKernel kernel(MakeStyle(12, 3, 200, 0, 0, 0x000000FF));
     ASSERT_EQ(kernel.Radius(), 12);

@@ -150,12 +150,23 @@ inline Shape Rotate(const Shape& s, double degrees, double cx, double cy) {
 
 // ---- canvas ---------------------------------------------------------------------
 
+// Shapes, paints and positions are given in design units (pixels at 100 %); a canvas
+// drawn at another scale has scale times as many pixels each way (rounded half away from
+// zero, as the skin library scales) and samples the shapes at pixel / scale. At scale 1
+// every computation is the same as with no scale at all.
 class Canvas {
 public:
-    Canvas(int width, int height) : width_(width), height_(height), pixels_(size_t(width) * height) {}
+    Canvas(int width, int height, double scale = 1.0)
+        : width_(int(std::lround(width * scale))),
+          height_(int(std::lround(height * scale))),
+          scale_(scale),
+          pixels_(size_t(width_) * height_) {}
 
     int Width() const { return width_; }
     int Height() const { return height_; }
+    double Scale() const { return scale_; }
+    // A design length in this canvas's pixels.
+    int Px(double v) const { return int(std::lround(v * scale_)); }
 
     Rgba At(int x, int y) const {
         const Rgba& p = pixels_[size_t(y) * width_ + x];
@@ -173,23 +184,26 @@ public:
 
     // Fills the shape with the paint, each pixel sampled on an n x n grid.
     void Fill(const Shape& s, const Paint& paint, int n = 6) {
-        int x0 = std::max(0, int(std::floor(s.bounds.x0)) - 1), y0 = std::max(0, int(std::floor(s.bounds.y0)) - 1);
-        int x1 = std::min(width_, int(std::ceil(s.bounds.x1)) + 1), y1 = std::min(height_, int(std::ceil(s.bounds.y1)) + 1);
+        const double k = scale_;
+        int x0 = std::max(0, int(std::floor(s.bounds.x0 * k)) - 1);
+        int y0 = std::max(0, int(std::floor(s.bounds.y0 * k)) - 1);
+        int x1 = std::min(width_, int(std::ceil(s.bounds.x1 * k)) + 1);
+        int y1 = std::min(height_, int(std::ceil(s.bounds.y1 * k)) + 1);
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
                 // Far from the edge every sample agrees: one test decides.
-                double centre = s.distance(x + 0.5, y + 0.5);
+                double centre = s.distance((x + 0.5) / k, (y + 0.5) / k) * k;
                 int hits = 0;
                 if (centre < -0.75) {
                     hits = n * n;
                 } else if (centre <= 0.75) {
                     for (int j = 0; j < n; ++j) {
                         for (int i = 0; i < n; ++i) {
-                            if (s.distance(x + (i + 0.5) / n, y + (j + 0.5) / n) < 0) ++hits;
+                            if (s.distance((x + (i + 0.5) / n) / k, (y + (j + 0.5) / n) / k) < 0) ++hits;
                         }
                     }
                 }
-                if (hits) Blend(x, y, paint(x + 0.5, y + 0.5), double(hits) / (n * n));
+                if (hits) Blend(x, y, paint((x + 0.5) / k, (y + 0.5) / k), double(hits) / (n * n));
             }
         }
     }
@@ -202,11 +216,12 @@ public:
         Shape moved{[s, dx, dy](double x, double y) { return s.distance(x - dx, y - dy); },
                     {s.bounds.x0 + dx - 3 * blur, s.bounds.y0 + dy - 3 * blur, s.bounds.x1 + dx + 3 * blur,
                      s.bounds.y1 + dy + 3 * blur}};
-        int x0 = std::max(0, int(moved.bounds.x0)), y0 = std::max(0, int(moved.bounds.y0));
-        int x1 = std::min(width_, int(moved.bounds.x1) + 1), y1 = std::min(height_, int(moved.bounds.y1) + 1);
+        const double k = scale_;
+        int x0 = std::max(0, int(moved.bounds.x0 * k)), y0 = std::max(0, int(moved.bounds.y0 * k));
+        int x1 = std::min(width_, int(moved.bounds.x1 * k) + 1), y1 = std::min(height_, int(moved.bounds.y1 * k) + 1);
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; ++x) {
-                double d = moved.distance(x + 0.5, y + 0.5);
+                double d = moved.distance((x + 0.5) / k, (y + 0.5) / k);
                 Blend(x, y, c, 0.5 * std::erfc(d / blur));
             }
         }
@@ -237,8 +252,11 @@ public:
         return out;
     }
 
-    // Copies another canvas onto this one with its top-left corner at (x, y).
+    // Copies another canvas of the same scale onto this one with its top-left corner at
+    // (x, y) in design units.
     void Draw(const Canvas& src, int x, int y) {
+        x = Px(x);
+        y = Px(y);
         for (int j = 0; j < src.height_; ++j) {
             for (int i = 0; i < src.width_; ++i) {
                 Rgba c = src.At(i, j);
@@ -247,9 +265,13 @@ public:
         }
     }
 
-    // The region (x, y, w, h) as a canvas of its own.
+    // The region (x, y, w, h), in design units, as a canvas of its own.
     Canvas Crop(int x, int y, int w, int h) const {
-        Canvas out(w, h);
+        Canvas out(w, h, scale_);
+        x = Px(x);
+        y = Px(y);
+        w = out.width_;
+        h = out.height_;
         for (int j = 0; j < h; ++j) {
             for (int i = 0; i < w; ++i) out.pixels_[size_t(j) * w + i] = pixels_[size_t(y + j) * width_ + (x + i)];
         }
@@ -261,6 +283,7 @@ private:
 
     int width_;
     int height_;
+    double scale_;
     std::vector<Rgba> pixels_;  // premultiplied
 };
 

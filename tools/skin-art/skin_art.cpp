@@ -64,8 +64,11 @@ public:
         return width;
     }
 
-    // Draws one line with its baseline at y.
+    // Draws one line with its baseline at y; position and size in design units.
     void Draw(Canvas& canvas, const std::string& text, double x, double baseline, double px, Rgba colour) const {
+        x *= canvas.Scale();
+        baseline *= canvas.Scale();
+        px *= canvas.Scale();
         const float scale = stbtt_ScaleForPixelHeight(&info_, float(px));
         for (size_t i = 0; i < text.size(); ++i) {
             const int ch = static_cast<unsigned char>(text[i]);
@@ -191,15 +194,15 @@ Shape CloseGlyph() { return Union(Capsule(4.5, 4.5, 11.5, 11.5, 0.9), Capsule(11
 
 // A title-bar button: the band behind it (opaque variants) plus a plate and the glyph.
 Canvas TitleButton(const Canvas& band, int x, const Shape& glyph, Rgba plate, Rgba ink, bool opaque) {
-    Canvas t = opaque ? band.Crop(x, 5, 16, 16) : Canvas(16, 16);
+    Canvas t = opaque ? band.Crop(x, 5, 16, 16) : Canvas(16, 16, band.Scale());
     if (plate.a > 0) t.Fill(RoundRect(0, 0, 16, 16, 3), plate);
     t.Fill(glyph, ink, 8);
     return t;
 }
 
 // The switch button: a pill with a soft shadow, a gradient and a light top edge.
-Canvas Switch(Rgba top, Rgba bottom, bool pressed) {
-    Canvas t(156, 38);
+Canvas Switch(Rgba top, Rgba bottom, bool pressed, double scale) {
+    Canvas t(156, 38, scale);
     Shape pill = RoundRect(2, 1, 154, 35, 17);
     if (!pressed) t.Shadow(pill, WithAlpha(Mix(bottom, Hex(0x000000), 0.4), 0.35), 1.6, 0, 1.5);
     t.Fill(pill, Vertical(1, top, 35, bottom));
@@ -209,8 +212,8 @@ Canvas Switch(Rgba top, Rgba bottom, bool pressed) {
 }
 
 // Message-box button (opaque, on the box's white).
-Canvas RedButton(Rgba top, Rgba bottom, Rgba border) {
-    Canvas t(80, 28);
+Canvas RedButton(Rgba top, Rgba bottom, Rgba border, double scale) {
+    Canvas t(80, 28, scale);
     t.Fill(Rect(0, 0, 80, 28), Hex(0xFFFFFF));
     Shape body = RoundRect(0.5, 0.5, 79.5, 27.5, 4);
     t.Fill(body, border);
@@ -218,8 +221,8 @@ Canvas RedButton(Rgba top, Rgba bottom, Rgba border) {
     return t;
 }
 
-Canvas Warning() {
-    Canvas t(41, 33);
+Canvas Warning(double scale) {
+    Canvas t(41, 33, scale);
     Shape triangle = Polygon({{20.5, 3.2}, {38.2, 30.2}, {2.8, 30.2}}, 2.2);
     t.Fill(triangle, Vertical(1, Hex(0xFFC233), 32, Hex(0xF59E0B)));
     t.Fill(Capsule(20.5, 12.0, 20.5, 21.0, 1.9), Hex(0x3B2A08), 8);
@@ -228,14 +231,14 @@ Canvas Warning() {
 }
 
 // 24 x 24 spare icons: plain glyphs and three status badges.
-Canvas Glyph24(const Shape& glyph) {
-    Canvas t(24, 24);
+Canvas Glyph24(const Shape& glyph, double scale) {
+    Canvas t(24, 24, scale);
     t.Fill(glyph, Hex(0x44546A), 8);
     return t;
 }
 
-Canvas Badge24(Rgba colour, const Shape& sign) {
-    Canvas t(24, 24);
+Canvas Badge24(Rgba colour, const Shape& sign, double scale) {
+    Canvas t(24, 24, scale);
     t.Fill(Subtract(Circle(12, 12, 10.5), sign), colour, 8);
     return t;
 }
@@ -322,6 +325,56 @@ Canvas Icon(int size) {
     const double inset = size <= 16 ? 0.5 : size * 0.04;
     DrawMark(c, inset, inset, size - 2 * inset);
     return c;
+}
+
+// ---- the whole skin at one scale -----------------------------------------------------
+
+struct Skin {
+    Canvas main;
+    std::vector<std::pair<std::string, Canvas>> pngs;  // by the 100 % file name
+};
+
+Skin DrawSkin(const Fonts& fonts, double scale) {
+    Canvas main(kWidth, kHeight, scale);
+    DrawBackground(main, fonts);
+
+    const Rgba none{};
+    Skin skin{main, {}};
+    auto add = [&](const char* name, Canvas image) { skin.pngs.emplace_back(name, std::move(image)); };
+    add("1btnMinNormal.png", TitleButton(main, 658, MinGlyph(), none, kGlyph, false));
+    add("1btnMinHot.png", TitleButton(main, 658, MinGlyph(), Hex(0xFFFFFF, 0.18), Hex(0xFFFFFF), true));
+    add("1btnMinPush.png", TitleButton(main, 658, MinGlyph(), Hex(0xFFFFFF, 0.08), Hex(0xC4D3E2), true));
+    add("1btnCloseNormal.png", TitleButton(main, 679, CloseGlyph(), none, kGlyph, false));
+    add("1btnCloseHot.png", TitleButton(main, 679, CloseGlyph(), Hex(0xE5484D), Hex(0xFFFFFF), true));
+    add("1btnClosePush.png", TitleButton(main, 679, CloseGlyph(), none, Hex(0x5F7A95), true));
+
+    add("on_normal.png", Switch(Hex(0x2A9DF4), Hex(0x1873CC), false, scale));
+    add("on_over.png", Switch(Hex(0x4DB0F7), Hex(0x2285DD), false, scale));
+    add("on_down.png", Switch(Hex(0x1667B8), Hex(0x0F4F96), true, scale));
+    add("off_normal.png", Switch(Hex(0xF28B24), Hex(0xD9620B), false, scale));
+    add("off_over.png", Switch(Hex(0xF9A040), Hex(0xE67317), false, scale));
+    add("off_down.png", Switch(Hex(0xCC5A09), Hex(0xA94405), true, scale));
+
+    add("1redBtnNormal.png", RedButton(Hex(0xE5484D), Hex(0xC9302C), Hex(0xB42A26), scale));
+    add("1redBtnHot.png", RedButton(Hex(0xF0676B), Hex(0xD93C38), Hex(0xC1332F), scale));
+    add("1redBtnDisable.png", RedButton(Hex(0xF1E6E6), Hex(0xE6D9D9), Hex(0xD6C6C6), scale));
+    add("warning.png", Warning(scale));
+
+    add("close.png", Glyph24(Union(Capsule(7, 7, 17, 17, 1.3), Capsule(17, 7, 7, 17, 1.3)), scale));
+    add("min.png", Glyph24(Capsule(6.5, 16.5, 17.5, 16.5, 1.3), scale));
+    const Shape info = Union(Capsule(12, 10.5, 12, 17, 1.3), Circle(12, 7, 1.5));
+    const Shape ok = Union(Capsule(7.5, 12.5, 10.5, 15.5, 1.3), Capsule(10.5, 15.5, 16.5, 8.8, 1.3));
+    const Shape error = Union(Capsule(8.5, 8.5, 15.5, 15.5, 1.3), Capsule(15.5, 8.5, 8.5, 15.5, 1.3));
+    add("43.png", Badge24(Hex(0x1E88E5), info, scale));
+    add("44.png", Badge24(Hex(0x2E9E5B), ok, scale));
+    add("45.png", Badge24(Hex(0xD93C38), error, scale));
+    return skin;
+}
+
+// Opaque images sit on a known backdrop (the title band or the box's white).
+bool IsOpaque(const std::string& name) {
+    return name == "1btnMinHot.png" || name == "1btnMinPush.png" || name == "1btnCloseHot.png" ||
+           name == "1btnClosePush.png" || name.rfind("1redBtn", 0) == 0;
 }
 
 // ---- preview ----------------------------------------------------------------------
@@ -413,61 +466,38 @@ int main(int argc, char** argv) try {
     const Fonts fonts{Font(fontPath + "/LiberationSans-Regular.ttf"), Font(fontPath + "/LiberationSans-Bold.ttf")};
     stbi_write_png_compression_level = 9;
 
-    Canvas main(kWidth, kHeight);
-    DrawBackground(main, fonts);
-    WriteJpeg(dir + "mainWnd.jpg", main);
-
-    const Rgba none{};
-    const Canvas minNormal = TitleButton(main, 658, MinGlyph(), none, kGlyph, false);
-    const Canvas minHot = TitleButton(main, 658, MinGlyph(), Hex(0xFFFFFF, 0.18), Hex(0xFFFFFF), true);
-    const Canvas minPush = TitleButton(main, 658, MinGlyph(), Hex(0xFFFFFF, 0.08), Hex(0xC4D3E2), true);
-    const Canvas closeNormal = TitleButton(main, 679, CloseGlyph(), none, kGlyph, false);
-    const Canvas closeHot = TitleButton(main, 679, CloseGlyph(), Hex(0xE5484D), Hex(0xFFFFFF), true);
-    const Canvas closeDisabled = TitleButton(main, 679, CloseGlyph(), none, Hex(0x5F7A95), true);
-
-    const Canvas onNormal = Switch(Hex(0x2A9DF4), Hex(0x1873CC), false);
-    const Canvas onOver = Switch(Hex(0x4DB0F7), Hex(0x2285DD), false);
-    const Canvas onDown = Switch(Hex(0x1667B8), Hex(0x0F4F96), true);
-    const Canvas offNormal = Switch(Hex(0xF28B24), Hex(0xD9620B), false);
-    const Canvas offOver = Switch(Hex(0xF9A040), Hex(0xE67317), false);
-    const Canvas offDown = Switch(Hex(0xCC5A09), Hex(0xA94405), true);
-
-    const Canvas redNormal = RedButton(Hex(0xE5484D), Hex(0xC9302C), Hex(0xB42A26));
-    const Canvas redHot = RedButton(Hex(0xF0676B), Hex(0xD93C38), Hex(0xC1332F));
-    const Canvas redDisabled = RedButton(Hex(0xF1E6E6), Hex(0xE6D9D9), Hex(0xD6C6C6));
-    const Canvas warning = Warning();
-
-    const Canvas close24 = Glyph24(Union(Capsule(7, 7, 17, 17, 1.3), Capsule(17, 7, 7, 17, 1.3)));
-    const Canvas min24 = Glyph24(Capsule(6.5, 16.5, 17.5, 16.5, 1.3));
-    const Canvas info24 = Badge24(Hex(0x1E88E5), Union(Capsule(12, 10.5, 12, 17, 1.3), Circle(12, 7, 1.5)));
-    const Canvas ok24 = Badge24(Hex(0x2E9E5B), Union(Capsule(7.5, 12.5, 10.5, 15.5, 1.3), Capsule(10.5, 15.5, 16.5, 8.8, 1.3)));
-    const Canvas error24 = Badge24(Hex(0xD93C38), Union(Capsule(8.5, 8.5, 15.5, 15.5, 1.3), Capsule(15.5, 8.5, 8.5, 15.5, 1.3)));
-
-    const std::vector<std::pair<std::string, const Canvas*>> pngs = {
-        {"1btnMinNormal.png", &minNormal}, {"1btnMinHot.png", &minHot},       {"1btnMinPush.png", &minPush},
-        {"1btnCloseNormal.png", &closeNormal}, {"1btnCloseHot.png", &closeHot}, {"1btnClosePush.png", &closeDisabled},
-        {"on_normal.png", &onNormal},         {"on_over.png", &onOver},         {"on_down.png", &onDown},
-        {"off_normal.png", &offNormal},       {"off_over.png", &offOver},       {"off_down.png", &offDown},
-        {"1redBtnNormal.png", &redNormal},    {"1redBtnHot.png", &redHot},      {"1redBtnDisable.png", &redDisabled},
-        {"warning.png", &warning},            {"close.png", &close24},          {"min.png", &min24},
-        {"43.png", &info24},                  {"44.png", &ok24},                {"45.png", &error24},
-    };
-    // Opaque images sit on a known backdrop (the title band or the box's white).
-    auto opaque = [](const std::string& name) {
-        return name == "1btnMinHot.png" || name == "1btnMinPush.png" || name == "1btnCloseHot.png" ||
-               name == "1btnClosePush.png" || name.rfind("1redBtn", 0) == 0;
-    };
-    for (const auto& [name, image] : pngs) WritePng(dir + name, *image, !opaque(name));
-
+    // Every image at 100 %, then again at 150 % and 200 % beside it ("name@1.5x.png",
+    // "name@2x.png"): the skin library takes the variant for a window's scale.
+    const struct {
+        double scale;
+        const char* suffix;
+    } scales[] = {{1.0, ""}, {1.5, "@1.5x"}, {2.0, "@2x"}};
+    for (const auto& [scale, suffix] : scales) {
+        const Skin skin = DrawSkin(fonts, scale);
+        const std::string tag = suffix;
+        WriteJpeg(dir + "mainWnd" + tag + ".jpg", skin.main);
+        for (const auto& [name, image] : skin.pngs) {
+            const std::string file = name.substr(0, name.size() - 4) + tag + ".png";
+            WritePng(dir + file, image, !IsOpaque(name));
+        }
+    }
     WriteIcon(argv[2], {Icon(16), Icon(32), Icon(48)});
 
     if (argc == 4) {
-        std::vector<std::pair<std::string, Canvas>> tiles;
-        for (const auto& [name, image] : pngs) tiles.emplace_back(name, *image);
+        const Skin skin = DrawSkin(fonts, 1.0);
+        auto png = [&](const std::string& name) -> const Canvas& {
+            for (const auto& entry : skin.pngs) {
+                if (entry.first == name) return entry.second;
+            }
+            throw std::runtime_error("no image " + name);
+        };
+        std::vector<std::pair<std::string, Canvas>> tiles = skin.pngs;
         tiles.emplace_back("icon 48", Icon(48));
         tiles.emplace_back("icon 32", Icon(32));
         tiles.emplace_back("icon 16", Icon(16));
-        WritePreview(argv[3], fonts, main, onNormal, offNormal, minNormal, closeNormal, redNormal, warning, tiles);
+        WritePreview(argv[3], fonts, skin.main, png("on_normal.png"), png("off_normal.png"),
+                     png("1btnMinNormal.png"), png("1btnCloseNormal.png"), png("1redBtnNormal.png"),
+                     png("warning.png"), tiles);
     }
     return 0;
 } catch (const std::exception& e) {

@@ -1,0 +1,120 @@
+// The main window's drawing at 100 % and 200 % display scale: the first paint of a new
+// window (its images read, resized and turned into bitmaps, its fonts made, everything
+// drawn) and a refresh (the panel's texts set again and the window drawn again). At 200 %
+// there are four times the pixels; the cost should grow by about that or less.
+//
+//   bench_display_scale.exe RUNS
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "duilib/core/DpiScale.h"
+#include "ui/BaseDuilibWnd.h"
+
+namespace {
+
+class Window : public CBaseDuilibWnd {
+public:
+    using CBaseDuilibWnd::paintManager;
+    bool Open(int dpi) {
+        if (!Create(nullptr, L"bench", WS_POPUP, 0, 0, 0, 100, 100)) return false;
+        LoadSkin();
+        paintManager.AttachDialog(BuildLayout(L"mainSkin.xml"));
+        if (dpi != DuiLib::kDesignDpi) {
+            RECT suggested{0, 0, DuiLib::ScaleByDpi(700, dpi), DuiLib::ScaleByDpi(490, dpi)};
+            ::SendMessageW(GetHWND(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        }
+        return true;
+    }
+};
+
+double Now() {
+    LARGE_INTEGER frequency, now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// The whole client area drawn into a bitmap, as a WM_PAINT would draw it.
+void Draw(HWND window) {
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right, client.bottom);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+    ::GdiFlush();
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+const wchar_t* const kLabels[] = {L"LabelDevice", L"LabelMnVal", L"LabelCapVal", L"LabelStatusVal", L"TextNotice"};
+
+struct Times {
+    std::vector<double> first, refresh;
+};
+
+void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+bool Measure(int dpi, Times& times) {
+    Window window;
+    if (!window.Open(dpi)) return false;
+    const double start = Now();
+    Draw(window.GetHWND());
+    times.first.push_back(Now() - start);
+    // A refresh: new texts in every value label, then the window drawn again.
+    static int round = 0;
+    ++round;
+    const double again = Now();
+    for (const wchar_t* name : kLabels) {
+        if (DuiLib::CControlUI* label = window.paintManager.FindControl(name)) {
+            label->SetText(round % 2 ? L"Tavik VX310 Series SSD 512GB" : L"476.94 GB");
+        }
+    }
+    Draw(window.GetHWND());
+    times.refresh.push_back(Now() - again);
+    ::DestroyWindow(window.GetHWND());
+    Pump();
+    return true;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 20;
+    const int dpis[] = {96, 192};
+    Times times[2];
+    for (int i = 0; i < 2; ++i) Measure(dpis[i], times[i]);  // warm up once
+    times[0] = {};
+    times[1] = {};
+    for (int run = 0; run < runs; ++run) {
+        for (int i = 0; i < 2; ++i) {
+            if (!Measure(dpis[i], times[i])) {
+                std::fprintf(stderr, "cannot open the window at %d DPI\n", dpis[i]);
+                return 1;
+            }
+        }
+    }
+    const double first96 = Median(times[0].first), first192 = Median(times[1].first);
+    const double refresh96 = Median(times[0].refresh), refresh192 = Median(times[1].refresh);
+    std::printf("%-34s %10s %10s %8s\n", "main window (median of runs)", "96 DPI ms", "192 DPI ms", "ratio");
+    std::printf("%-34s %10.2f %10.2f %8.2f\n", "first paint", first96, first192, first192 / first96);
+    std::printf("%-34s %10.2f %10.2f %8.2f\n", "refresh (texts set, drawn again)", refresh96, refresh192,
+                refresh192 / refresh96);
+    std::printf("pixels: 700x490 and 1400x980, area ratio 4.00; %d runs each, interleaved\n", runs);
+    return 0;
+}
