@@ -43,7 +43,7 @@ image() {
 }
 image fuzz_image "${flags[@]}"
 # The enumeration pass, the switch and the command layer over the simulated machine.
-drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/app/SwitchFlow.cpp)
+drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/optimize/*.cpp)
 for source in SimMachine SimScsi SimStacks SimNvmeController SimAtaDevice SimFirmware SimTea SimDrives \
     SimShutdown SimDeviceTree SimVolumes SimComputer SimReplyCuts; do
   drive_sources+=("$root/sim/$source.cpp")

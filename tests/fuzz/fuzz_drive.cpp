@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SwitchFlow.h"
+#include "optimize/SwitchFlow.h"
 #include "devicecmd/Detect.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Requests.h"
