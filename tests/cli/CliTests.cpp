@@ -54,6 +54,7 @@ public:
         return inner_.Seek(handle, distance, origin);
     }
     std::uint32_t LastError() override { return inner_.LastError(); }
+    void SetLastError(std::uint32_t error) override { inner_.SetLastError(error); }
     void DebugOutput(std::wstring_view text) override { inner_.DebugOutput(text); }
 
 private:
