@@ -44,5 +44,7 @@ disks+=(--drive inbox)
   "$(wine_path "$windows/tests/bench-wine/bare_console.exe")" \
   "$(wine_path "$windows/demo/zephra-cli-demo.exe") ${disks[*]} status"
 echo "== bench_display_scale ($(basename "$windows"))"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_display_scale.exe" 20
+# It has been seen not to finish under Wine 8 on a loaded machine: bounded, so the rest still runs.
+timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-run.sh" "$windows/tests/bench-wine/bench_display_scale.exe" 20 ||
+  echo "bench: bench_display_scale did not finish within 300 s; no figures from it"
 wineserver -k 2>/dev/null || true
