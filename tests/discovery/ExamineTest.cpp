@@ -26,7 +26,7 @@ public:
 };
 
 // Disk 0 will not open (no administrator rights), then SATA, another maker's NVMe drive,
-// a USB stick, a VX310 behind a miniport and a VX310 on the inbox driver.
+// a USB stick (behind no known bridge: nothing is sent), a VX310 behind a miniport and a VX310 on the inbox driver.
 void Describe(sim::SimComputer& pc) {
     const auto nvme = pc.AddAdapter(sim::AdapterNvme);
     const auto sata = pc.AddAdapter(sim::AdapterSata);
@@ -58,7 +58,7 @@ TEST(ExamineDrives, EveryDiskWithWhatThePassMadeOfIt) {
 
     EXPECT_EQ(Verdicts(examined),
               (std::vector<DiskVerdict>{DiskVerdict::NotOpened, DiskVerdict::Sata, DiskVerdict::OtherMaker,
-                                        DiskVerdict::NotIdentified, DiskVerdict::Accepted, DiskVerdict::Accepted}));
+                                        DiskVerdict::UnknownUsb, DiskVerdict::Accepted, DiskVerdict::Accepted}));
     for (std::size_t i = 0; i < examined.size(); ++i) EXPECT_EQ(examined[i].record->phyDriveIndex, int(i));
     EXPECT_EQ(examined[0].openError, sim::ErrorAccessDenied);
     EXPECT_STREQ(examined[2].record->modelNumber.data(), "Other Maker SSD 990 2TB");
@@ -87,7 +87,7 @@ TEST(ExamineDrives, TheWindowsScopeStopsAtTheFirstAcceptedDriveAndAsksNothingMor
     const auto examined = discovery::ExamineDrives({io, pc.Tree(), pc.Volumes()});
     EXPECT_EQ(Verdicts(examined),
               (std::vector<DiskVerdict>{DiskVerdict::NotOpened, DiskVerdict::Sata, DiskVerdict::OtherMaker,
-                                        DiskVerdict::NotIdentified, DiskVerdict::Accepted}));
+                                        DiskVerdict::UnknownUsb, DiskVerdict::Accepted}));
     EXPECT_EQ(examined[0].openError, 0u);  // not asked
     EXPECT_TRUE(pc.Disk(5).controller->History().empty());
     EXPECT_FALSE(io.Opened(pc.Disk(5).physicalPath));
