@@ -26,8 +26,6 @@ using discovery::ExaminedDisk;
 
 constexpr char NeedsAdministrator[] =
     "zephra-cli needs administrator rights: run it from an elevated command prompt or as the system account.";
-// Shown as the exit code when a failed command left no error code: a failure never exits 0.
-constexpr std::uint32_t ErrorGenFailure = 31;
 constexpr std::uint32_t ErrorAccessDenied = 5;
 
 enum class Command { None, Help, Version, List, Status, Optimize };
@@ -39,12 +37,14 @@ struct Request {
     // optimize
     std::optional<bool> turnOn;
     bool yes = false;
-    bool restart = false;
+    bool shutdown = false;
     std::optional<std::int32_t> disk;
 };
 
 const char* CommandName(Command command) {
     switch (command) {
+        case Command::Help: return "help";
+        case Command::Version: return "version";
         case Command::List: return "list";
         case Command::Status: return "status";
         case Command::Optimize: return "optimize";
@@ -60,35 +60,59 @@ bool ParseDisk(const std::string& text, std::int32_t& disk) {
     return true;
 }
 
+// Whether --json is among the options, the values of --log and --disk not counted (an
+// option is never their value), so that even a usage error is told in JSON when JSON was
+// asked for.
+bool AsksForJson(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--json") return true;
+        const bool takesValue = args[i] == "--log" || args[i] == "--disk";
+        if (takesValue && i + 1 < args.size() && (args[i + 1].empty() || args[i + 1][0] != '-')) ++i;
+    }
+    return false;
+}
+
 bool Parse(const std::vector<std::string>& args, Request& request, std::string& error) {
-    // Even a usage error is told in JSON when JSON was asked for.
-    request.json = std::find(args.begin(), args.end(), "--json") != args.end();
+    request.json = AsksForJson(args);
     std::vector<std::string> words;
     bool optimizeOption = false;
+    bool help = false;
+    bool version = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--json") {
             request.json = true;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-            request.command = Command::Help;
-            return true;
+            help = true;
         } else if (arg == "--version") {
-            request.command = Command::Version;
-            return true;
+            version = true;
         } else if (arg == "--log") {
-            if (i + 1 == args.size()) {
+            // An option in its place is a forgotten file name, not a file to write.
+            if (i + 1 == args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
                 error = "--log needs a file name";
+                return false;
+            }
+            if (request.logPath) {
+                error = "--log is given twice";
                 return false;
             }
             request.logPath = args[++i];
         } else if (arg == "--yes") {
             request.yes = optimizeOption = true;
+        } else if (arg == "--shutdown") {
+            request.shutdown = optimizeOption = true;
         } else if (arg == "--restart") {
-            request.restart = optimizeOption = true;
+            error = "--restart is now --shutdown: the drive takes the setting at its next power-on after a "
+                    "shutdown, which a restart may not give it";
+            return false;
         } else if (arg == "--disk") {
             std::int32_t disk = 0;
             if (i + 1 == args.size() || !ParseDisk(args[i + 1], disk)) {
                 error = "--disk needs the drive number that list shows";
+                return false;
+            }
+            if (request.disk) {
+                error = "--disk is given twice";
                 return false;
             }
             ++i;
@@ -101,16 +125,21 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
             words.push_back(arg);
         }
     }
+    if (help || (!words.empty() && words[0] == "help")) {
+        request.command = Command::Help;
+        return true;
+    }
+    if (version) {
+        request.command = Command::Version;
+        return true;
+    }
     if (words.empty()) {
         error = "no command given";
         return false;
     }
     const std::string& command = words[0];
     std::size_t expected = 1;
-    if (command == "help") {
-        request.command = Command::Help;
-        return true;
-    } else if (command == "list") {
+    if (command == "list") {
         request.command = Command::List;
     } else if (command == "status") {
         request.command = Command::Status;
@@ -131,7 +160,7 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
         return false;
     }
     if (optimizeOption && request.command != Command::Optimize) {
-        error = "--yes, --restart and --disk belong to optimize";
+        error = "--yes, --shutdown and --disk belong to optimize";
         return false;
     }
     return true;
@@ -248,18 +277,35 @@ class Reply {
 public:
     explicit Reply(const Request& request) : request_(request) {}
 
-    void Set(std::string key, Json value) { fields_.emplace_back(std::move(key), std::move(value)); }
+    // Sets a field, or replaces it in its place.
+    void Set(const std::string& key, Json value) {
+        for (auto& field : fields_) {
+            if (field.first == key) {
+                field.second = std::move(value);
+                return;
+            }
+        }
+        fields_.emplace_back(key, std::move(value));
+    }
     void Say(const std::string& line) { text_ += line + "\n"; }
 
     CliRun Finish(int exitCode) { return Done(exitCode, Json::Null(), ""); }
 
-    // code: a stable name; systemError: the system's code where one caused it.
+    // code: a stable name; systemError: the system's code where one caused it. The line
+    // also goes to the --log file, when one is open.
     CliRun Fail(int exitCode, const char* code, std::optional<std::uint32_t> systemError, const std::string& message) {
         Json error = Json::Object();
         error.Set("code", Json::Utf8(code));
         error.Set("systemError", systemError ? Json::Unsigned(*systemError) : Json::Null());
         error.Set("message", Json::Utf8(message));
+        discovery::DebugLog(discovery::LogErrors, "zephra-cli error %s (exit %d): %s\n", code, exitCode,
+                            message.c_str());
         return Done(exitCode, std::move(error), message);
+    }
+
+    // A failed system call: one exit code for all, the system's code in the message.
+    CliRun FailSystem(const char* code, std::uint32_t systemError, const std::string& message) {
+        return Fail(ExitSystemFailure, code, systemError, message);
     }
 
 private:
@@ -300,6 +346,26 @@ CliRun NoSupportedDrive(Reply& reply, const std::vector<ExaminedDisk>& examined)
                       "No device detected: no supported drive (Tavik VX310 Series SSD) on this computer.");
 }
 
+// The pass of a command; a listing that could not be made is a failure of its own, never
+// a machine without drives.
+struct Pass {
+    std::vector<ExaminedDisk> examined;
+    std::optional<std::uint32_t> listingError;
+};
+
+Pass RunPass(const CliSystem& system, discovery::PassScope scope) {
+    Pass pass;
+    scope.askWhyNotOpened = true;
+    pass.examined = discovery::ExamineDrives(system.machine, scope, &pass.listingError);
+    return pass;
+}
+
+CliRun ListingFailed(Reply& reply, std::uint32_t code) {
+    return reply.FailSystem("listing-failed", code,
+                            "the computer's drives could not be listed, error code " +
+                                std::to_string(static_cast<std::int32_t>(code)) + ".");
+}
+
 // ---- list ----
 
 std::string Aligned(const std::vector<std::vector<std::string>>& rows) {
@@ -324,8 +390,8 @@ CliRun List(const Request& request, const CliSystem& system) {
     Reply reply(request);
     discovery::PassScope scope;
     scope.everyDisk = true;
-    scope.askWhyNotOpened = true;
-    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+    const Pass pass = RunPass(system, scope);
+    const std::vector<ExaminedDisk>& examined = pass.examined;
 
     Json drives = Json::Array();
     std::vector<std::vector<std::string>> rows{
@@ -345,6 +411,7 @@ CliRun List(const Request& request, const CliSystem& system) {
                         facts.supported ? std::to_string(d.optimizeState) + " " + facts.status : dash});
     }
     reply.Set("drives", std::move(drives));
+    if (pass.listingError) return ListingFailed(reply, *pass.listingError);
     if (examined.empty()) {
         reply.Say("No physical drive found.");
     } else {
@@ -375,15 +442,13 @@ void Describe(Reply& reply, const DriveFacts& facts) {
 
 CliRun Status(const Request& request, const CliSystem& system) {
     Reply reply(request);
-    discovery::PassScope scope;  // the window's pass: up to the first supported drive
-    scope.askWhyNotOpened = true;
-    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+    reply.Set("drive", Json::Null());
+    const Pass pass = RunPass(system, {});  // the window's pass: up to the first supported drive
+    if (pass.listingError) return ListingFailed(reply, *pass.listingError);
+    const std::vector<ExaminedDisk>& examined = pass.examined;
     const auto shown = std::find_if(examined.begin(), examined.end(),
                                     [](const ExaminedDisk& seen) { return seen.verdict == DiskVerdict::Accepted; });
-    if (shown == examined.end()) {
-        reply.Set("drive", Json::Null());
-        return NoSupportedDrive(reply, examined);
-    }
+    if (shown == examined.end()) return NoSupportedDrive(reply, examined);
     const DriveFacts facts = FactsOf(*shown, system);
     reply.Set("drive", DriveJson(facts));
     Describe(reply, facts);
@@ -397,28 +462,32 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
     const std::uint8_t wanted =
         *request.turnOn ? devicecmd::OptimizeStateOptimized : devicecmd::OptimizeStateOptimizable;
     const std::string onOff = *request.turnOn ? "on" : "off";
+    // Every field in every document, null until known.
     reply.Set("requested", Json::Utf8(onOff));
+    reply.Set("drive", Json::Null());
+    reply.Set("written", Json::Bool(false));
+    reply.Set("newState", Json::Null());
+    reply.Set("restart", Json::Null());
     if (!request.yes) {
         const std::string which =
             request.disk ? "disk " + std::to_string(*request.disk) : std::string("the supported drive");
-        reply.Set("drive", Json::Null());
-        reply.Set("written", Json::Bool(false));
-        return reply.Fail(ExitUsage, "confirmation-needed", std::nullopt,
+        return reply.Fail(ExitConfirmationNeeded, "confirmation-needed", std::nullopt,
                           "optimize " + onOff + " would send " + which + " the vendor command that turns its optimize "
-                          "feature " + onOff + "; the drive takes it at the next start. Nothing was done: add --yes "
-                          "to do it.");
+                          "feature " + onOff + "; the drive takes it at its next power-on after a shutdown. Nothing "
+                          "was done: add --yes to do it.");
     }
 
     discovery::PassScope scope;
     scope.everyDisk = true;
-    scope.askWhyNotOpened = true;
-    const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
+    const Pass pass = RunPass(system, scope);
+    // A drive missing from an incomplete listing might be the one asked for: nothing is sent.
+    if (pass.listingError) return ListingFailed(reply, *pass.listingError);
+    const std::vector<ExaminedDisk>& examined = pass.examined;
     std::vector<const ExaminedDisk*> supported;
     for (const ExaminedDisk& seen : examined)
         if (seen.verdict == DiskVerdict::Accepted) supported.push_back(&seen);
 
     const ExaminedDisk* target = nullptr;
-    reply.Set("written", Json::Bool(false));
     if (request.disk) {
         const auto named = std::find_if(examined.begin(), examined.end(), [&](const ExaminedDisk& seen) {
             return seen.record->phyDriveIndex == *request.disk;
@@ -426,24 +495,27 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
         if (named != examined.end() && named->verdict == DiskVerdict::Accepted) {
             target = &*named;
         } else {
-            reply.Set("drive", named == examined.end() ? Json::Null() : DriveJson(FactsOf(*named, system)));
-            if (named != examined.end() && named->openError == ErrorAccessDenied)
-                return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
-            return reply.Fail(ExitNoSupportedDrive, "not-supported", std::nullopt,
+            if (named != examined.end()) reply.Set("drive", DriveJson(FactsOf(*named, system)));
+            if (named != examined.end() && named->verdict == DiskVerdict::NotOpened) {
+                if (named->openError == ErrorAccessDenied)
+                    return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+                return reply.FailSystem("open-failed", named->openError,
+                                        "disk " + std::to_string(*request.disk) + ": " +
+                                            Utf8(OpenDeviceErrorText(named->openError)) + ".");
+            }
+            return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
                               "disk " + std::to_string(*request.disk) +
                                   " is not a supported drive (Tavik VX310 Series SSD); see zephra-cli list.");
         }
     } else if (supported.size() == 1) {
         target = supported[0];
     } else if (supported.empty()) {
-        reply.Set("drive", Json::Null());
         return NoSupportedDrive(reply, examined);
     } else {
         std::string numbers;
         for (const ExaminedDisk* seen : supported)
             numbers += (numbers.empty() ? "" : ", ") + std::to_string(seen->record->phyDriveIndex);
-        reply.Set("drive", Json::Null());
-        return reply.Fail(ExitUsage, "several-supported-drives", std::nullopt,
+        return reply.Fail(ExitSeveralDrives, "several-supported-drives", std::nullopt,
                           "several supported drives (disks " + numbers + "): choose one with --disk N.");
     }
 
@@ -458,45 +530,52 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
     }
     if (drive.optimizeState != devicecmd::OptimizeStateOptimized &&
         drive.optimizeState != devicecmd::OptimizeStateOptimizable) {
-        return reply.Fail(ExitNoSupportedDrive, "state-unknown", std::nullopt,
+        return reply.Fail(ExitStateUnknown, "state-unknown", std::nullopt,
                           name + ": its optimize state could not be read (" + facts.status +
                               "), so it is not switched.");
     }
 
     const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted);
-    if (result.outcome != SwitchOutcome::Switched) {
-        const std::uint32_t code = result.errorCode;
-        const int exitCode = static_cast<int>(code != 0 ? code : ErrorGenFailure);
-        if (result.outcome == SwitchOutcome::OpenFailed && code == ErrorAccessDenied)
-            return reply.Fail(ExitAccessDenied, "access-denied", code, NeedsAdministrator);
-        if (result.outcome == SwitchOutcome::OpenFailed)
-            return reply.Fail(exitCode, "open-failed", code, Utf8(OpenDeviceErrorText(code)));
-        if (result.outcome == SwitchOutcome::NotTheSameDrive) {
-            const bool changed = code == ErrorDeviceNotConnected;
-            return reply.Fail(exitCode, changed ? "drive-changed" : "identify-failed", code,
-                              Utf8(OpenDeviceErrorText(code)) + ": " +
-                                  (changed ? "the drive behind " + name + " is not the listed one any more"
-                                           : name + " did not identify again") +
-                                  "; nothing was written.");
-        }
-        return reply.Fail(exitCode, "command-failed", code, Utf8(SwitchErrorText(wanted, code)));
+    const std::uint32_t code = result.errorCode;
+    switch (result.outcome) {
+        case SwitchOutcome::Switched:
+            break;
+        case SwitchOutcome::OpenFailed:
+            if (code == ErrorAccessDenied)
+                return reply.Fail(ExitAccessDenied, "access-denied", code, NeedsAdministrator);
+            return reply.FailSystem("open-failed", code,
+                                    name + ": " + Utf8(OpenDeviceErrorText(code)) + "; nothing was written.");
+        case SwitchOutcome::NotTheSameDrive:
+            // Only a drive that answered with other texts has changed; one that did not
+            // answer failed (whatever code it left).
+            if (result.otherDrive)
+                return reply.Fail(ExitDriveChanged, "drive-changed", code,
+                                  Utf8(OpenDeviceErrorText(code)) + ": the drive behind " + name +
+                                      " is not the listed one any more; nothing was written.");
+            return reply.FailSystem("identify-failed", code,
+                                    name + " did not identify again (" + Utf8(OpenDeviceErrorText(code)) +
+                                        "); nothing was written.");
+        default:
+            return reply.FailSystem("command-failed", code, name + ": " + Utf8(SwitchErrorText(wanted, code)) + ".");
     }
 
     reply.Set("written", Json::Bool(true));
     reply.Set("newState", Json::Number(wanted));
     const std::string done = name + ": optimize turned " + onOff + ".";
-    if (!request.restart) {
+    if (!request.shutdown) {
         reply.Set("restart", Json::Utf8("required"));
-        reply.Say(done + " Restart the computer for the drive to take the setting.");
+        reply.Say(done + " The drive takes the setting at its next power-on after a shutdown: shut the computer "
+                         "down and start it again (a restart may not be enough).");
         return reply.Finish(ExitRestartRequired);
     }
-    if (ShutdownComputer(system.shutdown)) {
+    if (ShutdownComputer(system.shutdown, CliShutdownFlags, CliShutdownReason)) {
         reply.Set("restart", Json::Utf8("started"));
-        reply.Say(done + " The computer shuts down now; the drive takes the setting when it starts again.");
-        return reply.Finish(ExitRestartStarted);
+        reply.Say(done + " The computer shuts down now; the drive takes the setting when it is started again.");
+        return reply.Finish(ExitShutdownStarted);
     }
     reply.Set("restart", Json::Utf8("refused"));
-    reply.Say(done + " The shutdown request was refused: restart the computer for the drive to take the setting.");
+    reply.Say(done + " The shutdown request was refused: shut the computer down and start it again for the drive "
+                     "to take the setting.");
     return reply.Finish(ExitRestartRequired);
 }
 
@@ -531,28 +610,35 @@ const char* CliUsage() {
            "  list                 every physical drive examined: number, model, serial, firmware,\n"
            "                       transport, capacity, whether it is a supported drive, its state\n"
            "  status               the supported drive that Zephra's window shows, or none\n"
-           "  optimize on|off --yes [--disk N] [--restart]\n"
+           "  optimize on|off --yes [--disk N] [--shutdown]\n"
            "                       turns the drive's optimize feature on or off. Without --yes it only\n"
            "                       says what it would do. --disk N (the number list shows) is needed\n"
-           "                       when several supported drives are present. The drive takes the\n"
-           "                       setting at the next start: without --restart the restart is left to\n"
-           "                       you (exit 3010); with it the computer is shut down as the window\n"
-           "                       does (exit 1641). A drive already in the asked state is not written.\n"
+           "                       when several supported drives are present. A drive already in the\n"
+           "                       asked state is not written. The drive takes the setting at its next\n"
+           "                       power-on after a shutdown (a restart may not be enough): without\n"
+           "                       --shutdown that is left to you (exit 3010); with it the computer is\n"
+           "                       shut down and powered off at once (exit 1641).\n"
            "\n"
            "Options:\n"
            "  --json               one JSON document on standard output (errors included)\n"
-           "  --log FILE           write the drive enumeration's debug log to FILE\n"
+           "  --log FILE           write the drive enumeration's debug log and the errors to FILE\n"
            "  --help, --version\n"
            "\n"
            "Exit codes:\n"
-           "  0     success (also: already in the asked state)\n"
-           "  3010  switched; a restart is needed for the drive to take the setting\n"
-           "  1641  switched; the shutdown was started (--restart)\n"
-           "  1     usage error (also: optimize without --yes, several drives without --disk)\n"
-           "  2     no supported drive (or its state could not be read)\n"
+           "  0     success (also: the drive already is in the asked state)\n"
+           "  1     usage error\n"
+           "  2     no supported drive on this computer (the only \"not applicable\")\n"
+           "  3     optimize without --yes: nothing was done\n"
+           "  4     several supported drives and no --disk\n"
            "  5     access denied: run as administrator\n"
+           "  6     the drive's optimize state could not be read (Unknown): not switched\n"
+           "  7     --disk N names no supported drive\n"
+           "  8     health: a critical warning is set\n"
+           "  10    a system call failed: the listing, an open, identify or the vendor command\n"
+           "        (the system's error code is in the message and in the JSON's systemError)\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
-           "  other the system error code of a failed open or vendor command, as the window shows it\n";
+           "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
+           "  1641  switched, and the shutdown was started (--shutdown)\n";
 }
 
 CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
@@ -567,14 +653,25 @@ CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
         if (!json) run.err += "\n" + std::string(CliUsage());
         return run;
     }
-    if (request.command == Command::Help) return CliRun{ExitSuccess, CliUsage(), {}};
-    if (request.command == Command::Version) return CliRun{ExitSuccess, std::string("zephra-cli ") + CliVersion() + "\n", {}};
+    if (request.command == Command::Help || request.command == Command::Version) {
+        Reply reply(request);
+        if (request.command == Command::Help) {
+            reply.Set("usage", Json::Utf8(CliUsage()));
+            CliRun run = reply.Finish(ExitSuccess);
+            if (!request.json) run.out = CliUsage();
+            return run;
+        }
+        reply.Set("version", Json::Utf8(CliVersion()));
+        reply.Say(std::string("zephra-cli ") + CliVersion());
+        return reply.Finish(ExitSuccess);
+    }
 
     std::FILE* log = nullptr;
     if (request.logPath) {
         log = system.openLog ? system.openLog(*request.logPath) : nullptr;
         if (!log) {
             Reply reply(request);
+            // The caller's file name is the fault; the drives are not touched.
             return reply.Fail(ExitUsage, "usage", std::nullopt, "cannot write the log file " + *request.logPath);
         }
     }

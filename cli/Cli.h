@@ -4,11 +4,12 @@
 //
 //   list                                       every physical drive the pass examined
 //   status                                     the supported drive the window would show
-//   optimize on|off --yes [--disk N] [--restart]
+//   optimize on|off --yes [--disk N] [--shutdown]
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -19,17 +20,30 @@
 
 namespace cli {
 
-// Exit codes, as deployment systems read them; any other value is the system error code
-// of a failed open or vendor command.
+// Exit codes, as deployment systems read them: every outcome has a code of its own, and
+// every failed system call exits ExitSystemFailure (its code goes into the message and
+// the JSON's systemError), so that no system code can pass for an outcome.
 enum CliExit : int {
-    ExitSuccess = 0,
+    ExitSuccess = 0,                // also: the drive already is in the asked state
     ExitUsage = 1,
-    ExitNoSupportedDrive = 2,
-    ExitAccessDenied = 5,          // ERROR_ACCESS_DENIED: not run as administrator
-    ExitDriveChanged = 1167,       // ERROR_DEVICE_NOT_CONNECTED: another drive behind the path now
-    ExitRestartStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED
-    ExitRestartRequired = 3010,    // ERROR_SUCCESS_REBOOT_REQUIRED
+    ExitNoSupportedDrive = 2,       // the only "not applicable"
+    ExitConfirmationNeeded = 3,     // optimize without --yes: nothing done
+    ExitSeveralDrives = 4,          // several supported drives and no --disk
+    ExitAccessDenied = 5,           // not run as administrator
+    ExitStateUnknown = 6,           // the drive's optimize state could not be read: not switched
+    ExitNotSupported = 7,           // --disk N names no supported drive
+    // 8 belongs to the health command (a critical warning is set).
+    ExitSystemFailure = 10,         // the listing, an open, identify or the vendor command failed
+    ExitDriveChanged = 1167,        // another drive behind the path now; nothing written
+    ExitShutdownStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED: switched, shutdown started
+    ExitRestartRequired = 3010,     // ERROR_SUCCESS_REBOOT_REQUIRED: switched, power cycle pending
 };
+
+// The command line's shutdown (--shutdown): power off, forced as the window's is, with a
+// planned reason so that the event log does not record an unexpected shutdown.
+constexpr std::uint32_t CliShutdownFlags = platform::ExitPowerOff | platform::ExitForce;
+constexpr std::uint32_t CliShutdownReason =
+    platform::ReasonFlagPlanned | platform::ReasonMajorApplication | platform::ReasonMinorMaintenance;
 
 // Version of the JSON documents' layout; raised only when a field changes meaning or goes.
 constexpr int JsonSchemaVersion = 1;

@@ -2,8 +2,8 @@
 // zephra-demo binds the window program. The demo's machine options come first, then the
 // command with its own options:
 //
-//   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--trace FILE] [--state-file FILE]
-//                   COMMAND [options]
+//   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--before-write KIND]
+//                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
 #include <cstdio>
@@ -22,7 +22,8 @@
 namespace {
 
 // The demo options that describe the machine; each takes a value.
-const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--trace", "--state-file"};
+const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--trace",
+                                           "--state-file"};
 
 constexpr char DemoCliUsage[] =
     "usage: zephra-cli-demo [machine options] COMMAND [options]\n"
@@ -30,7 +31,10 @@ constexpr char DemoCliUsage[] =
     "zephra-cli on a simulated machine. Machine options, before the command (see zephra-demo --help):\n"
     "  --drive KIND       inbox | miniport | usb | other-nvme | other-sata | other-usb | none; repeatable\n"
     "  --state 0|2|ff     the VX310s' optimize state\n"
-    "  --fault NAME       state-read | identify | device-list | access-denied\n"
+    "  --fault NAME       state-read | identify | device-list | empty-write | access-denied\n"
+    "  --before-write KIND  what happens to the first VX310 after the listing, before the switch\n"
+    "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
+    "                     place: 1167) | no-identify (it stops answering identify)\n"
     "  --trace FILE       every system call, one line each\n"
     "  --state-file FILE  the VX310's state kept across runs\n"
     "\n";

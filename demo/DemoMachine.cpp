@@ -137,6 +137,27 @@ void DemoMachine::Build(const DemoOptions& options) {
     }
 
     if (!hotplugged_) return;
+    if (options.beforeWrite != DemoBeforeWrite::Nothing) {
+        // The listing reads the drive's first sector once; the switch reads it again first.
+        const DemoBeforeWrite kind = options.beforeWrite;
+        const std::uint8_t state = options.state;
+        computer_.Machine().BeforeOpen(hotplugged_->physicalPath, platform::AccessRead, 2, [this, kind, state] {
+            std::lock_guard<std::recursive_mutex> lock(*lock_);
+            switch (kind) {
+                case DemoBeforeWrite::Unplug: SetPlugged(false); break;
+                case DemoBeforeWrite::Exchange: {
+                    sim::SimNvmeConfig config;
+                    config.identity.serial = "TVK310B0000000000001";
+                    computer_.ExchangeNvmeDrive(*hotplugged_, config).Firmware().SetOptimizeState(state);
+                    break;
+                }
+                case DemoBeforeWrite::NoIdentify:
+                    hotplugged_->controller->RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
+                    break;
+                default: break;
+            }
+        });
+    }
     const std::wstring path = hotplugged_->interfacePath;
     // Plugged in later than it goes (or never going): it starts unplugged.
     if (options.plugAfter && (!options.unplugAfter || *options.plugAfter < *options.unplugAfter)) SetPlugged(false);

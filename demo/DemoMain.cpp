@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
 
     demo::DemoOptions options;
     std::string error;
-    if (!demo::ParseDemoOptions(argc, argv, options, error)) {
+    if (!demo::ParseDemoOptions(argc, argv, options, error) ||
+        (options.beforeWrite != demo::DemoBeforeWrite::Nothing &&
+         (error = "--before-write is zephra-cli-demo's (the window's rescans read the drive too)", true))) {
         std::fprintf(stderr, "zephra-demo: %s\n\n%s", error.c_str(), demo::DemoUsage());
         return 2;
     }

@@ -115,6 +115,16 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
                 return false;
             }
             (arg == "--unplug-after" ? options.unplugAfter : options.plugAfter) = count;
+        } else if (arg == "--before-write") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "unplug") options.beforeWrite = DemoBeforeWrite::Unplug;
+            else if (kind == "exchange") options.beforeWrite = DemoBeforeWrite::Exchange;
+            else if (kind == "no-identify") options.beforeWrite = DemoBeforeWrite::NoIdentify;
+            else {
+                error = "--before-write takes unplug, exchange or no-identify";
+                return false;
+            }
         } else if (arg == "--trace") {
             if (!needs()) return false;
             options.traceFile = argv[++i];
@@ -129,8 +139,8 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
     const bool hasVx310 = std::any_of(options.drives.begin(), options.drives.end(), [](DemoDrive d) {
         return d == DemoDrive::Vx310Inbox || d == DemoDrive::Vx310Miniport || d == DemoDrive::Vx310Usb;
     });
-    if ((options.unplugAfter || options.plugAfter) && !hasVx310) {
-        error = "plugging and unplugging need a VX310 among the drives";
+    if ((options.unplugAfter || options.plugAfter || options.beforeWrite != DemoBeforeWrite::Nothing) && !hasVx310) {
+        error = "plugging, unplugging and --before-write need a VX310 among the drives";
         return false;
     }
     if (options.unplugAfter && options.plugAfter && *options.unplugAfter == *options.plugAfter) {

@@ -34,12 +34,22 @@ enum class DemoFault {
     AccessDenied, // the drives and adapters refuse to be opened, as for a user without administrator rights
 };
 
+// What happens to the first VX310 between the command line's listing and its write (just
+// before the switch reads the drive's first sector again).
+enum class DemoBeforeWrite {
+    Nothing,
+    Unplug,      // the drive is taken out: its path leads nowhere (the open fails with 2)
+    Exchange,    // another VX310 (another serial) is put in its place (1167, nothing written)
+    NoIdentify,  // the drive stops answering identify
+};
+
 struct DemoOptions {
     std::vector<DemoDrive> drives{DemoDrive::Vx310Inbox};  // in the order the system lists them
     std::uint8_t state = 2;                                 // the VX310s' optimize state
     DemoFault fault = DemoFault::None;
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
+    DemoBeforeWrite beforeWrite = DemoBeforeWrite::Nothing;  // the command-line demo's
     std::string traceFile;
     bool stateGiven = false;  // --state was on the command line
     // Where the VX310's state is kept across runs: read at start when it exists and no

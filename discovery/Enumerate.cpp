@@ -52,22 +52,23 @@ private:
 };
 
 // The listing frame shared by the three classes: members in order until enumeration
-// fails, the detail of a member fails, or visit returns false.
+// fails, the detail of a member fails, or visit returns false. False when the list could
+// not be made at all (the last error says why).
 template <typename Visit>
-void ForEachInterface(DeviceInstall& install, const platform::Guid& interfaceClass, std::uint32_t flags,
+bool ForEachInterface(DeviceInstall& install, const platform::Guid& interfaceClass, std::uint32_t flags,
                       Visit&& visit) {
     const DeviceInfoSet set = install.GetClassDevs(interfaceClass, flags);
     const InfoSetGuard guard(install, set);
-    if (!guard.IsUsable()) return;
+    if (!guard.IsUsable()) return false;
     for (std::uint32_t index = 0;; ++index) {
         platform::DeviceInterfaceData member;
-        if (!install.EnumDeviceInterfaces(set, interfaceClass, index, &member)) return;
+        if (!install.EnumDeviceInterfaces(set, interfaceClass, index, &member)) return true;
         std::uint32_t required = 0;
         install.GetDeviceInterfaceDetailSize(set, member, &required);
         std::wstring path;
         DeviceInfoData device;
-        if (!install.GetDeviceInterfaceDetail(set, member, required, &path, &device)) return;
-        if (!visit(set, Cut(path, InterfacePathChars), device)) return;
+        if (!install.GetDeviceInterfaceDetail(set, member, required, &path, &device)) return true;
+        if (!visit(set, Cut(path, InterfacePathChars), device)) return true;
     }
 }
 
@@ -192,7 +193,7 @@ std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvme
     }
 }
 
-std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install) {
+std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install, bool* listed) {
     std::vector<StorageAdapterEntry> adapters;
     auto visit = [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
         std::array<wchar_t, LocationChars> location{};
@@ -209,13 +210,14 @@ std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install) {
                             DriverKeyOf(install, device.devInst)});
         return true;
     };
-    ForEachInterface(install, platform::StoragePortInterface,
-                     platform::ClassDevsInterfaces | platform::ClassDevsAllClasses, visit);
+    const bool made = ForEachInterface(install, platform::StoragePortInterface,
+                                       platform::ClassDevsInterfaces | platform::ClassDevsAllClasses, visit);
+    if (listed) *listed = made;
     return adapters;
 }
 
 std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
-                                                 const std::vector<StorageAdapterEntry>& adapters) {
+                                                 const std::vector<StorageAdapterEntry>& adapters, bool* listed) {
     std::vector<PhysicalDiskEntry> disks;
     DeviceInstall& install = system.install;
     // The first listed adapter whose driver key is that of the node; an unreadable
@@ -247,8 +249,9 @@ std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
             disks.push_back(std::move(disk));
         return true;  // a disk without a number is left out; the listing goes on
     };
-    ForEachInterface(install, platform::DiskInterface, platform::ClassDevsInterfaces | platform::ClassDevsPresent,
-                     visit);
+    const bool made = ForEachInterface(install, platform::DiskInterface,
+                                       platform::ClassDevsInterfaces | platform::ClassDevsPresent, visit);
+    if (listed) *listed = made;
     return disks;
 }
 
@@ -284,8 +287,11 @@ void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEn
 
 DiskInventory BuildInventory(const platform::System& system) {
     DiskInventory inventory;
-    inventory.adapters = ListStorageAdapters(system.install);
-    inventory.disks = ListPhysicalDisks(system, inventory.adapters);
+    bool listed = true;
+    inventory.adapters = ListStorageAdapters(system.install, &listed);
+    if (!listed) inventory.listingError = system.io.LastError();
+    inventory.disks = ListPhysicalDisks(system, inventory.adapters, &listed);
+    if (!listed && !inventory.listingError) inventory.listingError = system.io.LastError();
     ListFixedVolumes(system, inventory.disks);
     return inventory;
 }
@@ -305,7 +311,8 @@ int EnumerateDrives(const platform::System& system, DriveTable& table) {
     return 1;
 }
 
-std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope) {
+std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope,
+                                        std::optional<std::uint32_t>* listingError) {
     platform::DeviceIo& io = system.io;
     DebugLog(LogProgress, "Get Disk information start..\n");
     std::vector<ExaminedDisk> examined;
@@ -317,6 +324,10 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
 
     DebugLog(LogProgress, "Enum device...\n");
     const DiskInventory inventory = BuildInventory(system);
+    if (inventory.listingError)
+        DebugLog(LogErrors, "Enum device error! The device list could not be made, error code = %d\n",
+                 static_cast<int>(*inventory.listingError));
+    if (listingError) *listingError = inventory.listingError;
 
     for (const PhysicalDiskEntry& entry : inventory.disks) {
         // 0xFFFFFFFF is no drive; numbers past the signed range can't be a drive index.

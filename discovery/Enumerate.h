@@ -47,13 +47,18 @@ struct PhysicalDiskEntry {
 struct DiskInventory {
     std::vector<StorageAdapterEntry> adapters;
     std::vector<PhysicalDiskEntry> disks;
+    // The system error of the first list (adapters, then disks) that could not be made at
+    // all: the lists above are then incomplete, not empty by the machine's word.
+    std::optional<std::uint32_t> listingError;
 };
 
 // The three lists, in the system's order; a failed query cuts a list short or skips a
-// member as the listing rules say.
-std::vector<StorageAdapterEntry> ListStorageAdapters(platform::DeviceInstall& install);
+// member as the listing rules say. *listed (when given) becomes false when the list could
+// not be made at all; the last error then still holds the system's code.
+std::vector<StorageAdapterEntry> ListStorageAdapters(platform::DeviceInstall& install, bool* listed = nullptr);
 std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
-                                                 const std::vector<StorageAdapterEntry>& adapters);
+                                                 const std::vector<StorageAdapterEntry>& adapters,
+                                                 bool* listed = nullptr);
 void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEntry>& disks);
 DiskInventory BuildInventory(const platform::System& system);
 
@@ -93,8 +98,10 @@ struct ExaminedDisk {
 
 // The pass itself, in the system's disk order: every disk it came to, the accepted ones
 // with their logical drives and command objects. EnumerateDrives is this pass with the
-// window's scope, keeping the accepted drive.
-std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope = {});
+// window's scope, keeping the accepted drive. *listingError (when given) gets the
+// inventory's listingError: a failed listing is not a machine without drives.
+std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScope scope = {},
+                                        std::optional<std::uint32_t>* listingError = nullptr);
 
 // Opens "\\.\X:" for reading and writing; the handle is not usable on failure.
 platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter);

@@ -108,6 +108,7 @@ SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& i
         result.outcome = SwitchOutcome::NotTheSameDrive;
         result.errorCode = identity == Identity::NoAnswer ? io.LastError() : ErrorDeviceNotConnected;
         result.refreshPanel = true;
+        result.otherDrive = identity == Identity::Other;
         return result;
     }
 
@@ -144,6 +145,10 @@ SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::Devic
 }
 
 int ShutdownComputer(platform::ShutdownIo& io) {
+    return ShutdownComputer(io, platform::ExitShutdown | platform::ExitForce, platform::ReasonNone);
+}
+
+int ShutdownComputer(platform::ShutdownIo& io, std::uint32_t flags, std::uint32_t reason) {
     platform::Handle token = nullptr;
     if (!io.OpenProcessToken(platform::TokenAdjustPrivileges | platform::TokenQuery, &token)) return 0;
     // The token is closed whatever happens; the privilege stays enabled in the process.
@@ -158,5 +163,5 @@ int ShutdownComputer(platform::ShutdownIo& io) {
     io.AdjustTokenPrivilege(token, shutdownPrivilege, platform::PrivilegeEnabled);
     // The adjustment succeeds even when the privilege is not held; the last error tells.
     if (io.LastError() != 0) return 0;
-    return io.ExitSession(platform::ExitShutdown | platform::ExitForce, 0) ? 1 : 0;
+    return io.ExitSession(flags, reason) ? 1 : 0;
 }

@@ -38,6 +38,8 @@ struct SwitchResult {
     std::uint32_t errorCode = 0;  // shown in the error box
     // The drive table no longer matches the drives: refresh the panel now that the box is closed.
     bool refreshPanel = false;
+    // NotTheSameDrive: the drive answered identify with other texts (not: it did not answer).
+    bool otherDrive = false;
 };
 
 // The value a click sends: 2 (feature off) for a drive in state 0, 0 (feature on) otherwise.
@@ -64,3 +66,7 @@ SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::Devic
 // Enables the shutdown privilege and requests a forced shutdown. Nonzero when the request
 // was accepted; the program goes on running until the system ends it.
 int ShutdownComputer(platform::ShutdownIo& io);
+
+// The command line's shutdown: the same privilege, then ExitWindowsEx with these flags and
+// reason (the window's request above is ExitShutdown | ExitForce with reason 0).
+int ShutdownComputer(platform::ShutdownIo& io, std::uint32_t flags, std::uint32_t reason);

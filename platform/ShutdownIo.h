@@ -13,7 +13,14 @@ namespace platform {
 // Token access rights, privilege attributes and ExitWindowsEx flags the program uses.
 enum : std::uint32_t { TokenAdjustPrivileges = 0x0020, TokenQuery = 0x0008 };
 enum : std::uint32_t { PrivilegeEnabled = 0x00000002 };
-enum : std::uint32_t { ExitShutdown = 0x00000001, ExitForce = 0x00000004 };
+enum : std::uint32_t { ExitShutdown = 0x00000001, ExitForce = 0x00000004, ExitPowerOff = 0x00000008 };
+// Shutdown reason codes (SHTDN_REASON_*): what the event log records for the request.
+enum : std::uint32_t {
+    ReasonNone = 0,
+    ReasonMajorApplication = 0x00040000,
+    ReasonMinorMaintenance = 0x00000001,
+    ReasonFlagPlanned = 0x80000000,
+};
 enum : std::uint32_t { ErrorNotAllAssigned = 1300 };
 
 constexpr wchar_t ShutdownPrivilegeName[] = L"SeShutdownPrivilege";

@@ -1,6 +1,6 @@
 // Binds the shutdown seam to ADVAPI32 (token and privilege) and USER32 (ExitWindowsEx).
 // ExitWindowsEx is looked up when a shutdown is asked for, from the system folder: a
-// program that never shuts down (the command line without --restart) loads no user32.dll.
+// program that never shuts down (the command line without --shutdown) loads no user32.dll.
 #include "platform/ShutdownIo.h"
 
 #include <windows.h>

@@ -149,35 +149,57 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     return disks_.back();
 }
 
+namespace {
+
+std::shared_ptr<SimDiskStack> NvmeStack(SimNvmePath path, const std::shared_ptr<SimNvmeController>& controller) {
+    switch (path) {
+        case SimNvmePath::Miniport: return std::make_shared<SimMiniportStack>(controller);
+        case SimNvmePath::Bridge: return std::make_shared<SimUsbBridgeStack>(controller);
+        default: return std::make_shared<SimInboxNvmeStack>(controller);
+    }
+}
+
+}  // namespace
+
 SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvmeConfig config,
                                    SimDiskOptions options) {
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     const std::uint64_t sectors = controller->Identity().sectors;
-    std::shared_ptr<SimDiskStack> stack;
-    std::wstring product;
-    switch (path) {
-        case SimNvmePath::Inbox:
-            stack = std::make_shared<SimInboxNvmeStack>(controller);
-            product = L"nvme&prod_ssd";
-            break;
-        case SimNvmePath::Miniport:
-            stack = std::make_shared<SimMiniportStack>(controller);
-            product = L"nvme&prod_ssd";
-            break;
-        case SimNvmePath::Bridge:
-            stack = std::make_shared<SimUsbBridgeStack>(controller);
-            product = L"usb&prod_nvme_bridge";
-            break;
-    }
+    const std::shared_ptr<SimDiskStack> stack = NvmeStack(path, controller);
+    const wchar_t* product = path == SimNvmePath::Bridge ? L"usb&prod_nvme_bridge" : L"nvme&prod_ssd";
     SimDisk& disk = AddDisk(adapter, stack, product, options, UsbJms583);
     stack->SetDisk(disk.number, sectors);
+    disk.diskStack = stack;
     disk.controller = controller;
+    disk.nvmePath = path;
     if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
     return disk;
 }
 
+std::string SimComputer::Vx310Serial(unsigned nth) {
+    if (nth == 0) return SimDriveIdentity{}.serial;
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "TVK310A%013u", 17 + nth);
+    return serial;
+}
+
 SimDisk& SimComputer::AddVx310(std::size_t adapter, SimNvmePath path, SimDiskOptions options) {
-    return AddNvmeDrive(adapter, path, SimNvmeConfig{}, options);
+    SimNvmeConfig config;
+    config.identity.serial = Vx310Serial(vx310s_++);
+    return AddNvmeDrive(adapter, path, std::move(config), options);
+}
+
+SimNvmeController& SimComputer::ExchangeNvmeDrive(SimDisk& disk, SimNvmeConfig config) {
+    const SimNvmePath path = disk.nvmePath.value_or(SimNvmePath::Inbox);
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    const std::shared_ptr<SimDiskStack> stack = NvmeStack(path, controller);
+    stack->SetDisk(disk.number, controller->Identity().sectors);
+    disk.stack = std::make_shared<SimReportedBus>(stack, adapters_[disk.adapter].busType);
+    disk.diskStack = stack;
+    disk.controller = controller;
+    machine_.Attach(disk.physicalPath, disk.stack);
+    if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[disk.adapter].interfacePath, disk.stack);
+    return *controller;
 }
 
 SimDisk& SimComputer::AddForeignNvmeDrive(std::size_t adapter, std::string model, SimNvmePath path,
@@ -197,6 +219,7 @@ SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, Sim
     auto stack = std::make_shared<SimAtaStack>(device);
     SimDisk& disk = AddDisk(adapter, stack, L"ata&prod_ssd", options, UsbJms578);
     stack->SetDisk(disk.number, sectors);
+    disk.diskStack = stack;
     disk.ataDevice = device;
     return disk;
 }
@@ -205,6 +228,7 @@ SimDisk& SimComputer::AddPlainDisk(std::size_t adapter, std::uint64_t sectors, S
     auto stack = std::make_shared<SimPlainDiskStack>();
     SimDisk& disk = AddDisk(adapter, stack, L"generic&prod_disk", options, UsbStick);
     stack->SetDisk(disk.number, sectors);
+    disk.diskStack = stack;
     return disk;
 }
 

@@ -23,6 +23,7 @@
 #include "sim/SimDeviceTree.h"
 #include "sim/SimMachine.h"
 #include "sim/SimNvmeController.h"
+#include "sim/SimStacks.h"
 #include "sim/SimVolumes.h"
 
 namespace sim {
@@ -60,8 +61,10 @@ struct SimDisk {
     std::wstring interfacePath;  // disk interface
     std::wstring physicalPath;
     std::shared_ptr<SimEndpoint> stack;  // what the physical path opens
+    std::shared_ptr<SimDiskStack> diskStack;  // the driver stack inside it (its geometry)
     std::shared_ptr<SimNvmeController> controller;  // NVMe drives only
     std::shared_ptr<SimAtaDevice> ataDevice;        // SATA drives only
+    std::optional<SimNvmePath> nvmePath;            // NVMe drives only
 };
 
 // The USB device a disk on a USB adapter sits in: its hardware IDs are
@@ -108,7 +111,13 @@ public:
     // A drive behind an adapter, listed after the disks before it. A miniport drive also
     // answers at its adapter's interface path.
     SimDisk& AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvmeConfig config, SimDiskOptions options = {});
+    // Each VX310 has a serial of its own; the first one's is SimDriveIdentity's.
     SimDisk& AddVx310(std::size_t adapter, SimNvmePath path, SimDiskOptions options = {});
+    // Another NVMe drive in the place of an NVMe disk: same number and paths, a new
+    // controller behind a new stack; handles open on the old drive fail from now on.
+    SimNvmeController& ExchangeNvmeDrive(SimDisk& disk, SimNvmeConfig config);
+    // The serial of the nth VX310 (from 0) that AddVx310 gives.
+    static std::string Vx310Serial(unsigned nth);
     // Another maker's NVMe drive: its controller is no VantorPlus.
     SimDisk& AddForeignNvmeDrive(std::size_t adapter, std::string model, SimNvmePath path = SimNvmePath::Inbox,
                                  SimDiskOptions options = {});
@@ -141,6 +150,7 @@ private:
     std::map<std::uint32_t, std::uint32_t> partitions_;  // per disk number: partitions handed out
     std::uint32_t nextNumber_ = 0;
     unsigned nextKey_ = 0;
+    unsigned vx310s_ = 0;
 };
 
 }  // namespace sim

@@ -115,6 +115,12 @@ void SimMachine::CutReplies(std::wstring_view path, SimReplyCut cut, std::uint32
     cuts_.push_back(std::move(entry));
 }
 
+void SimMachine::BeforeOpen(std::wstring_view path, std::uint32_t access, std::uint32_t nth,
+                            std::function<void()> action) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    openActions_.push_back({KeyOf(path), access, nth, std::move(action)});
+}
+
 void SimMachine::ClearRefusals() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     ioRefusals_.clear();
@@ -182,6 +188,14 @@ platform::Handle SimMachine::Open(std::wstring_view path, std::uint32_t access, 
                                   std::uint32_t creation, std::uint32_t /*flagsAndAttributes*/) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::wstring key = KeyOf(path);
+    for (std::size_t i = 0; i < openActions_.size(); ++i) {
+        OpenAction& pending = openActions_[i];
+        if (pending.key != key || pending.access != access || pending.remaining == 0) continue;
+        if (--pending.remaining == 0 && pending.action) {
+            const std::function<void()> action = std::move(pending.action);
+            action();  // the lock is recursive: the action may attach and detach
+        }
+    }
     if (const std::uint32_t error = TakeRefusal(openRefusals_, key, 0)) {
         Fail(error);
         return platform::InvalidHandle();

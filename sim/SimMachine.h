@@ -85,6 +85,10 @@ public:
     void CutReplies(std::wstring_view path, SimReplyCut cut, std::uint32_t times = Forever);
     void ClearRefusals();  // and the cuts
 
+    // Runs action once, just before the nth open of path with exactly this access (the
+    // machine may be changed there, as a person would between two of the program's steps).
+    void BeforeOpen(std::wstring_view path, std::uint32_t access, std::uint32_t nth, std::function<void()> action);
+
     std::vector<SimTraceEntry> Trace() const;
     void ClearTrace();
     std::vector<std::wstring> DebugLines() const;
@@ -139,6 +143,13 @@ private:
     std::vector<Refusal> ioRefusals_;
     std::vector<Refusal> openRefusals_;
     std::vector<Cut> cuts_;
+    struct OpenAction {
+        std::wstring key;
+        std::uint32_t access;
+        std::uint32_t remaining;  // opens until it runs
+        std::function<void()> action;
+    };
+    std::vector<OpenAction> openActions_;
     std::vector<SimTraceEntry> trace_;
     std::vector<std::wstring> debugLines_;
     std::map<std::thread::id, std::uint32_t> lastError_;

@@ -167,8 +167,8 @@ SimResult SimDiskStack::DiskIoControl(const SimCall& call) const {
             Put32(&geometry[8], fixedMedia);
             Put32(&geometry[12], tracksPerCylinder);
             Put32(&geometry[16], sectorsPerTrack);
-            Put32(&geometry[20], AtaSectorBytes);
-            Put64(&geometry[24], sectors_ * AtaSectorBytes);
+            Put32(&geometry[20], sectorBytes_);
+            Put64(&geometry[24], sectors_ * sectorBytes_);
             Put32(&geometry[32], 8);  // partition information: its size only
             const std::uint32_t count = std::min<std::uint32_t>(call.outSize, geometryEx);
             std::memcpy(call.out, geometry.data(), count);

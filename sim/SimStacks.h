@@ -24,10 +24,12 @@ public:
     SimDiskStack(SimBusType busType, std::uint32_t mediaBytes);
     std::vector<std::uint8_t>* Media() override { return &media_; }
     SimBusType BusType() const { return busType_; }
-    // The N of \\.\PhysicalDriveN and the capacity in 512-byte sectors.
-    void SetDisk(std::uint32_t deviceNumber, std::uint64_t sectors) {
+    // The N of \\.\PhysicalDriveN and the capacity in sectors of sectorBytes (the
+    // geometry's bytes per sector).
+    void SetDisk(std::uint32_t deviceNumber, std::uint64_t sectors, std::uint32_t sectorBytes = 512) {
         deviceNumber_ = deviceNumber;
         sectors_ = sectors;
+        sectorBytes_ = sectorBytes;
     }
 
     // Port-level sense faults for the SCSI pass-through on this stack.
@@ -46,6 +48,7 @@ private:
     std::vector<std::uint8_t> media_;
     std::uint32_t deviceNumber_ = 0;
     std::uint64_t sectors_ = 0;
+    std::uint32_t sectorBytes_ = 512;
 };
 
 // How a protocol-specific property reply may be spoiled.

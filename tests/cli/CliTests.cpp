@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,7 @@
 #include "sim/SimCodes.h"
 #include "sim/SimDrives.h"
 #include "sim/SimShutdown.h"
+#include "sim/SimStacks.h"
 
 namespace {
 
@@ -30,21 +35,36 @@ const std::map<unsigned, std::wstring> kTexts{
 
 // Passes every call on; may act once, just before the Nth read-only open of a physical
 // drive (the first-sector read), so that a test can change the machine between the
-// listing and the switch.
+// listing and the switch. From then on it may also refuse device-control calls and
+// report a last error of its choosing.
 class HookedIo : public platform::DeviceIo {
 public:
     explicit HookedIo(platform::DeviceIo& inner) : inner_(inner) {}
     int hookAtSectorRead = 0;  // 0: never
     std::function<void()> hook;
+    // After the hook: the error a device-control call fails with, or none to pass it on.
+    std::function<std::optional<std::uint32_t>(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize)>
+        refuse;
+    std::optional<std::uint32_t> lastError;  // after the hook: what LastError says
 
     platform::Handle Open(std::wstring_view path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
                           std::uint32_t flags) override {
-        if (access == platform::AccessRead && ++sectorReads_ == hookAtSectorRead && hook) hook();
+        if (access == platform::AccessRead && ++sectorReads_ == hookAtSectorRead) {
+            hooked_ = true;
+            if (hook) hook();
+        }
         return inner_.Open(path, access, share, creation, flags);
     }
     bool Close(platform::Handle handle) override { return inner_.Close(handle); }
     bool IoControl(platform::Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                    std::uint32_t outSize, std::uint32_t* returned) override {
+        if (hooked_ && refuse) {
+            if (const auto error = refuse(code, static_cast<const std::uint8_t*>(in), inSize)) {
+                if (returned) *returned = 0;
+                inner_.SetLastError(*error);
+                return false;
+            }
+        }
         return inner_.IoControl(handle, code, in, inSize, out, outSize, returned);
     }
     bool Read(platform::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* read) override {
@@ -53,25 +73,43 @@ public:
     std::uint32_t Seek(platform::Handle handle, std::int32_t distance, std::uint32_t origin) override {
         return inner_.Seek(handle, distance, origin);
     }
-    std::uint32_t LastError() override { return inner_.LastError(); }
+    std::uint32_t LastError() override { return hooked_ && lastError ? *lastError : inner_.LastError(); }
     void SetLastError(std::uint32_t error) override { inner_.SetLastError(error); }
     void DebugOutput(std::wstring_view text) override { inner_.DebugOutput(text); }
 
 private:
     platform::DeviceIo& inner_;
     int sectorReads_ = 0;
+    bool hooked_ = false;
 };
+
+// An NVMe command through the inbox driver (STORAGE_PROTOCOL_COMMAND: the command at 80).
+std::function<std::optional<std::uint32_t>(std::uint32_t, const std::uint8_t*, std::uint32_t)> RefuseNvme(
+    std::uint8_t opcode, std::uint32_t error) {
+    return [opcode, error](std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize) -> std::optional<std::uint32_t> {
+        if (code == sim::IoctlStorageProtocolCommand && in && inSize > 80 && in[80] == opcode) return error;
+        return std::nullopt;
+    };
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The demo's machine with the given drives, and the command line bound to it.
 struct Rig {
     explicit Rig(std::vector<DemoDrive> drives, std::uint8_t state = 2)
-        : machine(Make(std::move(drives), state)), io(machine->Computer().Machine()) {}
+        : Rig(Options(std::move(drives), state)) {}
+    explicit Rig(const demo::DemoOptions& options)
+        : machine(std::make_unique<demo::DemoMachine>(options)), io(machine->Computer().Machine()) {}
 
-    static std::unique_ptr<demo::DemoMachine> Make(std::vector<DemoDrive> drives, std::uint8_t state) {
+    static demo::DemoOptions Options(std::vector<DemoDrive> drives, std::uint8_t state = 2,
+                                     demo::DemoFault fault = demo::DemoFault::None,
+                                     demo::DemoBeforeWrite beforeWrite = demo::DemoBeforeWrite::Nothing) {
         demo::DemoOptions options;
         options.drives = std::move(drives);
         options.state = state;
-        return std::make_unique<demo::DemoMachine>(options);
+        options.fault = fault;
+        options.beforeWrite = beforeWrite;
+        return options;
     }
 
     cli::CliRun Run(std::vector<std::string> args) {
@@ -79,7 +117,7 @@ struct Rig {
         const cli::CliSystem bound{{io, system.install, system.volumes},
                                    shutdown,
                                    [](unsigned id) { return kTexts.at(id); },
-                                   [](const std::string&) -> std::FILE* { return nullptr; }};
+                                   [](const std::string& path) { return std::fopen(path.c_str(), "w"); }};
         return cli::RunCli(args, bound);
     }
 
@@ -137,7 +175,7 @@ TEST(CliCommands, ASwitchIsOneIdentifyAndOneWriteAfterTheListingWith3010AndNoShu
             EXPECT_EQ(rig.Disk(0).controller->History().back().command[15], sim::SubcodeStateWrite);
             EXPECT_EQ(rig.Disk(0).controller->Firmware().OptimizeState(), state == 0 ? 2 : 0);
             EXPECT_TRUE(rig.shutdown.Calls().empty());
-            EXPECT_NE(run.out.find("Restart the computer"), std::string::npos) << run.out;
+            EXPECT_NE(run.out.find("next power-on after a shutdown"), std::string::npos) << run.out;
 
             // Run again: the drive is in the asked state now (as read by the new listing).
             Rig again({path}, state == 0 ? 2 : 0);
@@ -147,16 +185,18 @@ TEST(CliCommands, ASwitchIsOneIdentifyAndOneWriteAfterTheListingWith3010AndNoShu
     }
 }
 
-TEST(CliCommands, RestartAsksForTheWindowsShutdownAndSays1641OrStays3010WhenRefused) {
+TEST(CliCommands, ShutdownPowersOffWithAPlannedReasonAndSays1641OrStays3010WhenRefused) {
     Rig rig({DemoDrive::Vx310Inbox});
-    EXPECT_EQ(rig.Run({"optimize", "on", "--yes", "--restart"}).exitCode, cli::ExitRestartStarted);
+    EXPECT_EQ(rig.Run({"optimize", "on", "--yes", "--shutdown"}).exitCode, cli::ExitShutdownStarted);
     ASSERT_EQ(rig.shutdown.Requests().size(), 1u);
-    EXPECT_EQ(rig.shutdown.Requests()[0].flags, platform::ExitShutdown | platform::ExitForce);
-    EXPECT_EQ(rig.shutdown.Requests()[0].reason, 0u);
+    // A power-off, not a restart: the drive needs its power cycle. Planned, application,
+    // maintenance (0x80040001), never the 0 of an unexpected shutdown.
+    EXPECT_EQ(rig.shutdown.Requests()[0].flags, 0x8u | 0x4u);
+    EXPECT_EQ(rig.shutdown.Requests()[0].reason, 0x80040001u);
 
     Rig refused({DemoDrive::Vx310Inbox});
     refused.shutdown.holdsShutdownPrivilege = false;
-    const cli::CliRun run = refused.Run({"optimize", "on", "--yes", "--restart", "--json"});
+    const cli::CliRun run = refused.Run({"optimize", "on", "--yes", "--shutdown", "--json"});
     EXPECT_EQ(run.exitCode, cli::ExitRestartRequired);
     EXPECT_TRUE(refused.shutdown.Requests().empty());
     EXPECT_NE(run.out.find("\"restart\": \"refused\""), std::string::npos) << run.out;
@@ -166,7 +206,7 @@ TEST(CliCommands, RestartAsksForTheWindowsShutdownAndSays1641OrStays3010WhenRefu
 TEST(CliCommands, WithoutYesNothingIsTouched) {
     Rig rig({DemoDrive::Vx310Inbox});
     const cli::CliRun run = rig.Run({"optimize", "on"});
-    EXPECT_EQ(run.exitCode, cli::ExitUsage);
+    EXPECT_EQ(run.exitCode, cli::ExitConfirmationNeeded);
     EXPECT_NE(run.err.find("--yes"), std::string::npos);
     EXPECT_TRUE(rig.Disk(0).controller->History().empty());
     EXPECT_TRUE(rig.machine->Computer().Machine().Trace().empty());
@@ -205,25 +245,190 @@ TEST(CliCommands, AccessDeniedOnTheSwitchsOpenSaysItNeedsAdministratorRightsAnd5
     EXPECT_EQ(rig.Writes(0), 0);
 }
 
-TEST(CliCommands, AFailedWriteExitsWithTheWindowsCodeAndNeverZero) {
-    // The drive refuses the write: no system call failed, so the last error is 0, which the
-    // window shows in its box; the exit code must still say failure.
-    Rig rig({DemoDrive::Vx310Miniport});
-    rig.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField);
-    const cli::CliRun run = rig.Run({"optimize", "on", "--yes", "--json"});
-    EXPECT_NE(run.exitCode, cli::ExitSuccess);
-    EXPECT_NE(run.exitCode, cli::ExitRestartRequired);
-    EXPECT_NE(run.out.find("Open Optimize error, error code"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\"code\": \"command-failed\""), std::string::npos) << run.out;
-    EXPECT_TRUE(rig.shutdown.Calls().empty());
+// Every outcome on its own exit code and error code; a system failure never exits with
+// the system's code, and no failure passes for "no drive" or for success.
+TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
+    using demo::DemoBeforeWrite;
+    using demo::DemoFault;
+    using Args = std::vector<std::string>;
+    const std::vector<DemoDrive> vx310{DemoDrive::Vx310Inbox};
+    struct Row {
+        const char* what;
+        demo::DemoOptions machine;
+        Args args;
+        int exitCode;
+        const char* errorCode;                     // null: "error": null
+        std::optional<std::uint32_t> systemError;  // checked when given
+        int writes;  // vendor writes the first VX310 received; -1: some (a failed write may be sent again)
+        std::function<void(Rig&)> arrange = nullptr;
+    };
+    const Row rows[] = {
+        {"list", Rig::Options(vx310), {"list"}, 0, nullptr, {}, 0},
+        {"status", Rig::Options(vx310), {"status"}, 0, nullptr, {}, 0},
+        {"already in the asked state", Rig::Options(vx310, 0), {"optimize", "on", "--yes"}, 0, nullptr, {}, 0},
+        {"switched", Rig::Options(vx310), {"optimize", "on", "--yes"}, 3010, nullptr, {}, 1},
+        {"switched and shut down", Rig::Options(vx310), {"optimize", "on", "--yes", "--shutdown"}, 1641, nullptr, {}, 1},
+        {"unknown command", Rig::Options(vx310), {"frobnicate"}, 1, "usage", {}, 0},
+        {"--disk as the last argument", Rig::Options(vx310), {"optimize", "on", "--yes", "--disk"}, 1, "usage", {}, 0},
+        {"a stray word after the command", Rig::Options(vx310), {"status", "now"}, 1, "usage", {}, 0},
+        {"--disk twice", Rig::Options(vx310), {"optimize", "on", "--yes", "--disk", "0", "--disk", "1"}, 1, "usage", {}, 0},
+        {"--log without its file", Rig::Options(vx310), {"list", "--log"}, 1, "usage", {}, 0},
+        {"--restart, which is --shutdown now", Rig::Options(vx310), {"optimize", "on", "--yes", "--restart"}, 1, "usage", {}, 0},
+        {"an unwritable --log", Rig::Options(vx310), {"optimize", "on", "--yes", "--log", "/no/such/folder/zephra.log"}, 1, "usage", {}, 0},
+        {"no drive at all", Rig::Options({}), {"status"}, 2, "no-supported-drive", {}, 0},
+        {"another maker's drive only", Rig::Options({DemoDrive::OtherNvme}), {"optimize", "on", "--yes"}, 2, "no-supported-drive", {}, 0},
+        {"without --yes", Rig::Options(vx310), {"optimize", "on"}, 3, "confirmation-needed", {}, 0},
+        {"two VX310s without --disk", Rig::Options({DemoDrive::Vx310Inbox, DemoDrive::Vx310Usb}), {"optimize", "on", "--yes"}, 4, "several-supported-drives", {}, 0},
+        {"not an administrator", Rig::Options(vx310, 2, DemoFault::AccessDenied), {"status"}, 5, "access-denied", 5u, 0},
+        {"--disk N where opening is refused", Rig::Options(vx310, 2, DemoFault::AccessDenied), {"optimize", "on", "--yes", "--disk", "0"}, 5, "access-denied", 5u, 0},
+        {"state Unknown", Rig::Options(vx310, 0xFF), {"optimize", "on", "--yes"}, 6, "state-unknown", {}, 0},
+        {"--disk N on another maker's drive", Rig::Options({DemoDrive::OtherNvme, DemoDrive::Vx310Inbox}), {"optimize", "on", "--yes", "--disk", "0"}, 7, "not-supported", {}, 0},
+        {"--disk N on no drive", Rig::Options(vx310), {"optimize", "on", "--yes", "--disk", "9"}, 7, "not-supported", {}, 0},
+        {"a failed listing: list", Rig::Options(vx310, 2, DemoFault::DeviceList), {"list"}, 10, "listing-failed", 13u, 0},
+        {"a failed listing: status", Rig::Options(vx310, 2, DemoFault::DeviceList), {"status"}, 10, "listing-failed", 13u, 0},
+        {"a failed listing: optimize", Rig::Options(vx310, 2, DemoFault::DeviceList), {"optimize", "on", "--yes"}, 10, "listing-failed", 13u, 0},
+        {"unplugged before the write: open fails with 2", Rig::Options({DemoDrive::Vx310Usb}, 2, DemoFault::None, DemoBeforeWrite::Unplug), {"optimize", "on", "--yes"}, 10, "open-failed", 2u, 0},
+        {"identify fails before the write", Rig::Options(vx310, 2, DemoFault::None, DemoBeforeWrite::NoIdentify), {"optimize", "on", "--yes"}, 10, "identify-failed", {}, 0},
+        {"identify fails with 1167 left behind", Rig::Options(vx310), {"optimize", "on", "--yes"}, 10, "identify-failed", {}, 0,
+         [](Rig& rig) {
+             rig.io.hookAtSectorRead = 2;
+             rig.io.refuse = [](std::uint32_t code, const std::uint8_t*, std::uint32_t) -> std::optional<std::uint32_t> {
+                 if (code == sim::IoctlStorageQueryProperty) return 1167;  // the inbox driver's identify
+                 return std::nullopt;
+             };
+         }},
+        {"the write refused with code 1", Rig::Options(vx310), {"optimize", "on", "--yes"}, 10, "command-failed", {}, 0,
+         [](Rig& rig) { rig.io.hookAtSectorRead = 2; rig.io.refuse = RefuseNvme(NvmeVendorWrite, 1); }},
+        {"the write refused, last error 0", Rig::Options(vx310), {"optimize", "on", "--yes"}, 10, "command-failed", 0u, 0,
+         [](Rig& rig) {
+             rig.io.hookAtSectorRead = 2;
+             rig.io.refuse = RefuseNvme(NvmeVendorWrite, 0);
+             rig.io.lastError = 0;
+         }},
+        {"the drive rejects the write", Rig::Options({DemoDrive::Vx310Miniport}), {"optimize", "on", "--yes"}, 10, "command-failed", {}, -1,
+         [](Rig& rig) { rig.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); }},
+        {"another VX310 behind the path", Rig::Options(vx310, 2, DemoFault::None, DemoBeforeWrite::Exchange), {"optimize", "on", "--yes"}, 1167, "drive-changed", 1167u, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig(row.machine);
+        if (row.arrange) row.arrange(rig);
+        sim::SimDisk* first = rig.machine->Computer().DiskCount() ? &rig.Disk(0) : nullptr;
+        const auto firstController = first ? first->controller : nullptr;
+        Args args = row.args;
+        args.push_back("--json");
+        const cli::CliRun run = rig.Run(args);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out;
+        EXPECT_TRUE(Has(run.out, "\"exitCode\": " + std::to_string(row.exitCode) + ",")) << run.out;
+        if (row.errorCode) {
+            EXPECT_TRUE(Has(run.out, std::string("\"code\": \"") + row.errorCode + "\"")) << run.out;
+            const std::string system =
+                row.systemError ? "\"systemError\": " + std::to_string(*row.systemError) + "," : "\"systemError\": ";
+            EXPECT_TRUE(Has(run.out, system)) << run.out;
+        } else {
+            EXPECT_TRUE(Has(run.out, "\"error\": null")) << run.out;
+        }
+        if (row.exitCode == cli::ExitSystemFailure) {
+            // The system's code is told, and never as null.
+            EXPECT_FALSE(Has(run.out, "\"systemError\": null")) << run.out;
+            EXPECT_TRUE(Has(run.out, "error code ")) << run.out;
+        }
+        int writes = 0;
+        if (firstController)
+            for (const auto& command : firstController->History()) writes += command.command[0] == NvmeVendorWrite;
+        if (row.writes < 0)
+            EXPECT_GT(writes, 0);
+        else
+            EXPECT_EQ(writes, row.writes);
+        EXPECT_EQ(rig.shutdown.Requests().size(), row.exitCode == cli::ExitShutdownStarted ? 1u : 0u);
+    }
+}
 
-    // An open that fails with a system code exits with that code.
-    Rig gone({DemoDrive::Vx310Inbox});
-    gone.io.hookAtSectorRead = 2;
-    gone.io.hook = [&] { gone.machine->Computer().Machine().Detach(L"\\\\.\\PhysicalDrive0"); };
-    const cli::CliRun open = gone.Run({"optimize", "on", "--yes"});
-    EXPECT_EQ(open.exitCode, 2) << open.err;  // ERROR_FILE_NOT_FOUND from the open
-    EXPECT_NE(open.err.find("Open Device error, error code 2"), std::string::npos) << open.err;
+// What a caller reads besides the exit code: the fields of an optimize document are there
+// (null until known), the failed write names its disk, and --help and --version speak JSON.
+TEST(CliExitCodes, DocumentsAreCompleteAndMessagesNameTheDisk) {
+    Rig refused({DemoDrive::Vx310Inbox});
+    refused.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField);
+    const cli::CliRun failed = refused.Run({"optimize", "on", "--yes", "--json"});
+    EXPECT_TRUE(Has(failed.out, "\"newState\": null,")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "\"restart\": null,")) << failed.out;
+    EXPECT_TRUE(Has(failed.out, "disk 0 (Tavik VX310 Series SSD 512GB): Open Optimize error, error code ")) << failed.out;
+
+    Rig none(std::vector<DemoDrive>{});
+    const cli::CliRun unconfirmed = none.Run({"optimize", "off", "--json"});
+    for (const char* field : {"\"drive\": null", "\"written\": false", "\"newState\": null", "\"restart\": null"})
+        EXPECT_TRUE(Has(unconfirmed.out, field)) << field << unconfirmed.out;
+
+    const cli::CliRun help = none.Run({"--help", "--json"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Has(help.out, "\"command\": \"help\"")) << help.out;
+    EXPECT_TRUE(Has(help.out, "1167  the drive changed")) << help.out;
+    const cli::CliRun version = none.Run({"--json", "--version"});
+    EXPECT_TRUE(Has(version.out, "\"version\": \"")) << version.out;
+
+    // --log takes no option as its file: the document is JSON, not a file named --json.
+    const cli::CliRun log = none.Run({"list", "--log", "--json"});
+    EXPECT_EQ(log.exitCode, cli::ExitUsage);
+    EXPECT_TRUE(Has(log.out, "\"code\": \"usage\"")) << log.out;
+}
+
+// Which drive a command describes, and what it says of it.
+TEST(CliCommands, StatusDescribesTheVx310BehindAnotherMakersDriveAndAllDrivesAreSeparate) {
+    Rig rig({DemoDrive::OtherNvme, DemoDrive::Vx310Inbox});
+    const cli::CliRun status = rig.Run({"status", "--json"});
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_TRUE(Has(status.out, "\"disk\": 1,")) << status.out;
+    EXPECT_TRUE(Has(status.out, "\"model\": \"Tavik VX310 Series SSD 512GB\"")) << status.out;
+
+    // Two VX310s: each its own serial, the write only to the one named.
+    Rig two({DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport});
+    const cli::CliRun list = two.Run({"list", "--json"});
+    EXPECT_TRUE(Has(list.out, "\"serial\": \"TVK310A0000000000017\"")) << list.out;
+    EXPECT_TRUE(Has(list.out, "\"serial\": \"TVK310A0000000000018\"")) << list.out;
+    EXPECT_EQ(two.Run({"optimize", "on", "--yes", "--disk", "1"}).exitCode, cli::ExitRestartRequired);
+    EXPECT_EQ(two.Writes(0), 0);
+    EXPECT_EQ(two.Writes(1), 1);
+}
+
+TEST(CliCommands, CapacityOfADriveWith4096ByteSectorsIsItsBytes) {
+    Rig rig({DemoDrive::Vx310Inbox});
+    rig.Disk(0).diskStack->SetDisk(0, 125026902, 4096);
+    const cli::CliRun run = rig.Run({"status", "--json"});
+    EXPECT_TRUE(Has(run.out, "\"capacityBytes\": 512110190592,")) << run.out;
+    EXPECT_TRUE(Has(run.out, "\"capacityText\": \"476.94 GB\"")) << run.out;
+}
+
+// A drive's texts with a quote, a backslash, control bytes and bytes of 0x80 and above: the
+// JSON stays one valid document, the text output is UTF-8.
+TEST(CliCommands, DriveTextsAreEscapedInJsonAndMessagesAndShownAsUtf8) {
+    Rig rig({DemoDrive::Vx310Inbox}, 0xFF);
+    sim::SimNvmeConfig config;
+    config.identity.model = "Tavik \"VX\\310\" \x01\x1F\xE9";
+    rig.machine->Computer().ExchangeNvmeDrive(rig.Disk(0), config).Firmware().SetOptimizeState(0xFF);
+    const std::string escaped = "Tavik \\\"VX\\\\310\\\" \\u0001\\u001F\xC3\xA9";
+    const cli::CliRun list = rig.Run({"list", "--json"});
+    EXPECT_TRUE(Has(list.out, "\"model\": \"" + escaped + "\"")) << list.out;
+    const cli::CliRun unknown = rig.Run({"optimize", "on", "--yes", "--json"});
+    EXPECT_EQ(unknown.exitCode, cli::ExitStateUnknown);
+    EXPECT_TRUE(Has(unknown.out, "\"message\": \"disk 0 (" + escaped + "): ")) << unknown.out;
+    for (const char c : unknown.out) EXPECT_FALSE(c >= 0 && c < 0x20 && c != '\n') << unknown.out;
+
+    const cli::CliRun text = rig.Run({"status"});
+    EXPECT_TRUE(Has(text.out, "Tavik \"VX\\310\" \x01\x1F\xC3\xA9")) << text.out;
+}
+
+// The --log file gets the pass's progress and every error, the listing's among them.
+TEST(CliCommands, TheLogFileHoldsTheErrors) {
+    const std::string path = ::testing::TempDir() + "zephra-cli-log-test.txt";
+    Rig rig(Rig::Options({DemoDrive::Vx310Inbox}, 2, demo::DemoFault::DeviceList));
+    EXPECT_EQ(rig.Run({"status", "--log", path}).exitCode, cli::ExitSystemFailure);
+    std::ifstream file(path);
+    std::stringstream log;
+    log << file.rdbuf();
+    EXPECT_TRUE(Has(log.str(), "Get Disk information start")) << log.str();
+    EXPECT_TRUE(Has(log.str(), "error code = 13")) << log.str();
+    EXPECT_TRUE(Has(log.str(), "zephra-cli error listing-failed (exit 10)")) << log.str();
+    std::remove(path.c_str());
 }
 
 TEST(CliJson, TextsAreEscapedAndNumbersStayNumbers) {
