@@ -8,6 +8,10 @@
 # project version in its cache unless given. Writes OUT-DIR/zephra-<version>-<x86|x64>.msi
 # (OUT-DIR: BUILD-DIR/installer) and prints its path.
 #
+# Each program's row of the File table carries its file version (read from the program's
+# version resource), so that Windows Installer compares versions on repair and upgrade;
+# wixl leaves the column empty, so it is filled in afterwards (msibuild).
+#
 # Codes: one fixed upgrade code per width, so that a newer package replaces an older one
 # (MajorUpgrade); the product code and the component codes are derived from the version
 # and the width (name-based UUIDs), so each version has a product code of its own and a
@@ -23,7 +27,9 @@ cli="$build/cli/zephra-cli.exe"
 for exe in "$window" "$cli"; do
   [[ -f "$exe" ]] || { echo "msi: $exe is missing: build the programs first" >&2; exit 2; }
 done
-command -v wixl >/dev/null || { echo "msi: wixl is missing (Debian package msitools; tools/setup.sh installs it)" >&2; exit 2; }
+for tool in wixl msiinfo msibuild; do
+  command -v $tool >/dev/null || { echo "msi: $tool is missing (Debian package msitools; tools/setup.sh installs it)" >&2; exit 2; }
+done
 
 # The machine field of the PE header: 0x8664 for x86_64, 0x014c for i686.
 pe_offset=$(od -An -tu4 -j60 -N4 "$window" | tr -d ' ')
@@ -53,4 +59,34 @@ wixl -a "$platform" -o "$msi" \
   -D WindowComponent="$(code "component-window-$arch")" -D CliComponent="$(code "component-cli-$arch")" \
   -D ShortcutComponent="$(code "component-shortcut-$arch")" \
   zephra.wxs
+
+# The File table with each program's file version (VS_FIXEDFILEINFO's dwFileVersionMS/LS).
+msiinfo export "$msi" File >File.idt
+python3 - File.idt zephra.exe zephra-cli.exe <<'PY'
+import struct, sys
+table, programs = sys.argv[1], sys.argv[2:]
+versions = {}
+for name in programs:
+    data = open(name, "rb").read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        sys.exit("msi: %s has no version resource" % name)
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    versions[name.lower()] = "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+with open(table, newline="") as f:
+    lines = f.read().split("\n")
+for i in range(3, len(lines)):
+    fields = lines[i].rstrip("\r").split("\t")
+    if len(fields) == 8:
+        name = fields[2].split("|")[-1].lower()  # FileName: "short|long" or one name
+        if name not in versions:
+            sys.exit("msi: the File table has %s, which is no program of the package" % name)
+        fields[4] = versions.pop(name)
+        lines[i] = "\t".join(fields)
+if versions:
+    sys.exit("msi: no File row for %s" % ", ".join(sorted(versions)))
+with open(table, "w", newline="") as f:
+    f.write("\n".join(lines))
+PY
+msibuild "$msi" -i File.idt
 echo "$msi"

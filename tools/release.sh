@@ -2,9 +2,11 @@
 # Builds a release a user can download: both Windows widths in release mode, each program
 # stripped of its symbols (and signed, when a certificate is given), and writes dist/:
 #   zephra-<version>-x86.zip, zephra-<version>-x64.zip: in a folder of the same name, the
-#     programs, README.txt for the person who downloads them, and THIRD-PARTY-NOTICES.txt
-#     (the licences of what is linked in);
-#   SHA256SUMS: the checksums of the archives (and of the files below).
+#     programs (zephra.exe and zephra-cli.exe), README.txt for the person who downloads
+#     them, and THIRD-PARTY-NOTICES.txt (the licences of what is linked in);
+#   zephra-<version>-x86.msi, zephra-<version>-x64.msi: the installer packages
+#     (tools/msi.sh) of the same stripped and signed programs, signed themselves;
+#   SHA256SUMS: the checksums of the archives and the packages.
 # The version is the CMake project version (CMakeLists.txt), the one in each program's
 # version resource.
 #
@@ -13,7 +15,7 @@
 #   ZEPHRA_SIGN_KEY            its private key
 #   ZEPHRA_SIGN_PASSWORD_FILE  the key's password, if it has one
 #   ZEPHRA_SIGN_TIMESTAMP      an RFC 3161 timestamp server's URL; no timestamp without it
-# Without a certificate the programs are unsigned, and it says so.
+# Without a certificate the programs and packages are unsigned, and it says so.
 #
 # Usage: tools/release.sh [DIST-DIR]   (dist/ of the project by default)
 set -euo pipefail
@@ -24,11 +26,8 @@ dist=$(mkdir -p "${1:-$root/dist}" && cd "${1:-$root/dist}" && pwd)
 # Another program is one more line.
 programs=(
   "zephra app/zephra.exe"
+  "zephra-cli cli/zephra-cli.exe"
 )
-# Files a build makes that go to dist/ beside the archives, as they are (installers, say):
-# CMake target and the path in the build, where @VERSION@ and @ARCH@ stand for the
-# version and x86 or x64. They are signed as the programs are, and get checksums.
-dist_files=()
 
 fail() {
   echo "release: $*" >&2
@@ -61,7 +60,7 @@ stamp=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
 
 # Only what this run writes is replaced; the checksums cover exactly that.
 rm -rf "$dist/.stage"
-rm -f "$dist"/zephra-*.zip "$dist/SHA256SUMS"
+rm -f "$dist"/zephra-*.zip "$dist"/zephra-*.msi "$dist/SHA256SUMS"
 written=()
 version=
 for width in x86 x64; do
@@ -71,7 +70,7 @@ for width in x86 x64; do
     build="$root/build/windows64" toolchain=mingw-x86_64.cmake strip=x86_64-w64-mingw32-strip
   fi
   targets=()
-  for entry in "${programs[@]}" "${dist_files[@]}"; do targets+=("${entry%% *}"); done
+  for entry in "${programs[@]}"; do targets+=("${entry%% *}"); done
   echo "release: building the $width programs in $build"
   cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null ||
     fail "configuring $build failed (see above)"
@@ -83,10 +82,14 @@ for width in x86 x64; do
   name="zephra-$version-$width"
   stage="$dist/.stage/$name"
   mkdir -p "$stage"
+  # The installer takes the programs from a folder laid out as a build.
+  msi_stage="$dist/.stage/msi-$width"
   for entry in "${programs[@]}"; do
     path=${entry#* }
     "$strip" -o "$stage/$(basename "$path")" "$build/$path"
     if ((signing)); then sign "$stage/$(basename "$path")"; fi
+    mkdir -p "$msi_stage/$(dirname "$path")"
+    cp "$stage/$(basename "$path")" "$msi_stage/$path"
   done
   sed -e "s/@VERSION@/$version/g" -e "s/@WIDTH@/$width, for $([[ $width == x86 ]] && echo 32 || echo 64)-bit Windows/g" \
     "$root/release/README.txt" >"$stage/README.txt"
@@ -107,23 +110,18 @@ with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
         entry.compress_type = zipfile.ZIP_DEFLATED
         z.writestr(entry, data)
 PY
-  for entry in "${dist_files[@]}"; do
-    path=${entry#* }
-    path=${path//@VERSION@/$version}
-    path=${path//@ARCH@/$width}
-    cp "$build/$path" "$dist/"
-    if ((signing)); then sign "$dist/$(basename "$path")"; fi
-    written+=("$(basename "$path")")
-  done
-  written+=("$name.zip")
+  msi=$(bash "$root/tools/msi.sh" "$msi_stage" "$dist" "$version" | tail -n 1) || fail "building the $width installer failed (see above)"
+  [[ "$(basename "$msi")" == "zephra-$version-$width.msi" ]] || fail "the $width installer is $msi"
+  if ((signing)); then sign "$msi"; fi
+  written+=("$name.zip" "$(basename "$msi")")
   echo "release: $dist/$name.zip"
 done
 rm -rf "$dist/.stage"
 (cd "$dist" && sha256sum "${written[@]}" >SHA256SUMS)
 if ((signing)); then
-  echo "release: the programs are signed with $(openssl x509 -in "$ZEPHRA_SIGN_CERT" -noout -subject 2>/dev/null ||
+  echo "release: the programs and packages are signed with $(openssl x509 -in "$ZEPHRA_SIGN_CERT" -noout -subject 2>/dev/null ||
     echo "$ZEPHRA_SIGN_CERT")$([[ -n "${ZEPHRA_SIGN_TIMESTAMP:-}" ]] && echo ", timestamped by $ZEPHRA_SIGN_TIMESTAMP")"
 else
-  echo "release: the programs are UNSIGNED (no ZEPHRA_SIGN_CERT and ZEPHRA_SIGN_KEY): Windows warns before starting them"
+  echo "release: the programs and packages are UNSIGNED (no ZEPHRA_SIGN_CERT and ZEPHRA_SIGN_KEY): Windows warns before starting them"
 fi
 echo "release: Zephra $version in $dist: ${written[*]} SHA256SUMS"

@@ -236,16 +236,17 @@ def group_foreign_and_several(cli):
     doc = cli.json(two, ["status"], 0)
     check(doc["drive"]["disk"] == 0, "status shows disk %r" % doc["drive"]["disk"])
     listing = cli.json(two, ["list"], 0, trace=True)[1]
-    doc, lines = cli.json(two, ["optimize", "off", "--yes"], 1, trace=True)
+    doc, lines = cli.json(two, ["optimize", "off", "--yes"], 4, trace=True)
     check(doc["error"]["code"] == "several-supported-drives" and "--disk" in doc["error"]["message"],
           "several: %r" % doc["error"])
     check(len(lines) == len(listing), "a call after the listing without --disk: %s" % lines[len(listing):])
     doc, lines = cli.json(two, ["optimize", "off", "--yes", "--disk", "1"], 3010, trace=True)
     check(doc["drive"]["disk"] == 1 and doc["drive"]["transport"] == "usb-bridge", "--disk 1: %r" % doc["drive"])
     check_one_switch(after_listing(listing, lines), "usb")
-    doc = cli.json(two, ["optimize", "off", "--yes", "--disk", "7"], 2)
+    check(doc["drives"][0]["serial"] != doc["drives"][1]["serial"], "two VX310s, one serial: %r" % doc["drives"])
+    doc = cli.json(two, ["optimize", "off", "--yes", "--disk", "7"], 7)
     check(doc["error"]["code"] == "not-supported", "--disk 7: %r" % doc["error"])
-    doc = cli.json(machine, ["optimize", "off", "--yes", "--disk", "0"], 2)
+    doc = cli.json(machine, ["optimize", "off", "--yes", "--disk", "0"], 7)
     check(doc["error"]["code"] == "not-supported" and doc["drive"]["examined"] == "other-maker",
           "--disk of another maker's drive: %r" % doc)
 
@@ -253,7 +254,7 @@ def group_foreign_and_several(cli):
 def group_optimize(cli):
     """The switch: refused without --yes with no device access, nothing written when the
     drive is in the asked state, 3010 after one identify and one write, 1641 with the
-    window's shutdown, and the state kept by the drive."""
+    planned shutdown, and the state kept by the drive."""
     with tempfile.TemporaryDirectory() as tmp:
         for path, before, word, after in (("inbox", "2", "on", "0"), ("miniport", "0", "off", "2"),
                                           ("usb", "2", "on", "0")):
@@ -262,13 +263,13 @@ def group_optimize(cli):
             with open(state_file, "w") as f:
                 f.write(before + "\n")
 
-            doc, lines = cli.json(machine, ["optimize", word], 1, trace=True)
+            doc, lines = cli.json(machine, ["optimize", word], 3, trace=True)
             check(doc["error"]["code"] == "confirmation-needed" and "--yes" in doc["error"]["message"],
                   "without --yes: %r" % doc["error"])
             check(not device_calls(lines) and not [c for c in lines if c[2].startswith("SetupDi")],
                   "device access without --yes: %s" % lines[:5])
             code, out, err, _ = cli.run(machine, ["optimize", word])
-            check(code == 1 and "--yes" in err, "without --yes, as text: %d %r" % (code, err))
+            check(code == 3 and "--yes" in err, "without --yes, as text: %d %r" % (code, err))
 
             listing = cli.json(machine, ["list"], 0, trace=True)[1]
             doc, lines = cli.json(machine, ["optimize", word, "--yes"], 3010, trace=True)
@@ -285,22 +286,25 @@ def group_optimize(cli):
             check(doc["written"] is False and doc["drive"]["optimizeState"] == int(after), "again: %r" % doc)
             check(len(lines) == len(listing), "calls after the listing: %s" % lines[len(listing):])
 
-        # --restart: the window's shutdown request (forced shutdown, flags 5), exit 1641.
-        state_file = os.path.join(tmp, "restart.state")
+        # --shutdown: a forced power-off (flags 0xC) with a planned reason, exit 1641.
+        state_file = os.path.join(tmp, "shutdown.state")
         machine = ["--drive", "inbox", "--state", "0", "--state-file", wine_path(state_file)]
-        code, out, err, lines = cli.run(machine, ["optimize", "off", "--yes", "--restart"], trace=True)
-        check(code == 1641, "with --restart: exit %d\n%s%s" % (code, out, err))
+        code, out, err, lines = cli.run(machine, ["optimize", "off", "--yes", "--shutdown"], trace=True)
+        check(code == 1641, "with --shutdown: exit %d\n%s%s" % (code, out, err))
         names = [c[2] for c in lines]
         shutdown = names[names.index("OpenProcessToken"):]
         check(shutdown[:3] == ["OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges"],
               "shutdown calls %s" % shutdown)
         exits = [c for c in lines if c[2] == "ExitWindowsEx"]
-        check(len(exits) == 1 and exits[0][3] == "0x5, 0x0" and exits[0][4].startswith("true"),
+        check(len(exits) == 1 and exits[0][3] == "0xC, 0x80040001" and exits[0][4].startswith("true"),
               "shutdown request %s" % exits)
         check("shuts down" in out, "text %r" % out)
-        # The plain text of a switch without --restart says that a restart is needed.
+        # The plain text of a switch without --shutdown says what the drive needs.
         code, out, err, _ = cli.run(["--drive", "inbox"], ["optimize", "on", "--yes"])
-        check(code == 3010 and "Restart the computer" in out, "text %d %r" % (code, out))
+        check(code == 3010 and "next power-on after a shutdown" in out, "text %d %r" % (code, out))
+        # --restart is gone: a usage error, nothing touched.
+        code, out, err, lines = cli.run(["--drive", "inbox"], ["optimize", "on", "--yes", "--restart"], trace=True)
+        check(code == 1 and "--shutdown" in err and not device_calls(lines), "--restart: %d %r" % (code, err))
 
 
 def group_faults(cli):
@@ -319,7 +323,7 @@ def group_faults(cli):
     doc = cli.json(machine, ["status"], 0)
     check_drive(doc["drive"], 0, "miniport", "ff")
     listing = cli.json(machine, ["list"], 0, trace=True)[1]
-    doc, lines = cli.json(machine, ["optimize", "on", "--yes"], 2, trace=True)
+    doc, lines = cli.json(machine, ["optimize", "on", "--yes"], 6, trace=True)
     check(doc["error"]["code"] == "state-unknown" and doc["written"] is False, "unknown state %r" % doc)
     check(len(lines) == len(listing), "calls after the listing: %s" % lines[len(listing):])
 
@@ -329,10 +333,35 @@ def group_faults(cli):
           "identify refused %r" % doc["drives"])
     cli.json(["--drive", "inbox", "--fault", "identify"], ["status"], 2)
 
-    # The disk list cannot be made: nothing to list.
-    doc = cli.json(["--drive", "inbox", "--fault", "device-list"], ["list"], 0)
-    check(doc["drives"] == [], "device list refused %r" % doc["drives"])
-    cli.json(["--drive", "inbox", "--fault", "device-list"], ["status"], 2)
+    # The disk list cannot be made: a failure with the system's code, never "no drive".
+    broken = ["--drive", "inbox", "--fault", "device-list"]
+    for command in (["list"], ["status"], ["optimize", "on", "--yes"]):
+        doc = cli.json(broken, command, 10)
+        check(doc["error"]["code"] == "listing-failed" and doc["error"]["systemError"] == 13
+              and "error code 13" in doc["error"]["message"], "%s, device list refused: %r" % (command, doc))
+    with tempfile.TemporaryDirectory() as tmp:
+        log = os.path.join(tmp, "failed.log")
+        cli.json(broken, ["status", "--log", wine_path(log)], 10)
+        with open(log) as f:
+            text = f.read()
+        check("error code = 13" in text and "listing-failed" in text, "the log has no error line:\n%s" % text)
+
+    # Between the listing and the write: the drive unplugged (the open fails with 2, which
+    # is no "no drive"), another VX310 in its place (1167), identify refused.
+    for before, path, expect, code, system in (("unplug", "usb", 10, "open-failed", 2),
+                                               ("exchange", "inbox", 1167, "drive-changed", 1167),
+                                               ("exchange", "miniport", 1167, "drive-changed", 1167),
+                                               ("no-identify", "inbox", 10, "identify-failed", None)):
+        machine = ["--drive", path, "--before-write", before]
+        doc, lines = cli.json(machine, ["optimize", "on", "--yes"], expect, trace=True)
+        check(doc["error"]["code"] == code and doc["written"] is False and doc["newState"] is None,
+              "%s %s: %r" % (before, path, doc))
+        check(system is None or doc["error"]["systemError"] == system, "%s: %r" % (before, doc["error"]))
+        check("disk 0" in doc["error"]["message"], "the message names no disk: %r" % doc["error"])
+        check(not [c for c in lines if c[2] == "ExitWindowsEx"], "a shutdown after a failure")
+    # The vendor write answered with nothing: a failure on 10, whatever the code.
+    doc = cli.json(["--drive", "inbox", "--fault", "empty-write"], ["optimize", "on", "--yes"], 10)
+    check(doc["error"]["code"] == "command-failed" and doc["error"]["systemError"] is not None, "%r" % doc)
 
     # Not an administrator: every command says so and exits 5.
     denied = ["--drive", "inbox", "--fault", "access-denied"]
@@ -350,7 +379,8 @@ def group_faults(cli):
 def group_usage_and_log(cli):
     """Usage errors as code and message, the help with the exit codes, the debug log."""
     for command in (["frobnicate"], ["optimize"], ["optimize", "sideways", "--yes"], ["list", "--yes"],
-                    ["optimize", "on", "--disk", "x"], []):
+                    ["optimize", "on", "--disk", "x"], [], ["status", "now"], ["optimize", "on", "--yes", "--disk"],
+                    ["optimize", "on", "--yes", "--disk", "0", "--disk", "1"], ["list", "--log"]):
         code, out, err, _ = cli.run([], command + ["--json"])
         check(code == 1, "%s: exit %d" % (command, code))
         doc = json.loads(out)
@@ -362,7 +392,11 @@ def group_usage_and_log(cli):
         check(b'level="asInvoker"' in image and b"requireAdministrator" not in image,
               "%s does not run as invoker" % program)
     code, out, err, _ = cli.run([], ["--help"])
-    check(code == 0 and all(str(c) in out for c in (3010, 1641, 1167)), "help: %r" % out)
+    check(code == 0 and all(str(c) in out for c in (3010, 1641, 1167, 10)), "help: %r" % out)
+    for flag in ("--help", "--version"):
+        code, out, err, _ = cli.run([], [flag, "--json"])
+        doc = json.loads(out)
+        check(code == 0 and doc["exitCode"] == 0 and doc["error"] is None, "%s --json: %r" % (flag, doc))
 
     with tempfile.TemporaryDirectory() as tmp:
         log = os.path.join(tmp, "discovery.log")

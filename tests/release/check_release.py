@@ -2,9 +2,10 @@
 """The release as a user downloads it: tools/release.sh run twice into throwaway folders,
 unsigned and then signed with a throwaway self-signed certificate, on the Windows builds
 that the test command has already made. Checks the archives' file lists, the programs
-(stripped, of the archive's width, the 32-bit one under 1.5 MB, the version resource read
-back), the checksums, and the signature (osslsigncode verify); the signed program still
-starts under Wine.
+(stripped, of the archive's width, the 32-bit window program under 1.5 MB, the version
+resource read back), the installer packages (the archive's programs, each with its file
+version in the File table), the checksums of all four files, and the signatures of the
+programs and the packages (osslsigncode verify); the signed program still starts under Wine.
 
 usage: check_release.py ROOT
 """
@@ -20,7 +21,8 @@ import zipfile
 
 ROOT = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", ".."))
 WIDTHS = {"x86": 0x14C, "x64": 0x8664}
-FILES = ["README.txt", "THIRD-PARTY-NOTICES.txt", "zephra.exe"]
+PROGRAMS = ["zephra-cli.exe", "zephra.exe"]
+FILES = sorted(["README.txt", "THIRD-PARTY-NOTICES.txt"] + PROGRAMS)
 MAX_32BIT_SIZE = 1_500_000
 
 
@@ -121,17 +123,20 @@ class Release(unittest.TestCase):
         with zipfile.ZipFile(self.archive(dist, width)) as z:
             return z.read("zephra-%s-%s/%s" % (self.version, width, name))
 
-    def program(self, dist, width):
-        path = os.path.join(self.tmp.name, "%s-%s-zephra.exe" % (os.path.basename(dist), width))
+    def program(self, dist, width, name="zephra.exe"):
+        path = os.path.join(self.tmp.name, "%s-%s-%s" % (os.path.basename(dist), width, name))
         with open(path, "wb") as f:
-            f.write(self.extract(dist, width, "zephra.exe"))
+            f.write(self.extract(dist, width, name))
         return path
 
-    def test_dist_holds_the_two_archives_and_their_checksums(self):
+    def package(self, dist, width):
+        return os.path.join(dist, "zephra-%s-%s.msi" % (self.version, width))
+
+    def test_dist_holds_the_two_archives_the_two_packages_and_their_checksums(self):
         for dist in (self.unsigned, self.signed):
             names = sorted(os.listdir(dist))
-            self.assertEqual(names, sorted(["SHA256SUMS", "zephra-%s-x86.zip" % self.version,
-                                            "zephra-%s-x64.zip" % self.version]))
+            self.assertEqual(names, sorted(["SHA256SUMS"] + ["zephra-%s-%s.%s" % (self.version, width, kind)
+                                                             for width in WIDTHS for kind in ("zip", "msi")]))
             with open(os.path.join(dist, "SHA256SUMS")) as f:
                 sums = dict(reversed(line.split()) for line in f if line.strip())
             self.assertEqual(sorted(sums), sorted(n for n in names if n != "SHA256SUMS"))
@@ -156,27 +161,50 @@ class Release(unittest.TestCase):
 
     def test_programs_are_stripped_of_their_width_and_small(self):
         for width, machine in WIDTHS.items():
-            data = self.extract(self.unsigned, width, "zephra.exe")
-            found_machine, _, symbol_count, sections = pe_header(data)
-            self.assertEqual(found_machine, machine, width)
-            # What stays at the symbol table's place is the string table of long section names.
-            self.assertEqual(symbol_count, 0, "%s: symbols left in" % width)
-            self.assertFalse([s for s in sections if s.startswith(".debug")], sections)
-            if width == "x86":
-                self.assertLess(len(data), MAX_32BIT_SIZE)
-            print("%s zephra.exe: %d bytes, sections %s" % (width, len(data), " ".join(sections)))
+            for program in PROGRAMS:
+                data = self.extract(self.unsigned, width, program)
+                found_machine, _, symbol_count, sections = pe_header(data)
+                self.assertEqual(found_machine, machine, width + " " + program)
+                # What stays at the symbol table's place is the string table of long section names.
+                self.assertEqual(symbol_count, 0, "%s %s: symbols left in" % (width, program))
+                self.assertFalse([s for s in sections if s.startswith(".debug")], sections)
+                if width == "x86" and program == "zephra.exe":
+                    self.assertLess(len(data), MAX_32BIT_SIZE)
+                print("%s %s: %d bytes, sections %s" % (width, program, len(data), " ".join(sections)))
 
     def test_version_resource_names_the_project_version(self):
         for width in WIDTHS:
-            file_version, product_version, strings = version_info(self.program(self.unsigned, width))
-            self.assertEqual(file_version, self.version + ".0")
-            self.assertEqual(product_version, self.version + ".0")
-            self.assertEqual(strings.get("FileVersion"), self.version)
-            self.assertEqual(strings.get("ProductVersion"), self.version)
-            self.assertEqual(strings.get("ProductName"), "Zephra")
-            self.assertEqual(strings.get("OriginalFilename"), "zephra.exe")
-            for name in ("FileDescription", "CompanyName", "LegalCopyright"):
-                self.assertTrue(strings.get(name), name)
+            for program in PROGRAMS:
+                file_version, product_version, strings = version_info(self.program(self.unsigned, width, program))
+                self.assertEqual(file_version, self.version + ".0")
+                self.assertEqual(product_version, self.version + ".0")
+                self.assertEqual(strings.get("FileVersion"), self.version)
+                self.assertEqual(strings.get("ProductVersion"), self.version)
+                self.assertEqual(strings.get("ProductName"), "Zephra")
+                self.assertEqual(strings.get("OriginalFilename"), program)
+                for name in ("FileDescription", "CompanyName", "LegalCopyright"):
+                    self.assertTrue(strings.get(name), name)
+
+    def test_packages_install_the_archives_programs_with_their_file_versions(self):
+        for dist in (self.unsigned, self.signed):
+            for width in WIDTHS:
+                msi = self.package(dist, width)
+                table = subprocess.run(["msiinfo", "export", msi, "File"], capture_output=True, text=True,
+                                       check=True).stdout.splitlines()
+                rows = {}
+                for line in table[3:]:
+                    fields = line.split("\t")
+                    rows[fields[2].split("|")[-1]] = fields
+                self.assertEqual(sorted(rows), PROGRAMS, msi)
+                with tempfile.TemporaryDirectory() as out:
+                    subprocess.run(["msiextract", "-C", out, msi], capture_output=True, check=True)
+                    for program, fields in rows.items():
+                        self.assertEqual(fields[4], self.version + ".0", "%s %s: File table %r" % (msi, program, fields))
+                        found = [os.path.join(top, program) for top, _, files in os.walk(out) if program in files]
+                        self.assertEqual(len(found), 1, found)
+                        with open(found[0], "rb") as f:
+                            # The very bytes of the archive: stripped, and signed when the release is.
+                            self.assertEqual(f.read(), self.extract(dist, width, program), program)
 
     def verify(self, exe):
         return subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", exe], capture_output=True,
@@ -184,18 +212,22 @@ class Release(unittest.TestCase):
 
     def test_unsigned_release_says_so(self):
         self.assertIn("UNSIGNED", self.unsigned_output)
-        self.assertNotEqual(self.verify(self.program(self.unsigned, "x64")).returncode, 0)
+        for width in WIDTHS:
+            for path in [self.program(self.unsigned, width, p) for p in PROGRAMS] + [self.package(self.unsigned, width)]:
+                self.assertNotEqual(self.verify(path).returncode, 0, path)
 
-    def test_signed_programs_verify_with_sha256(self):
+    def test_signed_programs_and_packages_verify_with_sha256(self):
         self.assertIn("signed with", self.signed_output)
         for width in WIDTHS:
-            check = self.verify(self.program(self.signed, width))
-            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-            self.assertIn("Signature verification: ok", check.stdout)
-            self.assertRegex(check.stdout, r"Message digest algorithm\s*:\s*SHA256")
-            # The signature changed nothing else: same version resource as the unsigned one.
-            self.assertEqual(version_info(self.program(self.signed, width)),
-                             version_info(self.program(self.unsigned, width)))
+            for path in [self.program(self.signed, width, p) for p in PROGRAMS] + [self.package(self.signed, width)]:
+                check = self.verify(path)
+                self.assertEqual(check.returncode, 0, path + ": " + check.stdout + check.stderr)
+                self.assertIn("Signature verification: ok", check.stdout)
+                self.assertRegex(check.stdout, r"Message digest algorithm\s*:\s*SHA256")
+            for program in PROGRAMS:
+                # The signature changed nothing else: same version resource as the unsigned one.
+                self.assertEqual(version_info(self.program(self.signed, width, program)),
+                                 version_info(self.program(self.unsigned, width, program)))
 
     def test_signed_program_starts_under_wine(self):
         exe = self.program(self.signed, "x64")
