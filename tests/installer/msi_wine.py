@@ -110,6 +110,9 @@ def main():
         product = props["ProductCode"]
         upgrade_rows = msi_table(msi, "Upgrade")
         check(any(r[0] == UPGRADE_CODE[arch] for r in upgrade_rows), "Upgrade table %r" % upgrade_rows)
+        # Each program's file version, for Windows Installer's version rules on repair and upgrade.
+        files = {row[2].split("|")[-1]: row[4] for row in msi_table(msi, "File")}
+        check(files == {"zephra.exe": version + ".0", "zephra-cli.exe": version + ".0"}, "File table %r" % files)
         print("package: version %s, product %s, upgrade %s, %d upgrade rows" % (version, product,
                                                                              props["UpgradeCode"], len(upgrade_rows)))
 
