@@ -111,10 +111,29 @@ std::size_t SimComputer::AddAdapter(std::uint8_t busType) {
     return adapters_.size() - 1;
 }
 
+std::size_t SimComputer::AddIntelRstAdapter(SimRstOptions options) {
+    const std::size_t index = AddAdapter(AdapterRaid);
+    SimAdapter& adapter = adapters_[index];
+    tree_.SetService(adapter.node, options.service);
+    adapter.rst = std::make_shared<SimRstPort>(options.knowsPassThrough);
+    adapter.scsiPort = options.scsiPort;
+    // The port and the adapter's interface lead to the same driver.
+    machine_.Attach(ScsiPortPath(options.scsiPort), adapter.rst);
+    machine_.Attach(adapter.interfacePath, adapter.rst);
+    return index;
+}
+
 SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
                               const SimDiskOptions& options, SimUsbId usbDefault) {
-    const SimAdapter& adapter = adapters_.at(adapterIndex);
+    SimAdapter& adapter = adapters_.at(adapterIndex);
     SimDisk disk;
+    if (adapter.rst) {
+        // Every disk behind RST is one of its targets; AddNvmeDrive makes it an NVMe one.
+        const SimScsiAddress address{adapter.scsiPort, adapter.nextPathId++, 0, 0};
+        adapter.rst->AddOtherTarget(address);
+        stack = std::make_shared<SimScsiAddressed>(std::move(stack), address);
+        disk.scsiAddress = address;
+    }
     disk.number = options.number.value_or(nextNumber_);
     if (disk.number >= nextNumber_ && disk.number != 0xFFFFFFFF) nextNumber_ = disk.number + 1;
     disk.adapter = adapterIndex;
@@ -168,10 +187,15 @@ SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvm
             stack = std::make_shared<SimUsbBridgeStack>(controller);
             product = L"usb&prod_nvme_bridge";
             break;
+        case SimNvmePath::IntelRst:
+            stack = std::make_shared<SimRstNvmeDiskStack>();
+            product = L"nvme&prod_ssd";
+            break;
     }
     SimDisk& disk = AddDisk(adapter, stack, product, options, UsbJms583);
     stack->SetDisk(disk.number, sectors);
     disk.controller = controller;
+    if (path == SimNvmePath::IntelRst && adapters_[adapter].rst) adapters_[adapter].rst->AddNvmeTarget(*disk.scsiAddress, controller);
     if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
     return disk;
 }
