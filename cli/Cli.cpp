@@ -219,6 +219,7 @@ std::pair<const char*, const char*> TransportNames(const ExaminedDisk& seen) {
             case devicecmd::TransportNvmeInbox: return {"inbox", "inbox NVMe"};
             case devicecmd::TransportNvmeMiniport: return {"miniport", "miniport"};
             case devicecmd::TransportUsbBridge: return {"usb-bridge", "USB bridge"};
+            case devicecmd::TransportIntelRst: return {"intel-rst", "Intel RST"};
             default: break;
         }
     }

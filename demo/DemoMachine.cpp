@@ -53,6 +53,22 @@ void DemoMachine::Build(const DemoOptions& options) {
         if (!raidAdapter) raidAdapter = computer_.AddAdapter(sim::AdapterRaid);
         return *raidAdapter;
     };
+    // One RST adapter for the drives behind RST, another for the old driver's.
+    std::optional<std::size_t> rstAdapter;
+    const auto sharedRst = [&]() {
+        if (!rstAdapter) rstAdapter = computer_.AddIntelRstAdapter();
+        return *rstAdapter;
+    };
+    std::optional<std::size_t> oldRstAdapter;
+    const auto sharedOldRst = [&]() {
+        if (!oldRstAdapter) {
+            sim::SimRstOptions old;
+            old.scsiPort = 3;
+            old.knowsPassThrough = false;
+            oldRstAdapter = computer_.AddIntelRstAdapter(old);
+        }
+        return *oldRstAdapter;
+    };
     const auto otherSata = [](const char* model) {
         sim::SimAtaConfig config;
         config.identity.model = model;
@@ -98,6 +114,20 @@ void DemoMachine::Build(const DemoOptions& options) {
             case DemoDrive::OtherRaidSas:
                 disk = &computer_.AddPlainDisk(sharedRaid(), 3907029168);
                 break;
+            case DemoDrive::Vx310Rst:
+                disk = &computer_.AddVx310(sharedRst(), sim::SimNvmePath::IntelRst);
+                vx310 = true;
+                break;
+            case DemoDrive::Vx310RstOld:
+                disk = &computer_.AddVx310(sharedOldRst(), sim::SimNvmePath::IntelRst);
+                vx310 = true;
+                break;
+            case DemoDrive::OtherRstNvme:
+                disk = &computer_.AddForeignNvmeDrive(sharedRst(), "Other Maker NVMe SSD 1TB", sim::SimNvmePath::IntelRst);
+                break;
+            case DemoDrive::OtherRstSata:
+                disk = &computer_.AddSataDrive(sharedRst(), otherSata("Other Maker SATA SSD 480GB"));
+                break;
         }
         if (letter <= L'Z') {
             const std::uint64_t bytes = (disk->controller ? 400 : 100) * sim::GiB;
@@ -131,6 +161,8 @@ void DemoMachine::Build(const DemoOptions& options) {
                 const sim::SimDisk& disk = computer_.Disk(i);
                 computer_.Machine().RefuseOpen(disk.physicalPath, sim::ErrorAccessDenied);
                 computer_.Machine().RefuseOpen(computer_.Adapter(disk.adapter).interfacePath, sim::ErrorAccessDenied);
+                if (disk.scsiAddress)
+                    computer_.Machine().RefuseOpen(sim::ScsiPortPath(disk.scsiAddress->portNumber), sim::ErrorAccessDenied);
             }
             break;
         default: break;

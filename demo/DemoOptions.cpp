@@ -20,6 +20,11 @@ const char* DemoUsage() {
            "                       other-usb-sata           a SATA drive in a USB enclosure\n"
            "                       other-raid-sata | other-raid-sas   a SATA or SAS drive on a\n"
            "                                                RAID adapter\n"
+           "                       rst                      a VX310 behind Intel RST (\"RAID On\")\n"
+           "                       rst-other-nvme | rst-sata   another maker's NVMe or SATA drive\n"
+           "                                                behind Intel RST\n"
+           "                       rst-old-driver           a VX310 behind an Intel RST driver older\n"
+           "                                                than its NVMe pass-through (it refuses it)\n"
            "                       none                     no disk at all\n"
            "  --state 0|2|ff     the VX310's optimize state (default 2): 0 optimized, 2 optimizable,\n"
            "                     ff a value without meaning\n"
@@ -76,6 +81,10 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (kind == "other-usb-sata") options.drives.push_back(DemoDrive::OtherUsbSata);
             else if (kind == "other-raid-sata") options.drives.push_back(DemoDrive::OtherRaidSata);
             else if (kind == "other-raid-sas") options.drives.push_back(DemoDrive::OtherRaidSas);
+            else if (kind == "rst") options.drives.push_back(DemoDrive::Vx310Rst);
+            else if (kind == "rst-old-driver") options.drives.push_back(DemoDrive::Vx310RstOld);
+            else if (kind == "rst-other-nvme") options.drives.push_back(DemoDrive::OtherRstNvme);
+            else if (kind == "rst-sata") options.drives.push_back(DemoDrive::OtherRstSata);
             else if (kind != "none") {
                 error = "unknown drive " + kind;
                 return false;
@@ -137,7 +146,8 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
         }
     }
     const bool hasVx310 = std::any_of(options.drives.begin(), options.drives.end(), [](DemoDrive d) {
-        return d == DemoDrive::Vx310Inbox || d == DemoDrive::Vx310Miniport || d == DemoDrive::Vx310Usb;
+        return d == DemoDrive::Vx310Inbox || d == DemoDrive::Vx310Miniport || d == DemoDrive::Vx310Usb ||
+               d == DemoDrive::Vx310Rst || d == DemoDrive::Vx310RstOld;
     });
     if ((options.unplugAfter || options.plugAfter || options.beforeWrite != DemoBeforeWrite::Nothing) && !hasVx310) {
         error = "plugging, unplugging and --before-write need a VX310 among the drives";

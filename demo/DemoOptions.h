@@ -19,6 +19,10 @@ enum class DemoDrive {
     OtherUsbSata,   // another maker's SATA drive in a USB enclosure (a SAT bridge)
     OtherRaidSata,  // another maker's SATA drive on a RAID adapter
     OtherRaidSas,   // another maker's SAS drive on a RAID adapter
+    Vx310Rst,       // a VX310 behind Intel RST ("RAID On"), reached through RST's pass-through
+    Vx310RstOld,    // a VX310 behind an Intel RST driver older than the pass-through
+    OtherRstNvme,   // another maker's NVMe drive behind Intel RST
+    OtherRstSata,   // another maker's SATA drive behind Intel RST
 };
 
 enum class DemoFault {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devicecmd/Bytes.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Requests.h"
 
@@ -37,6 +38,19 @@ int IdentifyDevice(platform::Device device, TransportWord transport, std::uint8_
             const auto block = BuildBridgeBlock(identify);
             result = SendBridgeNvmeCommand(device, block.data(), area.data(), IdentifyDataSize, DirectionRead, 1,
                                            static_cast<std::uint8_t>(NvmeTimeoutSeconds), 1, nullptr);
+            break;
+        }
+        case TransportIntelRst: {
+            // One attempt: the path is tried first on every RST adapter, also where its
+            // driver predates the pass-through. A reply without identify-controller data
+            // where it is read is no drive's answer.
+            const auto bytes = identify.Bytes();
+            result = SendIntelRstNvmeCommand(device, bytes.data(), area.data(), IdentifyDataSize, DirectionRead, 0,
+                                             NvmeTimeoutSeconds, 1, nullptr);
+            if (result && cns == 1 && !LooksLikeIdentifyController(area.data())) {
+                device.io->SetLastError(ErrorDeviceRefused);
+                result = 0;
+            }
             break;
         }
         default:
@@ -87,7 +101,9 @@ void TeaDecipherBlocks(std::uint8_t* data, std::size_t length, const std::uint8_
 
 int DetectController(platform::Device device, TransportWord transport, std::uint8_t& optimizeState) {
     const std::uint8_t code = TransportCodeOf(transport);
-    if (code != TransportNvmeInbox && code != TransportNvmeMiniport && code != TransportUsbBridge) return 0;
+    if (code != TransportNvmeInbox && code != TransportNvmeMiniport && code != TransportUsbBridge &&
+        code != TransportIntelRst)
+        return 0;
 
     // Identify only proves that the drive answers; its data is not looked at.
     if (!IdentifyDevice(device, transport, nullptr, 1, 0)) return 0;

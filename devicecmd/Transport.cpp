@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "devicecmd/Bytes.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/Requests.h"
 #include "devicecmd/ScsiAta.h"
 
@@ -46,6 +47,7 @@ int SendDeviceCommand(platform::Device device, TransportWord transport, std::uin
         case TransportNvmeInbox:
         case TransportNvmeMiniport:
         case TransportUsbBridge:
+        case TransportIntelRst:
             break;
         default:
             return 0;
@@ -67,6 +69,11 @@ int SendDeviceCommand(platform::Device device, TransportWord transport, std::uin
         const auto bytes = command.Bytes();
         return SendMiniportNvmeCommand(device, bytes.data(), NvmeCommandSize, buffer, length, direction,
                                        AdminQueue, NvmeTimeoutSeconds, NvmeAttempts, nullptr);
+    }
+    if (code == TransportIntelRst) {
+        const auto bytes = command.Bytes();
+        return SendIntelRstNvmeCommand(device, bytes.data(), buffer, length, direction, 0, NvmeTimeoutSeconds,
+                                       NvmeAttempts, nullptr);
     }
     const auto block = BuildBridgeBlock(command);
     return SendBridgeNvmeCommand(device, block.data(), buffer, length, direction, 1,

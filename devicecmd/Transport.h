@@ -1,6 +1,6 @@
 #pragma once
 // One command, described once in ATA register terms, carried to a drive over any of
-// the five pass-through paths. Every operation returns nonzero on success and 0 on
+// the six pass-through paths. Every operation returns nonzero on success and 0 on
 // failure, and never sets the last-error value itself.
 
 #include <array>
@@ -17,6 +17,7 @@ enum TransportCode : std::uint8_t {
     TransportNvmeInbox = 2,     // inbox NVMe driver: protocol command
     TransportNvmeMiniport = 3,  // "NvmeMini" miniport pass-through
     TransportUsbBridge = 4,     // USB-to-NVMe bridge: vendor CDB 0xA1
+    TransportIntelRst = 5,      // Intel RST's "IntelNvm" pass-through at the disk's SCSI port
 };
 
 enum Direction : std::uint8_t {

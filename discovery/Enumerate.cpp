@@ -8,6 +8,7 @@
 #include "devicecmd/Transport.h"
 #include "discovery/DebugLog.h"
 #include "discovery/Identify.h"
+#include "discovery/IntelRstAdapters.h"
 #include "discovery/StorageCodes.h"
 #include "discovery/StorageReplies.h"
 #include "discovery/UsbBridges.h"
@@ -21,6 +22,7 @@ using platform::DeviceInstall;
 
 constexpr std::size_t SystemDirectoryChars = 260;
 constexpr std::size_t VolumePathChars = 260;
+constexpr std::size_t ServiceChars = 256;
 // A device tree is shallow; a walk this long means the system's answers loop.
 constexpr int MaxTreeDepth = 256;
 
@@ -122,6 +124,14 @@ bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* 
     return true;
 }
 
+// The disk's instance ID names the SCSI vendor "ATA"; an ID that can't be read does not.
+bool IsAtaDisk(DeviceInstall& install, platform::DevInst disk) {
+    std::array<wchar_t, InstanceIdChars> id{};
+    if (install.GetDeviceId(disk, id.data(), static_cast<std::uint32_t>(id.size())) != platform::ConfigSuccess)
+        return false;
+    return IsAtaDiskId(TextOf(id.data(), id.size(), InstanceIdChars));
+}
+
 void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry& entry, wchar_t systemLetter,
                          DiskInfo& disk) {
     std::size_t slot = 0;
@@ -193,6 +203,13 @@ std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvme
     }
 }
 
+std::optional<std::uint8_t> TransportBehindRst(std::optional<std::uint8_t> first, bool rstAdapter, bool ataDisk) {
+    // SATA and USB stay as they are: RST in AHCI mode reports SATA, and USB is no RST disk.
+    if (!rstAdapter || !first || *first == devicecmd::TransportUsbBridge) return first;
+    if (ataDisk) return std::nullopt;
+    return devicecmd::TransportIntelRst;
+}
+
 std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install, bool* listed) {
     std::vector<StorageAdapterEntry> adapters;
     auto visit = [&](DeviceInfoSet set, const std::wstring& path, const DeviceInfoData& device) {
@@ -205,9 +222,14 @@ std::vector<StorageAdapterEntry> ListStorageAdapters(DeviceInstall& install, boo
         if (install.GetDeviceId(device.devInst, instanceId.data(), static_cast<std::uint32_t>(instanceId.size())) !=
             platform::ConfigSuccess)
             instanceId.fill(L'\0');
+        // The service decides only whether RST's pass-through is tried; unread, it is not.
+        std::array<wchar_t, ServiceChars> service{};
+        if (!install.GetDeviceRegistryProperty(set, device, platform::SpdrpService, service.data(),
+                                               static_cast<std::uint32_t>(service.size()), &required))
+            service.fill(L'\0');
         adapters.push_back({path, TextOf(location.data(), location.size(), LocationChars),
                             TextOf(instanceId.data(), instanceId.size(), InstanceIdChars),
-                            DriverKeyOf(install, device.devInst)});
+                            DriverKeyOf(install, device.devInst), TextOf(service.data(), service.size(), ServiceChars)});
         return true;
     };
     const bool made = ForEachInterface(install, platform::StoragePortInterface,
@@ -241,6 +263,7 @@ std::vector<PhysicalDiskEntry> ListPhysicalDisks(const platform::System& system,
                 disk.adapterPath = adapter->interfacePath;
                 disk.adapterLocation = adapter->location;
                 disk.adapterInstanceId = adapter->instanceId;
+                disk.adapterService = adapter->service;
                 break;
             }
         }
@@ -360,9 +383,11 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
             continue;
         }
         const bool behindBridge = busType == StorageBusUsb && NvmeBridgeAbove(system.install, entry.node) != nullptr;
-        const std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
+        std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
+        if (transport && IsIntelRstService(entry.adapterService))
+            transport = TransportBehindRst(transport, true, IsAtaDisk(system.install, entry.node));
         seen.verdict = busType == StorageBusUsb ? DiskVerdict::UnknownUsb : DiskVerdict::Sata;
-        if (!transport) continue;  // SATA, or USB behind no known bridge: no command is sent
+        if (!transport) continue;  // SATA, USB behind no known bridge, SATA behind RST: no command
         disk->busType = *transport;
         pair.transport = devicecmd::MakeTransport(disk->busType, 0);
 

@@ -26,6 +26,7 @@ struct StorageAdapterEntry {
     std::wstring location;
     std::wstring instanceId;
     std::wstring driverKey;
+    std::wstring service;  // the driver service (SPDRP_SERVICE); empty when unread
 };
 
 struct VolumeEntry {
@@ -38,6 +39,7 @@ struct PhysicalDiskEntry {
     std::wstring adapterPath;  // empty when no adapter matched
     std::wstring adapterLocation;
     std::wstring adapterInstanceId;
+    std::wstring adapterService;  // the matched adapter's driver service, or empty
     std::uint32_t deviceNumber = 0;
     std::vector<VolumeEntry> volumes;
     platform::DevInst node = 0;  // the disk's device node, for the walk to its USB parent
@@ -67,6 +69,12 @@ DiskInventory BuildInventory(const platform::System& system);
 // every other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
 // Nothing (no command at all) for SATA and for USB disks behind no known bridge.
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge);
+
+// On an adapter driven by Intel RST (its service in the table), what FirstTransport gave
+// becomes RST's own pass-through, with the miniport after it; a SATA drive there (the
+// SCSI vendor "ATA" in its instance ID) gets nothing. Elsewhere it stays as it is.
+std::optional<std::uint8_t> TransportBehindRst(std::optional<std::uint8_t> first, bool rstAdapter,
+                                               bool ataDisk);
 
 // Fills slot 0 with the accepted drive or leaves every slot null; always returns 1.
 int EnumerateDrives(const platform::System& system, DriveTable& table);

@@ -72,15 +72,15 @@ int IdentifyDrive(platform::DeviceIo& io, DevicePair& pair, DiskInfo& disk) {
     // Which path a drive is tried on first is the caller's to know (the bridge's commands
     // only behind a known bridge); an ATA transport here gets no command.
     if (disk.busType != TransportNvmeInbox && disk.busType != TransportUsbBridge &&
-        disk.busType != TransportNvmeMiniport)
+        disk.busType != TransportNvmeMiniport && disk.busType != TransportIntelRst)
         return 0;
     setTransport(disk.busType);
 
     std::array<std::uint8_t, IdentifyDataSize> identify{};
     const bool adapterOnly = disk.busType == TransportNvmeMiniport;
     if (adapterOnly || !IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
-        // The storage driver refused, or only the adapter speaks: the NVMe miniport
-        // through the adapter.
+        // The storage driver (or RST's pass-through) refused, or only the adapter speaks:
+        // the NVMe miniport through the adapter.
         setTransport(TransportNvmeMiniport);
         pair.handle.Reset();
         pair.handle = platform::UniqueHandle::Open(io, TextOf(disk.adapterPath),

@@ -24,7 +24,7 @@ struct DevicePair {
 // "\\.\PHYSICALDRIVEN" as the pass and identification open it.
 std::wstring PhysicalDrivePath(std::int32_t driveNumber);
 
-// Identifies the drive through busType's path (2 or 4 through the pair, falling back to
+// Identifies the drive through busType's path (2, 4 or 5 through the pair, falling back to
 // the adapter path with 3 when that fails; 3 through the adapter path at once), settles
 // busType and reads the capacity from the physical drive. 1 or 0; any other busType is 0
 // without a command.

@@ -46,6 +46,7 @@ platform::UniqueHandle OpenDrive(const discovery::DiskInfo& drive, platform::Dev
     switch (drive.busType) {
         case devicecmd::TransportNvmeInbox:
         case devicecmd::TransportUsbBridge:
+        case devicecmd::TransportIntelRst:  // its SCSI address leads to the port
             path = L"\\\\.\\physicaldrive" + std::to_wstring(drive.phyDriveIndex);
             break;
         case devicecmd::TransportNvmeMiniport:

@@ -40,6 +40,7 @@ enum ClassDevsFlags : std::uint32_t {
 // than the SPDRP_ value) for CM_Get_DevNode_Registry_PropertyW.
 enum DeviceProperty : std::uint32_t {
     SpdrpLocationInformation = 0x0D,
+    SpdrpService = 0x04,  // the name of the device's driver service
     CmDrpDriver = 0x0A,
     // A list of texts (REG_MULTI_SZ): each terminated, an empty text after the last.
     CmDrpHardwareId = 0x02,

@@ -111,10 +111,29 @@ std::size_t SimComputer::AddAdapter(std::uint8_t busType) {
     return adapters_.size() - 1;
 }
 
+std::size_t SimComputer::AddIntelRstAdapter(SimRstOptions options) {
+    const std::size_t index = AddAdapter(AdapterRaid);
+    SimAdapter& adapter = adapters_[index];
+    tree_.SetService(adapter.node, options.service);
+    adapter.rst = std::make_shared<SimRstPort>(options.knowsPassThrough);
+    adapter.scsiPort = options.scsiPort;
+    // The port and the adapter's interface lead to the same driver.
+    machine_.Attach(ScsiPortPath(options.scsiPort), adapter.rst);
+    machine_.Attach(adapter.interfacePath, adapter.rst);
+    return index;
+}
+
 SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
                               const SimDiskOptions& options, SimUsbId usbDefault) {
-    const SimAdapter& adapter = adapters_.at(adapterIndex);
+    SimAdapter& adapter = adapters_.at(adapterIndex);
     SimDisk disk;
+    if (adapter.rst) {
+        // Every disk behind RST is one of its targets; AddNvmeDrive makes it an NVMe one.
+        const SimScsiAddress address{adapter.scsiPort, adapter.nextPathId++, 0, 0};
+        adapter.rst->AddOtherTarget(address);
+        stack = std::make_shared<SimScsiAddressed>(std::move(stack), address);
+        disk.scsiAddress = address;
+    }
     disk.number = options.number.value_or(nextNumber_);
     if (disk.number >= nextNumber_ && disk.number != 0xFFFFFFFF) nextNumber_ = disk.number + 1;
     disk.adapter = adapterIndex;
@@ -155,6 +174,8 @@ std::shared_ptr<SimDiskStack> NvmeStack(SimNvmePath path, const std::shared_ptr<
     switch (path) {
         case SimNvmePath::Miniport: return std::make_shared<SimMiniportStack>(controller);
         case SimNvmePath::Bridge: return std::make_shared<SimUsbBridgeStack>(controller);
+        // Behind RST the disk's own stack only reads sectors; commands go through the port.
+        case SimNvmePath::IntelRst: return std::make_shared<SimRstNvmeDiskStack>();
         default: return std::make_shared<SimInboxNvmeStack>(controller);
     }
 }
@@ -172,6 +193,7 @@ SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvm
     disk.diskStack = stack;
     disk.controller = controller;
     disk.nvmePath = path;
+    if (path == SimNvmePath::IntelRst && adapters_[adapter].rst) adapters_[adapter].rst->AddNvmeTarget(*disk.scsiAddress, controller);
     if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
     return disk;
 }
@@ -199,6 +221,8 @@ SimNvmeController& SimComputer::ExchangeNvmeDrive(SimDisk& disk, SimNvmeConfig c
     disk.controller = controller;
     machine_.Attach(disk.physicalPath, disk.stack);
     if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[disk.adapter].interfacePath, disk.stack);
+    if (path == SimNvmePath::IntelRst && adapters_[disk.adapter].rst && disk.scsiAddress)
+        adapters_[disk.adapter].rst->AddNvmeTarget(*disk.scsiAddress, controller);
     return *controller;
 }
 

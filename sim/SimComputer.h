@@ -21,6 +21,7 @@
 #include "platform/System.h"
 #include "sim/SimAtaDevice.h"
 #include "sim/SimDeviceTree.h"
+#include "sim/SimIntelRst.h"
 #include "sim/SimMachine.h"
 #include "sim/SimNvmeController.h"
 #include "sim/SimStacks.h"
@@ -42,7 +43,8 @@ enum SimAdapterBus : std::uint8_t {
     AdapterNvme = 17,
 };
 
-enum class SimNvmePath { Inbox, Miniport, Bridge };
+// IntelRst: behind an adapter made with AddIntelRstAdapter, reached through its SCSI port.
+enum class SimNvmePath { Inbox, Miniport, Bridge, IntelRst };
 
 struct SimAdapter {
     std::uint8_t busType = AdapterNvme;
@@ -51,6 +53,9 @@ struct SimAdapter {
     std::wstring location;
     std::wstring instanceId;
     std::wstring driverKey;
+    std::shared_ptr<SimRstPort> rst;  // Intel RST adapters only: their SCSI port
+    std::uint8_t scsiPort = 0;        // the N of \\.\ScsiN:
+    std::uint8_t nextPathId = 0;      // the PathId of the next disk behind it
 };
 
 struct SimDisk {
@@ -65,6 +70,15 @@ struct SimDisk {
     std::shared_ptr<SimNvmeController> controller;  // NVMe drives only
     std::shared_ptr<SimAtaDevice> ataDevice;        // SATA drives only
     std::optional<SimNvmePath> nvmePath;            // NVMe drives only
+    std::optional<SimScsiAddress> scsiAddress;      // behind an Intel RST adapter
+};
+
+// An Intel RST adapter ("RAID On"): it reports a RAID bus, its driver service is named,
+// and its SCSI port takes the "IntelNvm" pass-through unless the driver predates it.
+struct SimRstOptions {
+    std::wstring service = L"iaStorAC";
+    std::uint8_t scsiPort = 2;
+    bool knowsPassThrough = true;
 };
 
 // The USB device a disk on a USB adapter sits in: its hardware IDs are
@@ -106,6 +120,8 @@ public:
 
     // An adapter on the PCI bus with a storage-port interface; returns its place.
     std::size_t AddAdapter(std::uint8_t busType);
+    // Disks added behind it get PathId 0, 1, 2, ..., TargetId 0 and Lun 0.
+    std::size_t AddIntelRstAdapter(SimRstOptions options = {});
     SimAdapter& Adapter(std::size_t index) { return adapters_[index]; }
 
     // A drive behind an adapter, listed after the disks before it. A miniport drive also

@@ -29,7 +29,7 @@ std::wstring GuidText(const platform::Guid& guid) {
 
 platform::DevInst SimDeviceTree::AddNode(platform::DevInst parent, NodeSpec spec) {
     const platform::DevInst id = nextNode_++;
-    nodes_[id] = Node{parent, std::move(spec), {}};
+    nodes_[id] = Node{parent, std::move(spec), {}, {}};
     return id;
 }
 
@@ -46,6 +46,11 @@ void SimDeviceTree::SetParent(platform::DevInst node, platform::DevInst parent) 
 void SimDeviceTree::SetHardwareIds(platform::DevInst node, std::vector<std::wstring> ids) {
     const auto found = nodes_.find(node);
     if (found != nodes_.end()) found->second.hardwareIds = std::move(ids);
+}
+
+void SimDeviceTree::SetService(platform::DevInst node, std::wstring service) {
+    const auto found = nodes_.find(node);
+    if (found != nodes_.end()) found->second.service = std::move(service);
 }
 
 void SimDeviceTree::Refuse(SimTreeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times) {
@@ -160,8 +165,10 @@ bool SimDeviceTree::GetDeviceRegistryProperty(platform::DeviceInfoSet set, const
     if (node == nullptr) return Fail(ErrorNoSuchDevinst);
     if (const std::uint32_t error = TakeRefusal(SimTreeQuery::RegistryProperty, node->spec.instanceId))
         return Fail(error);
-    if (property != platform::SpdrpLocationInformation || node->spec.location.empty()) return Fail(ErrorInvalidData);
-    const std::wstring& text = node->spec.location;
+    const std::wstring& text = property == platform::SpdrpLocationInformation ? node->spec.location
+                               : property == platform::SpdrpService             ? node->service
+                                                                                : std::wstring();
+    if (text.empty()) return Fail(ErrorInvalidData);
     if (required != nullptr) *required = static_cast<std::uint32_t>((text.size() + 1) * 2);
     if (!CopyText(text, buffer, capacity)) return Fail(ErrorInsufficientBuffer);
     return true;

@@ -56,6 +56,8 @@ public:
     void SetParent(platform::DevInst node, platform::DevInst parent);
     // The node's hardware IDs, most specific first; without them the node has none.
     void SetHardwareIds(platform::DevInst node, std::vector<std::wstring> ids);
+    // The node's driver service (SPDRP_SERVICE); without it the node has none.
+    void SetService(platform::DevInst node, std::wstring service);
 
     // The next `times` matching queries fail: with `error` as last error, or as the
     // CONFIGRET for the configuration-manager queries. An empty subject matches all.
@@ -85,6 +87,7 @@ private:
         platform::DevInst parent = 0;
         NodeSpec spec;
         std::vector<std::wstring> hardwareIds;
+        std::wstring service;
     };
     struct Interface {
         platform::Guid interfaceClass;

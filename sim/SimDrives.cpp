@@ -36,6 +36,18 @@ SimBridgeDrive AttachBridgeDrive(SimMachine& machine, std::uint32_t number, SimN
     return {controller, stack, PhysicalDrivePath(number), {}};
 }
 
+SimRstDrive AttachIntelRstDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config) {
+    auto controller = std::make_shared<SimNvmeController>(std::move(config));
+    auto stack = std::make_shared<SimRstNvmeDiskStack>();
+    stack->SetDisk(number, controller->Identity().sectors);
+    auto port = std::make_shared<SimRstPort>();
+    const SimScsiAddress address{2, 1, 0, 0};
+    port->AddNvmeTarget(address, controller);
+    machine.Attach(PhysicalDrivePath(number), std::make_shared<SimScsiAddressed>(stack, address));
+    machine.Attach(ScsiPortPath(address.portNumber), port);
+    return {controller, stack, port, PhysicalDrivePath(number), ScsiPortPath(address.portNumber), address};
+}
+
 SimSataDrive AttachSataDrive(SimMachine& machine, std::uint32_t number, SimAtaDevice::Config config) {
     const std::uint64_t sectors = config.identity.sectors;
     auto device = std::make_shared<SimAtaDevice>(std::move(config));

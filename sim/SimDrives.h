@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/SimAtaDevice.h"
+#include "sim/SimIntelRst.h"
 #include "sim/SimMachine.h"
 #include "sim/SimNvmeController.h"
 #include "sim/SimStacks.h"
@@ -35,6 +36,17 @@ SimInboxDrive AttachInboxDrive(SimMachine& machine, std::uint32_t number, SimNvm
 SimMiniportDrive AttachMiniportDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config = {});
 // A VX310 in a USB enclosure with the bridge at \\.\PhysicalDriveN.
 SimBridgeDrive AttachBridgeDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config = {});
+// A VX310 behind Intel RST: its disk at \\.\PhysicalDriveN answers SCSI address
+// (port 2, PathId 1), the port at \\.\Scsi2: takes the "IntelNvm" pass-through.
+struct SimRstDrive {
+    std::shared_ptr<SimNvmeController> device;
+    std::shared_ptr<SimRstNvmeDiskStack> stack;
+    std::shared_ptr<SimRstPort> port;
+    std::wstring physicalPath;
+    std::wstring portPath;
+    SimScsiAddress address;
+};
+SimRstDrive AttachIntelRstDrive(SimMachine& machine, std::uint32_t number, SimNvmeController::Config config = {});
 // An ATA drive with the vendor firmware at \\.\PhysicalDriveN (SAT and ATA pass-through).
 SimSataDrive AttachSataDrive(SimMachine& machine, std::uint32_t number, SimAtaDevice::Config config = {});
 

@@ -1,5 +1,6 @@
 #include "sim/SimReplyCuts.h"
 
+#include <cstring>
 #include <memory>
 
 #include "sim/SimBytes.h"
@@ -15,6 +16,10 @@ constexpr std::uint32_t ProtocolCommandAt = 80;
 constexpr std::uint32_t ProtocolDataAt = 208;
 constexpr std::uint32_t MiniportCommandAt = 52;
 constexpr std::uint32_t MiniportDataAt = 152;
+// Intel RST's "IntelNvm" request, also sent with IOCTL_SCSI_MINIPORT.
+constexpr std::uint32_t RstCommandAt = 32;
+constexpr std::uint32_t RstDataAt = 164;
+constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
 // The bridge's "NVME" block: dword 0 at 8, dwords 10 to 15 from 48.
 constexpr std::uint32_t BlockOpcodeAt = 8;
 constexpr std::uint32_t BlockDword15At = 68;
@@ -37,10 +42,12 @@ SimReplyCut CutVendorReply(std::uint8_t opcode, std::uint32_t subcode, SimCutPha
                 if (inSize < ProtocolCommandAt + 64 || !CommandIs(in + ProtocolCommandAt, opcode, subcode))
                     return std::nullopt;
                 return (data ? ProtocolDataAt : 0) + keep;
-            case IoctlScsiMiniport:
-                if (inSize < MiniportCommandAt + 64 || !CommandIs(in + MiniportCommandAt, opcode, subcode))
-                    return std::nullopt;
-                return (data ? MiniportDataAt : 0) + keep;
+            case IoctlScsiMiniport: {
+                const bool rst = inSize >= 12 && std::memcmp(in + 4, RstSignature, sizeof RstSignature) == 0;
+                const std::uint32_t commandAt = rst ? RstCommandAt : MiniportCommandAt;
+                if (inSize < commandAt + 64 || !CommandIs(in + commandAt, opcode, subcode)) return std::nullopt;
+                return (data ? (rst ? RstDataAt : MiniportDataAt) : 0) + keep;
+            }
             case IoctlScsiPassThrough: {
                 constexpr platform::Layout spt = ScsiPassThroughLayout;
                 if (inSize < spt.Size() || in[spt[SimSpt::Cdb]] != BridgeOpcode) return std::nullopt;

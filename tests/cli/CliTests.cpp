@@ -139,7 +139,7 @@ struct Rig {
     sim::SimShutdown shutdown;
 };
 
-const DemoDrive kPaths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb};
+const DemoDrive kPaths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb, DemoDrive::Vx310Rst};
 
 TEST(CliCommands, OtherMakersDrivesAreExaminedAndNeverSentAVendorCommand) {
     const std::vector<std::vector<std::string>> commands = {

@@ -21,8 +21,10 @@ CAPACITY_TEXT = "476.94 GB"  # the simulated VX310: 1,000,215,216 sectors of 512
 SWITCH_CALLS = {
     "inbox": ["0x2D1400", "0x2DD3C0"],   # protocol property (identify), protocol command (write)
     "miniport": ["0x4D008", "0x4D008"],  # "NvmeMini" request, twice
+    # Intel RST: the disk's SCSI address, then the "IntelNvm" request at its port; twice
+    "rst": ["0x41018", "0x4D008", "0x41018", "0x4D008"],
 }
-TRANSPORT = {"inbox": "inbox", "miniport": "miniport", "usb": "usb-bridge"}
+TRANSPORT = {"inbox": "inbox", "miniport": "miniport", "usb": "usb-bridge", "rst": "intel-rst"}
 
 
 class Failure(Exception):
@@ -153,13 +155,22 @@ def after_listing(listing, lines):
     return lines[len(listing):]
 
 
+def opened_path(call):
+    return call[3].split('", ')[0].strip('"').replace("\\\\", "\\")
+
+
+def is_scsi_port(path):
+    return re.match(r"^\\\\\.\\scsi\d+:$", path.lower()) is not None
+
+
 def check_one_switch(calls, path):
     """After the listing: the first sector read, the open, the identify and the one write;
-    no shutdown."""
+    no shutdown. (Through Intel RST each command also opens the adapter's SCSI port.)"""
     device = device_calls(calls)
     names = [c[2] for c in device]
     check(names[:3] == ["CreateFileW", "SetFilePointer", "ReadFile"], "before the open: %s" % device[:4])
-    opens = [c for c in device if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]]
+    opens = [c for c in device if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]
+             and not is_scsi_port(opened_path(c))]
     check(len(opens) == 1, "opened for the switch %d times: %s" % (len(opens), device))
     controls = [c for c in device if c[2] == "DeviceIoControl"]
     if path in SWITCH_CALLS:
@@ -176,7 +187,7 @@ def check_one_switch(calls, path):
 
 def group_paths_and_states(cli):
     """status and list on each path in each state; the plain text of both."""
-    for path in ("inbox", "miniport", "usb"):
+    for path in ("inbox", "miniport", "usb", "rst"):
         for state in ("0", "2", "ff"):
             machine = ["--drive", path, "--state", state]
             doc = cli.json(machine, ["status"], 0)
@@ -229,6 +240,21 @@ def group_foreign_and_several(cli):
     check(all("physicaldrive3" in c[3].lower() for c in device_calls(calls) if c[2] == "CreateFileW"),
           "the switch opened another drive: %s" % device_calls(calls))
 
+    # Behind Intel RST: a SATA drive gets nothing, another maker's NVMe drive identify only.
+    rst = ["--drive", "rst-sata", "--drive", "rst-other-nvme", "--drive", "rst"]
+    doc, lines = cli.json(rst, ["list"], 0, trace=True)
+    drives = doc["drives"]
+    check(drives[0]["examined"] == "sata" and drives[0]["transport"] == "other", "SATA behind RST %r" % drives[0])
+    check(drives[1]["examined"] == "other-maker" and drives[1]["transport"] == "intel-rst",
+          "other NVMe behind RST %r" % drives[1])
+    check_drive(drives[2], 2, "rst", "2")
+    sata = controls_on(lines, drive_paths(0))
+    check(sata == ["0x2D1400"], "SATA drive behind RST got %s" % sata)
+    foreign = controls_on(lines, drive_paths(1))
+    check(sorted(foreign) == ["0x2D1400", "0x41018", "0x700A0"], "other NVMe drive behind RST got %s" % foreign)
+    port = controls_on(lines, is_scsi_port)
+    check(port == ["0x4D008"] * 5, "requests at the RST port: %s" % port)  # 1 identify, then the VX310's 4
+
     two = ["--drive", "inbox", "--drive", "usb", "--state", "0"]
     doc = cli.json(two, ["list"], 0)
     check([d["supported"] for d in doc["drives"]] == [True, True], "two VX310s %r" % doc["drives"])
@@ -257,7 +283,7 @@ def group_optimize(cli):
     planned shutdown, and the state kept by the drive."""
     with tempfile.TemporaryDirectory() as tmp:
         for path, before, word, after in (("inbox", "2", "on", "0"), ("miniport", "0", "off", "2"),
-                                          ("usb", "2", "on", "0")):
+                                          ("usb", "2", "on", "0"), ("rst", "0", "off", "2")):
             state_file = os.path.join(tmp, "vx310-%s.state" % path)
             machine = ["--drive", path, "--state-file", wine_path(state_file)]
             with open(state_file, "w") as f:
@@ -326,6 +352,16 @@ def group_faults(cli):
     doc, lines = cli.json(machine, ["optimize", "on", "--yes"], 6, trace=True)
     check(doc["error"]["code"] == "state-unknown" and doc["written"] is False, "unknown state %r" % doc)
     check(len(lines) == len(listing), "calls after the listing: %s" % lines[len(listing):])
+
+    # An Intel RST driver older than its pass-through refuses it, and the "NvmeMini" request
+    # after it: not identified, and nothing else sent.
+    doc, lines = cli.json(["--drive", "rst-old-driver"], ["status"], 2, trace=True)
+    check(doc["error"]["code"] == "no-supported-drive", "old RST driver %r" % doc)
+    controls = [c for c in lines if c[2] == "DeviceIoControl"]
+    codes = {c[3].split(", ")[1] for c in controls}
+    check(codes <= {"0x2D1080", "0x2D1400", "0x41018", "0x4D008"}, "old RST driver got %s" % sorted(codes))
+    check(all(c[4].startswith("false") for c in controls if c[3].split(", ")[1] == "0x4D008"),
+          "the old RST driver took a request: %s" % controls)
 
     # Identify refused: the VX310 is listed, not supported.
     doc = cli.json(["--drive", "inbox", "--fault", "identify"], ["list"], 0)

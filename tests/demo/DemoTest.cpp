@@ -55,6 +55,14 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
                       translated, error));
     EXPECT_EQ(translated.drives, (std::vector<DemoDrive>{DemoDrive::OtherUsbSata, DemoDrive::OtherRaidSata,
                                                          DemoDrive::OtherRaidSas}));
+
+    DemoOptions rst;
+    ASSERT_TRUE(Parse({"--drive", "rst-sata", "--drive", "rst-other-nvme", "--drive", "rst-old-driver", "--drive", "rst",
+                       "--unplug-after", "2"},
+                      rst, error))
+        << error;
+    EXPECT_EQ(rst.drives, (std::vector<DemoDrive>{DemoDrive::OtherRstSata, DemoDrive::OtherRstNvme,
+                                                  DemoDrive::Vx310RstOld, DemoDrive::Vx310Rst}));
 }
 
 TEST(DemoOptions, BadOptionsAreRefusedWithAReason) {
@@ -77,13 +85,15 @@ int Pass(demo::DemoMachine& machine, discovery::DriveTable& table) {
 }
 
 TEST(DemoMachine, FindsTheVx310BehindOtherMakersDrivesOnEachPathInEachState) {
-    const DemoDrive paths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb};
-    const std::uint8_t busTypes[] = {2, 3, 4};
-    for (int p = 0; p < 3; ++p) {
+    const DemoDrive paths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb,
+                               DemoDrive::Vx310Rst};
+    const std::uint8_t busTypes[] = {2, 3, 4, 5};
+    for (int p = 0; p < 4; ++p) {
         for (const std::uint8_t state : {0, 2, 0xFF}) {
             DemoOptions options;
             options.drives = {DemoDrive::OtherSata,     DemoDrive::OtherNvme,     DemoDrive::OtherUsb,
                               DemoDrive::OtherUsbSata,  DemoDrive::OtherRaidSata, DemoDrive::OtherRaidSas,
+                              DemoDrive::OtherRstSata,  DemoDrive::OtherRstNvme,  DemoDrive::Vx310RstOld,
                               paths[p]};
             options.state = state;
             demo::DemoMachine machine(options);
@@ -118,6 +128,10 @@ TEST(DemoMachine, FaultsAndNoDrive) {
         {{DemoDrive::Vx310Usb}, DemoFault::CutState, true, 0xFF},
         // Only the write's reply is cut: detection reads the state as it is.
         {{DemoDrive::Vx310Usb}, DemoFault::EmptyWrite, true, 2},
+        {{DemoDrive::Vx310Rst}, DemoFault::CutState, true, 0xFF},
+        // Behind an RST driver older than its pass-through: "No device detected".
+        {{DemoDrive::Vx310RstOld}, DemoFault::None, false, 0},
+        {{DemoDrive::OtherRstNvme, DemoDrive::OtherRstSata}, DemoFault::None, false, 0},
     };
     for (const Case& c : cases) {
         DemoOptions options;

@@ -327,7 +327,7 @@ TEST(DetectController, RunsOnEachNvmeTransportWithTheServedLayout) {
 
 TEST(DetectController, SendsNothingOnOtherTransports) {
     ScriptedDeviceIo io;
-    for (TransportWord word : {0x0000u, 0x0001u, 0x0501u, 0x0005u}) {
+    for (TransportWord word : {0x0000u, 0x0001u, 0x0501u, 0x0006u}) {
         std::uint8_t state = 0x77;
         EXPECT_EQ(DetectController(io.Device(), word, state), 0);
         EXPECT_EQ(state, 0x77);

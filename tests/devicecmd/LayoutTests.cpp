@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ScriptedDeviceIo.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/Layouts.h"
 #include "devicecmd/Requests.h"
 #include "devicecmd/Transport.h"
@@ -83,6 +84,25 @@ const std::vector<StructRow>& StructTable() {
           {"Direction", NvmeMini::Direction, 132, 132},
           {"ReturnBufferLength", NvmeMini::ReturnBufferLength, 148, 148},
           {"DataBuffer", NvmeMini::DataBuffer, 152, 152}}},
+        {"SCSI_ADDRESS", ScsiAddr::Shape, 8, 8,
+         {{"PortNumber", ScsiAddr::PortNumber, 4, 4},
+          {"PathId", ScsiAddr::PathId, 5, 5},
+          {"TargetId", ScsiAddr::TargetId, 6, 6},
+          {"Lun", ScsiAddr::Lun, 7, 7}}},
+        {"NVME_PASS_THROUGH_PARAMETERS", RstParams::Shape, 132, 132,
+         {{"Command", RstParams::Command, 0, 0},
+          {"IsIOCommandSet", RstParams::IsIoCommandSet, 64, 64},
+          {"Completion", RstParams::Completion, 68, 68},
+          {"DataBufferOffset", RstParams::DataBufferOffset, 84, 84},
+          {"DataBufferLength", RstParams::DataBufferLength, 88, 88},
+          {"Reserved", RstParams::Reserved, 92, 92}}},
+        {"NVME_IOCTL_PASS_THROUGH (IntelNvm)", RstRequest::Shape, 168, 168,
+         {{"Version", RstRequest::Version, 28, 28},
+          {"PathId", RstRequest::PathId, 29, 29},
+          {"TargetId", RstRequest::TargetId, 30, 30},
+          {"Lun", RstRequest::Lun, 31, 31},
+          {"Parameters", RstRequest::Parameters, 32, 32},
+          {"data (0xA4)", RstRequest::Data, 164, 164}}},
     };
     return table;
 }

@@ -172,7 +172,7 @@ TEST(SendDeviceCommand, CarriesTheRegistersInTheNvmeCommandOnEveryNvmePath) {
 TEST(SendDeviceCommand, UnknownTransportCodesSendNothing) {
     ScriptedDeviceIo io;
     Bytes buffer(512);
-    for (TransportWord word : {0x05u, 0xFFu, 0x0205u}) {
+    for (TransportWord word : {0x06u, 0xFFu, 0x0206u}) {
         EXPECT_EQ(SendDeviceCommand(io.Device(), word, 0xFC, 0xD8, 0, buffer.data(), 1, DirectionRead, 0xD0, 0xE0,
                                     10, 4),
                   0);

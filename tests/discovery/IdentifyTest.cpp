@@ -137,7 +137,7 @@ TEST(IdentifyDrive, TriesOnlyThePathsItsTransportAllows) {
             }
         }
     }
-    const std::uint8_t noCommand[] = {devicecmd::TransportSat, devicecmd::TransportAta, 5};
+    const std::uint8_t noCommand[] = {devicecmd::TransportSat, devicecmd::TransportAta, 6};
     for (const std::uint8_t transport : noCommand) {
         sim::SimComputer pc;
         const sim::SimDisk& drive = pc.AddVx310(pc.AddAdapter(sim::AdapterUsb), SimNvmePath::Bridge);

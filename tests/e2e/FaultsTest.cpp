@@ -102,6 +102,7 @@ TEST(RetryTest, BadStatusesUpToTheAttemptsAreRiddenOut) {
         {NvmePath::Inbox, 1, true, 2},      {NvmePath::Inbox, 3, true, 4},      {NvmePath::Inbox, 4, false, 4},
         {NvmePath::Miniport, 1, true, 2},   {NvmePath::Miniport, 3, true, 4},   {NvmePath::Miniport, 4, false, 4},
         {NvmePath::Bridge, 1, true, 4},     {NvmePath::Bridge, 3, true, 6},     {NvmePath::Bridge, 4, false, 4},
+        {NvmePath::IntelRst, 1, true, 2},   {NvmePath::IntelRst, 3, true, 4},   {NvmePath::IntelRst, 4, false, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(e2e::NameOf(c.path)) + " bad " + std::to_string(c.badTimes));

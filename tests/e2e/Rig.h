@@ -14,12 +14,13 @@
 
 namespace e2e {
 
-enum class NvmePath { Inbox, Miniport, Bridge };
+enum class NvmePath { Inbox, Miniport, Bridge, IntelRst };
 
 inline const char* NameOf(NvmePath path) {
     switch (path) {
         case NvmePath::Inbox: return "inbox";
         case NvmePath::Miniport: return "miniport";
+        case NvmePath::IntelRst: return "intelrst";
         default: return "bridge";
     }
 }
@@ -86,6 +87,16 @@ public:
                 passThroughCode = sim::IoctlScsiPassThrough;
                 break;
             }
+            case NvmePath::IntelRst: {
+                auto drive = sim::AttachIntelRstDrive(machine, 4, std::move(config));
+                controller = drive.device;
+                rst = drive.port.get();
+                stack = drive.stack;
+                openPath = drive.physicalPath;
+                code = devicecmd::TransportIntelRst;
+                passThroughCode = sim::IoctlScsiMiniport;
+                break;
+            }
         }
         handle = platform::UniqueHandle::Open(machine, openPath, platform::AccessRead | platform::AccessWrite,
                                               platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
@@ -100,6 +111,7 @@ public:
         if (inbox) inbox->busyStatus.Arm(times);
         if (miniport) miniport->badReturnCode.Arm(times);
         if (bridge) bridge->senseFault.Arm(sim::SenseUnitAttention, sim::AscPowerOnReset, 0, times);
+        if (rst) rst->badReturnCode.Arm(times);
     }
 
     std::size_t PassThroughCalls() const {
@@ -114,12 +126,13 @@ public:
     sim::SimInboxNvmeStack* inbox = nullptr;
     sim::SimMiniportStack* miniport = nullptr;
     sim::SimUsbBridgeStack* bridge = nullptr;
+    sim::SimRstPort* rst = nullptr;
     std::wstring openPath;
     devicecmd::TransportCode code = devicecmd::TransportNvmeInbox;
     std::uint32_t passThroughCode = 0;
     platform::UniqueHandle handle;
 };
 
-constexpr NvmePath AllNvmePaths[] = {NvmePath::Inbox, NvmePath::Miniport, NvmePath::Bridge};
+constexpr NvmePath AllNvmePaths[] = {NvmePath::Inbox, NvmePath::Miniport, NvmePath::Bridge, NvmePath::IntelRst};
 
 }  // namespace e2e

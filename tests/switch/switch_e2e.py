@@ -23,6 +23,8 @@ CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
 SWITCH_CALLS = {
     "inbox": ["0x2D1400", "0x2DD3C0"],     # protocol property (identify), protocol command (write)
     "miniport": ["0x4D008", "0x4D008"],    # "NvmeMini" request, twice
+    # Intel RST: the disk's SCSI address, then the "IntelNvm" request at the port; twice
+    "rst": ["0x41018", "0x4D008", "0x41018", "0x4D008"],
 }
 TRACE_LINE = re.compile(r"^(\d{6}) (ui|worker) ([A-Za-z_]+)\((.*)\) -> (.+)$")
 
@@ -168,7 +170,9 @@ def check_switch_calls(calls, path):
     """The switch's calls after Yes: the first sector read, the drive opened once,
     identified and written once, then the shutdown."""
     device = [c for c in calls if c[2] in ("CreateFileW", "DeviceIoControl", "ReadFile", "SetFilePointer")]
-    opened = [i for i, c in enumerate(device) if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]]
+    # Through Intel RST each command opens the adapter's SCSI port (\\.\ScsiN:) as well.
+    opened = [i for i, c in enumerate(device) if c[2] == "CreateFileW" and ", 0xC0000000," in c[3]
+              and not re.match(r'^"(\\\\){2}\.\\\\Scsi\d+:"', c[3])]
     check(len(opened) == 1, "opened for the switch %d times: %s" % (len(opened), device))
     first_sector = device[:opened[0]]
     check([c[2] for c in first_sector] == ["CreateFileW", "SetFilePointer", "ReadFile"],
@@ -197,6 +201,12 @@ def demo_switch_yes(options):
     with tempfile.TemporaryDirectory() as tmp:
         switch_yes(options, "inbox", "2", tmp)
         switch_yes(options, "miniport", "0", tmp)
+
+
+def demo_switch_rst(options):
+    """A VX310 behind Intel RST ("RAID On"): shown, switched through RST's pass-through."""
+    with tempfile.TemporaryDirectory() as tmp:
+        switch_yes(options, "rst", "2", tmp)
 
 
 def demo_switch_no(options):
@@ -324,6 +334,7 @@ def demo_keys_close(options):
 
 SCENARIOS = {
     "demo-switch-yes": demo_switch_yes,
+    "demo-switch-rst": demo_switch_rst,
     "demo-switch-no": demo_switch_no,
     "demo-switch-keys": demo_switch_keys,
     "demo-keys-close": demo_keys_close,

@@ -1,0 +1,144 @@
+#include "devicecmd/IntelRst.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "devicecmd/Bytes.h"
+
+namespace devicecmd {
+namespace {
+
+constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
+
+// A short reply leaves ErrorShortReply, a refusal after a call that went through
+// ErrorDeviceRefused; a failed call keeps the system's own error.
+bool TakeRstReply(platform::DeviceIo& io, bool called, ReplyVerdict verdict) {
+    if (!called) return false;
+    if (verdict == ReplyVerdict::Short) io.SetLastError(ErrorShortReply);
+    if (verdict == ReplyVerdict::Failed) io.SetLastError(ErrorDeviceRefused);
+    return verdict == ReplyVerdict::Succeeded;
+}
+
+std::optional<ScsiAddress> ReadScsiAddress(platform::Device device) {
+    std::array<std::uint8_t, ScsiAddressLayout.Size()> reply{};
+    std::uint32_t returned = 0;
+    if (!device.io->IoControl(device.handle, IoctlScsiGetAddress, nullptr, 0, reply.data(),
+                              static_cast<std::uint32_t>(reply.size()), &returned))
+        return std::nullopt;
+    const std::optional<ScsiAddress> address = ScsiAddressFromReply(reply.data(), returned, reply.size());
+    if (!address) device.io->SetLastError(ErrorShortReply);
+    return address;
+}
+
+}  // namespace
+
+std::optional<ScsiAddress> ScsiAddressFromReply(const std::uint8_t* reply, std::uint32_t returned,
+                                                std::size_t bufferSize) {
+    constexpr platform::Layout a = ScsiAddressLayout;
+    if (returned > bufferSize || returned < a[ScsiAddr::Lun] + 1) return std::nullopt;
+    return ScsiAddress{reply[a[ScsiAddr::PortNumber]], reply[a[ScsiAddr::PathId]], reply[a[ScsiAddr::TargetId]],
+                       reply[a[ScsiAddr::Lun]]};
+}
+
+std::wstring ScsiPortPath(std::uint8_t portNumber) {
+    return L"\\\\.\\Scsi" + std::to_wstring(portNumber) + L":";
+}
+
+bool RstDirectionAgrees(std::uint8_t opcode, std::uint8_t direction) {
+    switch (opcode & 3) {
+        case 0: return direction == DirectionNone;
+        case 1: return direction == DirectionWrite;
+        case 2: return direction == DirectionRead;
+        default: return direction == DirectionWrite || direction == DirectionRead;
+    }
+}
+
+std::optional<std::uint32_t> RstRequestSize(std::uint32_t length) {
+    if (length > UINT32_MAX - RstDataOffset) return std::nullopt;
+    return RstDataOffset + length;
+}
+
+std::vector<std::uint8_t> BuildRstRequest(const std::uint8_t* command, const std::uint8_t* data,
+                                          std::uint32_t length, std::uint8_t direction, bool ioCommandSet,
+                                          std::uint32_t timeout, ScsiAddress address) {
+    constexpr platform::Layout srb = SrbLayout;
+    constexpr platform::Layout r = RstRequestLayout;
+    std::vector<std::uint8_t> request(static_cast<std::size_t>(RstDataOffset) + length, 0);
+    std::uint8_t* q = request.data();
+    PutU32(q + srb[Srb::HeaderLength], MiniportHeaderLength);
+    std::memcpy(q + srb[Srb::Signature], RstSignature, sizeof RstSignature);
+    PutU32(q + srb[Srb::Timeout], timeout);
+    PutU32(q + srb[Srb::ControlCode], RstControlCode);
+    PutU32(q + srb[Srb::Length], static_cast<std::uint32_t>(request.size()) - MiniportHeaderLength);
+    q[r[RstRequest::Version]] = RstPassThroughVersion;
+    q[r[RstRequest::PathId]] = address.pathId;
+    q[r[RstRequest::TargetId]] = address.targetId;
+    q[r[RstRequest::Lun]] = address.lun;
+    std::memcpy(q + RstCommandOffset, command, NvmeCommandSize);
+    q[RstQueueFlagOffset] = ioCommandSet ? 1 : 0;
+    PutU32(q + RstDataOffsetField, RstDataOffset);
+    PutU32(q + RstDataLengthField, length);
+    if (direction == DirectionWrite && data != nullptr && length != 0) std::memcpy(q + RstDataOffset, data, length);
+    return request;
+}
+
+ReplyVerdict JudgeRstReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
+                           std::uint8_t direction, std::uint32_t length) {
+    if (returned > bufferSize || returned < RstReplyMinimum) return ReplyVerdict::Short;
+    if (direction == DirectionRead && returned < std::uint64_t{RstDataOffset} + length) return ReplyVerdict::Short;
+    const bool signed_ = std::memcmp(reply + SrbLayout[Srb::Signature], RstSignature, sizeof RstSignature) == 0;
+    const bool returnCodeClear = GetU32(reply + SrbLayout[Srb::ReturnCode]) == 0;
+    const bool statusClear = CompletionStatusClear(GetU32(reply + RstCompletionOffset + 12));
+    return signed_ && returnCodeClear && statusClear ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+}
+
+bool LooksLikeIdentifyController(const std::uint8_t* data) {
+    constexpr std::size_t ModelOffset = 24;
+    constexpr std::size_t ModelLength = 40;
+    bool anyText = false;
+    for (std::size_t i = ModelOffset; i < ModelOffset + ModelLength; ++i) {
+        if (data[i] < 0x20 || data[i] > 0x7E) return false;
+        anyText = anyText || data[i] != ' ';
+    }
+    return anyText;
+}
+
+int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command, std::uint8_t* buffer,
+                            std::uint32_t length, std::uint8_t direction, std::uint8_t ioCommandSet,
+                            std::uint32_t timeout, std::uint32_t attempts, std::uint8_t* completion) {
+    if (!device.IsUsable() || command == nullptr) return 0;
+    if (buffer == nullptr && length != 0) return 0;
+    if (length == 0 || direction == DirectionNone) {
+        direction = DirectionNone;
+        length = 0;
+    }
+    if (direction > DirectionRead || !RstDirectionAgrees(command[0], direction)) return 0;
+    const std::optional<std::uint32_t> size = RstRequestSize(length);
+    if (!size) return 0;
+    attempts = std::max<std::uint32_t>(attempts, 1);
+
+    return FailOnAllocationError([&] {
+        const std::optional<ScsiAddress> address = ReadScsiAddress(device);
+        if (!address) return 0;
+        const platform::UniqueHandle port = platform::UniqueHandle::Open(
+            *device.io, ScsiPortPath(address->portNumber), platform::AccessRead | platform::AccessWrite,
+            platform::ShareRead | platform::ShareWrite, platform::OpenExisting, platform::AttributeNormal);
+        if (!port.IsUsable()) return 0;
+        for (std::uint32_t attempt = 0; attempt < attempts; ++attempt) {
+            std::vector<std::uint8_t> request =
+                BuildRstRequest(command, buffer, length, direction, ioCommandSet != 0, timeout, *address);
+            std::uint32_t returned = 0;
+            const bool called = device.io->IoControl(port.Get(), IoctlScsiMiniport, request.data(), *size,
+                                                     request.data(), *size, &returned);
+            if (TakeRstReply(*device.io, called, JudgeRstReply(request.data(), returned, *size, direction, length))) {
+                if (direction == DirectionRead) std::memcpy(buffer, request.data() + RstDataOffset, length);
+                if (completion != nullptr)
+                    std::memcpy(completion, request.data() + RstCompletionOffset, CompletionEntrySize);
+                return 1;
+            }
+        }
+        return 0;
+    });
+}
+
+}  // namespace devicecmd

@@ -1,0 +1,156 @@
+#include "sim/SimIntelRst.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "sim/SimBytes.h"
+
+namespace sim {
+namespace {
+
+// The "IntelNvm" request as RST documents it: SRB_IO_CONTROL, then version and address,
+// then NVME_PASS_THROUGH_PARAMETERS, then the data. No pointer: one layout for both widths.
+enum RstOffset : std::uint32_t {
+    SrbHeaderLength = 0,
+    SrbSignature = 4,
+    SrbTimeout = 12,
+    SrbControlCode = 16,
+    SrbReturnCode = 20,
+    SrbLength = 24,
+    SrbHeadSize = 28,
+    RstVersion = 28,
+    RstPathId = 29,
+    RstTargetId = 30,
+    RstLun = 31,
+    RstCommand = 32,             // 16 dwords
+    RstIsIoCommandSet = 96,      // BOOLEAN; the completion entry's dwords align after it
+    RstCompletion = 100,         // 4 dwords
+    RstDataBufferOffset = 116,
+    RstDataBufferLength = 120,
+    RstReserved = 124,           // 10 dwords
+    RstParametersEnd = 164,
+};
+constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
+constexpr std::uint32_t RstControlCode = 0xF0002808;  // CTL_CODE(0xF000, 0xA02, METHOD_BUFFERED, FILE_ANY_ACCESS)
+constexpr std::uint8_t RstPassThroughVersion = 1;
+
+// Admin commands the pass-through does not carry (queue management, firmware, format,
+// namespace management): the driver answers them with an invalid-request status.
+bool PassedThrough(bool admin, std::uint8_t opcode) {
+    if (!admin) return true;
+    switch (opcode) {
+        case 0x00: case 0x01: case 0x04: case 0x05:  // I/O queues
+        case 0x08: case 0x0C:                        // abort, asynchronous events
+        case 0x0D: case 0x15:                        // namespace management, attachment
+        case 0x10: case 0x11:                        // firmware commit, image download
+        case 0x80:                                   // format NVM
+            return false;
+        default: return true;
+    }
+}
+
+NvmeCommandDwords ReadCommand(const std::uint8_t* bytes) {
+    NvmeCommandDwords command{};
+    for (std::size_t i = 0; i < command.size(); ++i) command[i] = Get32(bytes + 4 * i);
+    return command;
+}
+
+}  // namespace
+
+std::wstring ScsiPortPath(std::uint8_t portNumber) { return L"\\\\.\\Scsi" + std::to_wstring(portNumber) + L":"; }
+
+void SimRstPort::AddNvmeTarget(const SimScsiAddress& address, std::shared_ptr<SimNvmeController> controller) {
+    targets_[Key{address.pathId, address.targetId, address.lun}] = std::move(controller);
+}
+
+void SimRstPort::AddOtherTarget(const SimScsiAddress& address) {
+    targets_[Key{address.pathId, address.targetId, address.lun}] = nullptr;
+}
+
+SimResult SimRstPort::IoControl(const SimCall& call) {
+    if (call.code == IoctlScsiMiniport) return PassThrough(call);
+    return SimResult::Failure(ErrorInvalidFunction);
+}
+
+SimResult SimRstPort::PassThrough(const SimCall& call) {
+    const auto invalidRequest = SimResult::Failure(ErrorInvalidFunction);
+    const auto invalidParameter = SimResult::Failure(ErrorInvalidParameter);
+    // The port's checks of the SRB_IO_CONTROL head.
+    if (call.inSize < SrbHeadSize || call.outSize < SrbHeadSize) return invalidParameter;
+    const std::uint8_t* in = call.in;
+    const std::uint32_t headerLength = Get32(in + SrbHeaderLength);
+    const std::uint64_t handed = std::uint64_t{headerLength} + Get32(in + SrbLength);
+    if (headerLength != SrbHeadSize || handed > call.inSize || handed > call.outSize || Get32(in + SrbTimeout) == 0)
+        return invalidParameter;
+    // The driver's: a signature and control code it knows, then the body.
+    if (!knowsPassThrough_ || std::memcmp(in + SrbSignature, RstSignature, sizeof RstSignature) != 0 ||
+        Get32(in + SrbControlCode) != RstControlCode)
+        return invalidRequest;
+    if (handed < RstParametersEnd || in[RstVersion] != RstPassThroughVersion) return invalidParameter;
+    const std::uint32_t dataOffset = Get32(in + RstDataBufferOffset);
+    const std::uint32_t dataLength = Get32(in + RstDataBufferLength);
+    if (dataOffset % 4 != 0 || (dataLength != 0 && dataOffset < RstParametersEnd) ||
+        std::uint64_t{dataOffset} + dataLength > handed)
+        return invalidParameter;
+    const std::uint8_t queueFlag = in[RstIsIoCommandSet];
+    if (queueFlag > 1) return invalidParameter;
+    for (std::uint32_t at = RstReserved; at < RstParametersEnd; ++at)
+        if (in[at] != 0) return invalidParameter;
+
+    const auto target = targets_.find(Key{in[RstPathId], in[RstTargetId], in[RstLun]});
+    if (target == targets_.end() || target->second == nullptr) return invalidRequest;  // no NVMe drive there
+
+    const NvmeCommandDwords command = ReadCommand(in + RstCommand);
+    const std::uint8_t opcode = static_cast<std::uint8_t>(command[0]);
+    const bool admin = queueFlag == 0;
+    if (!PassedThrough(admin, opcode)) return invalidRequest;
+    // The driver moves the data the way the opcode says.
+    const SimNvmeTransfer transfer = TransferOf(opcode);
+    if ((transfer == SimNvmeTransfer::None) != (dataLength == 0)) return invalidParameter;
+
+    const auto returned = static_cast<std::uint32_t>(handed);
+    std::memcpy(call.out, in, returned);
+    if (badReturnCode.Fire()) {
+        Put32(call.out + SrbReturnCode, 1);
+        return SimResult::Success(returned);
+    }
+    std::vector<std::uint8_t> data(dataLength, 0);
+    if (transfer == SimNvmeTransfer::ToController || transfer == SimNvmeTransfer::Both)
+        std::memcpy(data.data(), in + dataOffset, dataLength);
+    const SimCompletion completion = target->second->Execute(admin ? SimQueue::Admin : SimQueue::Io, command,
+                                                             data.empty() ? nullptr : data.data(), dataLength);
+    const auto entry = completion.Entry();
+    std::memcpy(call.out + RstCompletion, entry.data(), entry.size());
+    if (transfer == SimNvmeTransfer::FromController || transfer == SimNvmeTransfer::Both)
+        std::memcpy(call.out + dataOffset, data.data(), dataLength);
+    Put32(call.out + SrbReturnCode, 0);
+    return SimResult::Success(returned);
+}
+
+SimRstNvmeDiskStack::SimRstNvmeDiskStack() : SimDiskStack(BusTypeNvme, 64 * 1024) {}
+
+SimResult SimRstNvmeDiskStack::IoControl(const SimCall& call) {
+    switch (call.code) {
+        case IoctlStorageQueryProperty: return AnswerAdapterQueryOnly(call);
+        case IoctlScsiPassThrough:
+        case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
+        case IoctlStorageProtocolCommand:
+        case IoctlScsiMiniport: return SimResult::Failure(ErrorInvalidFunction);
+        default: return DiskIoControl(call);
+    }
+}
+
+SimResult SimScsiAddressed::IoControl(const SimCall& call) {
+    if (call.code != IoctlScsiGetAddress) return inner_->IoControl(call);
+    constexpr std::uint32_t AddressSize = 8;  // SCSI_ADDRESS
+    if (call.outSize < AddressSize) return SimResult::Failure(ErrorInsufficientBuffer);
+    Put32(call.out, AddressSize);
+    call.out[4] = address_.portNumber;
+    call.out[5] = address_.pathId;
+    call.out[6] = address_.targetId;
+    call.out[7] = address_.lun;
+    return SimResult::Success(AddressSize);
+}
+
+}  // namespace sim

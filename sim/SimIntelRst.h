@@ -1,0 +1,78 @@
+#pragma once
+// Intel Rapid Storage Technology in "RAID On" mode: the adapter's SCSI port (\\.\ScsiN:,
+// also reached at the adapter's interface path), which takes the "IntelNvm" NVMe
+// pass-through for the NVMe drives behind it, and the disks' own stacks, which answer
+// their SCSI address and nothing of NVMe.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+
+#include "sim/SimMachine.h"
+#include "sim/SimNvmeController.h"
+#include "sim/SimStacks.h"
+
+namespace sim {
+
+constexpr std::uint32_t IoctlScsiGetAddress = 0x00041018;
+
+// PathId, TargetId and Lun of a disk on its adapter.
+struct SimScsiAddress {
+    std::uint8_t portNumber = 0;
+    std::uint8_t pathId = 0;
+    std::uint8_t targetId = 0;
+    std::uint8_t lun = 0;
+};
+
+// The RST driver's SCSI port. Requests it does not know, or that are malformed, are
+// refused: the call fails as the port completes an SRB with an invalid-request status.
+class SimRstPort : public SimEndpoint {
+public:
+    // knowsPassThrough false: a driver older than the pass-through, which refuses "IntelNvm".
+    explicit SimRstPort(bool knowsPassThrough = true) : knowsPassThrough_(knowsPassThrough) {}
+    SimResult IoControl(const SimCall& call) override;
+
+    void AddNvmeTarget(const SimScsiAddress& address, std::shared_ptr<SimNvmeController> controller);
+    // A SATA drive or a RAID volume: a target, but no NVMe drive.
+    void AddOtherTarget(const SimScsiAddress& address);
+
+    // ReturnCode 1 for the next requests; the drive does not see them.
+    SimFaultCount badReturnCode;
+
+private:
+    using Key = std::tuple<std::uint8_t, std::uint8_t, std::uint8_t>;
+    SimResult PassThrough(const SimCall& call);
+
+    bool knowsPassThrough_;
+    std::map<Key, std::shared_ptr<SimNvmeController>> targets_;  // null: not an NVMe drive
+};
+
+// An NVMe drive's disk behind RST as the disk class driver sees it: the adapter
+// property, device number, geometry, sector reads and plain SCSI; no NVMe request.
+class SimRstNvmeDiskStack : public SimDiskStack {
+public:
+    SimRstNvmeDiskStack();
+    SimResult IoControl(const SimCall& call) override;
+
+private:
+    SimPlainScsiTarget scsi_;
+};
+
+// Answers IOCTL_SCSI_GET_ADDRESS for the disk in front of it; passes everything else on.
+class SimScsiAddressed : public SimEndpoint {
+public:
+    SimScsiAddressed(std::shared_ptr<SimEndpoint> inner, SimScsiAddress address)
+        : inner_(std::move(inner)), address_(address) {}
+    SimResult IoControl(const SimCall& call) override;
+    std::vector<std::uint8_t>* Media() override { return inner_->Media(); }
+
+private:
+    std::shared_ptr<SimEndpoint> inner_;
+    SimScsiAddress address_;
+};
+
+std::wstring ScsiPortPath(std::uint8_t portNumber);  // \\.\ScsiN:
+
+}  // namespace sim
