@@ -206,14 +206,13 @@ TEST(CliCommands, AccessDeniedOnTheSwitchsOpenSaysItNeedsAdministratorRightsAnd5
 }
 
 TEST(CliCommands, AFailedWriteExitsWithTheWindowsCodeAndNeverZero) {
-    // The drive refuses the write: no system call failed, so the last error is 0, which the
-    // window shows in its box; the exit code must still say failure.
+    // The drive refuses the write: no system call failed, but the refusal leaves
+    // ERROR_IO_DEVICE, which the window shows in its box and the exit code carries.
     Rig rig({DemoDrive::Vx310Miniport});
     rig.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField);
     const cli::CliRun run = rig.Run({"optimize", "on", "--yes", "--json"});
-    EXPECT_NE(run.exitCode, cli::ExitSuccess);
-    EXPECT_NE(run.exitCode, cli::ExitRestartRequired);
-    EXPECT_NE(run.out.find("Open Optimize error, error code"), std::string::npos) << run.out;
+    EXPECT_EQ(run.exitCode, 1117);
+    EXPECT_NE(run.out.find("Open Optimize error, error code 1117"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"code\": \"command-failed\""), std::string::npos) << run.out;
     EXPECT_TRUE(rig.shutdown.Calls().empty());
 
