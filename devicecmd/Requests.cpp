@@ -273,7 +273,11 @@ std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::uint3
     const std::uint8_t* block = reply + descriptor[Spdd::ProtocolSpecificData];
     const std::uint64_t offset =
         descriptor[Spdd::ProtocolSpecificData] + static_cast<std::uint64_t>(GetU32(block + specific[Psd::ProtocolDataOffset]));
-    const std::uint64_t size = std::min(GetU32(block + specific[Psd::ProtocolDataLength]), requested);
+    // Data inside the descriptor would be the descriptor's own fields, and less data than
+    // asked for would leave the rest of the caller's area as zeros that look like an answer.
+    if (offset < DescriptorSize) return std::nullopt;
+    if (GetU32(block + specific[Psd::ProtocolDataLength]) < requested) return std::nullopt;
+    const std::uint64_t size = requested;
     // The reply names its own data; a range that leaves the buffer is not trusted.
     if (offset > replySize || size > replySize - offset) return std::nullopt;
     return ByteRange{static_cast<std::size_t>(offset), static_cast<std::size_t>(size)};

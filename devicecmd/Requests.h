@@ -70,12 +70,18 @@ enum class ReplyVerdict : std::uint8_t {
 // The last error a short reply leaves (ERROR_INVALID_DATA): the call itself succeeded,
 // so the system left nothing that would say why the operation failed.
 constexpr std::uint32_t ErrorShortReply = 13;
+// The last error a refusal leaves (ERROR_IO_DEVICE): the call succeeded and its reply
+// says that the drive or driver did not do the command (a completion status, an SRB
+// return code, sense data, an ATA error status, a bridge status). Without it the code
+// would be whatever an earlier, unrelated call left, often 0.
+constexpr std::uint32_t ErrorRefused = 1117;
 
-// Whether a call's reply is taken. A short one leaves ErrorShortReply; a failed call keeps
-// the system's own last error, and a refusal from the device leaves it as it was.
+// Whether a call's reply is taken. A short one leaves ErrorShortReply, a refused one
+// ErrorRefused; a failed call keeps the system's own last error.
 inline bool TakeReply(platform::DeviceIo& io, bool called, ReplyVerdict verdict) {
     if (!called) return false;
     if (verdict == ReplyVerdict::Short) io.SetLastError(ErrorShortReply);
+    if (verdict == ReplyVerdict::Failed) io.SetLastError(ErrorRefused);
     return verdict == ReplyVerdict::Succeeded;
 }
 
@@ -214,8 +220,9 @@ struct ByteRange {
     std::size_t size = 0;
 };
 // Where the returned data lies in a buffer of bufferSize bytes of which the driver
-// returned `returned`, at most `requested` bytes of it; none when the count exceeds the
-// buffer, the descriptor is not 48/48 or lies outside the count, or the data does.
+// returned `returned`: the `requested` bytes. None when the count exceeds the buffer, the
+// descriptor is not 48/48 or lies outside the count, the data begins inside the
+// descriptor, names fewer bytes than requested, or lies outside the count.
 std::optional<ByteRange> PropertyReplyData(const std::uint8_t* reply, std::uint32_t returned, std::size_t bufferSize,
                                            std::uint32_t requested);
 

@@ -228,7 +228,10 @@ int SendBridgeNvmeCommand(platform::Device device, const std::uint8_t* block, st
         return 0;
     }
     if (result != nullptr) *result = BridgeResult(response.data());
-    return BridgeResponseSucceeded(response.data()) ? 1 : 0;
+    if (BridgeResponseSucceeded(response.data())) return 1;
+    // Every call succeeded: only the response block says why the command did not.
+    device.io->SetLastError(GetU32(response.data()) == BridgeSignature ? ErrorRefused : ErrorShortReply);
+    return 0;
 }
 
 }  // namespace devicecmd

@@ -1,7 +1,9 @@
 #pragma once
 // One command, described once in ATA register terms, carried to a drive over any of
 // the six pass-through paths. Every operation returns nonzero on success and 0 on
-// failure, and never sets the last-error value itself.
+// failure. A failed system call leaves its own last error; where every call succeeded
+// but the reply fell short (13) or the drive or driver refused the command (1117), the
+// operation sets one, so that a failure never comes with the code of an unrelated call.
 
 #include <array>
 #include <cstdint>

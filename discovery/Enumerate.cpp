@@ -190,15 +190,16 @@ void LogSummary(platform::Volumes& volumes, const std::vector<ExaminedDisk>& exa
 }  // namespace
 
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge) {
+    // The NVMe driver itself answers for its disks; no bridge stands in front of them.
+    if (busType == StorageBusNvme) return devicecmd::TransportNvmeInbox;
+    // The bridge chip, not the adapter's word, says what the disk behind it speaks.
+    if (behindNvmeBridge) return devicecmd::TransportUsbBridge;
     switch (busType) {
         case StorageBusSata: return std::nullopt;
-        case StorageBusNvme: return devicecmd::TransportNvmeInbox;
         // Behind any other USB device there may be a SCSI-to-ATA translator, which takes
         // the bridge's CDB 0xA1 for ATA PASS-THROUGH(12), a reset. SAS and RAID disks
         // may sit behind one too: they get only the adapter's miniport request.
-        case StorageBusUsb:
-            if (behindNvmeBridge) return devicecmd::TransportUsbBridge;
-            return std::nullopt;
+        case StorageBusUsb: return std::nullopt;
         default: return devicecmd::TransportNvmeMiniport;
     }
 }
@@ -382,7 +383,10 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
             DebugLog(LogErrors, "Get Disk bus type error! error code = %d\n", static_cast<int>(io.LastError()));
             continue;
         }
-        const bool behindBridge = busType == StorageBusUsb && NvmeBridgeAbove(system.install, entry.node) != nullptr;
+        // Asked of every disk that the NVMe driver does not serve: the USB ancestor decides,
+        // whatever bus type the adapter in front of it reports.
+        const bool behindBridge =
+            busType != StorageBusNvme && NvmeBridgeAbove(system.install, entry.node) != nullptr;
         std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
         if (transport && IsIntelRstService(entry.adapterService))
             transport = TransportBehindRst(transport, true, IsAtaDisk(system.install, entry.node));

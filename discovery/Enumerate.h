@@ -65,8 +65,9 @@ void ListFixedVolumes(const platform::System& system, std::vector<PhysicalDiskEn
 DiskInventory BuildInventory(const platform::System& system);
 
 // The transport a disk is first identified through, by its adapter's STORAGE_BUS_TYPE:
-// NVMe the inbox driver; USB the bridge, but only behind a known USB-to-NVMe bridge;
-// every other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
+// NVMe the inbox driver; behind a known USB-to-NVMe bridge the bridge, whatever other bus
+// the adapter reports (a UASP enclosure behind a third-party driver may say SCSI); every
+// other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
 // Nothing (no command at all) for SATA and for USB disks behind no known bridge.
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge);
 

@@ -45,7 +45,8 @@ public:
     // The calling thread's last system error: what the last failing call left.
     virtual std::uint32_t LastError() = 0;
     // Only for a reply that the call delivered but that falls short of what the request
-    // needs: the call succeeded, so nothing else would say why the operation failed.
+    // needs, or that says the device refused the command: the call succeeded, so nothing
+    // else would say why the operation failed.
     virtual void SetLastError(std::uint32_t error) = 0;
     virtual void DebugOutput(std::wstring_view text) = 0;
 };

@@ -68,6 +68,14 @@ public:
     // on the drive lose what was in flight.
     void Reset() { ++resets_; }
     std::uint32_t Resets() const { return resets_; }
+    // The device as it was built: its firmware's configuration, no abort armed, no
+    // history, no reset counted.
+    void FactoryReset() {
+        firmware_.FactoryReset();
+        aborts_.clear();
+        history_.clear();
+        resets_ = 0;
+    }
 
 private:
     struct Abort {

@@ -40,6 +40,7 @@ public:
         return result;
     }
     std::vector<std::uint8_t>* Media() override { return inner_->Media(); }
+    void Reset() override { inner_->Reset(); }
 
 private:
     std::shared_ptr<SimEndpoint> inner_;
@@ -91,6 +92,27 @@ SimComputer::SimComputer() : tree_(machine_), volumes_(machine_) {
     volumeManager_ = tree_.AddNode(root, {L"ROOT\\VOLMGR\\0000", NextDriverKey(SystemClass), {}});
 }
 
+void SimComputer::Attach(const std::wstring& path, std::shared_ptr<SimEndpoint> endpoint) {
+    machine_.Attach(path, endpoint);
+    attached_.emplace_back(path, std::move(endpoint));
+}
+
+void SimComputer::Reset() {
+    machine_.Reset();
+    // Attached again in the order first attached: the same paths lead to the same devices,
+    // under the same generations, as in the new computer.
+    for (const auto& [path, endpoint] : attached_) {
+        endpoint->Reset();
+        machine_.Attach(path, endpoint);
+    }
+    tree_.Reset();
+    volumes_.Reset();
+    for (SimDisk& disk : disks_) {
+        if (disk.controller) disk.controller->FactoryReset();
+        if (disk.ataDevice) disk.ataDevice->FactoryReset();
+    }
+}
+
 std::wstring SimComputer::NextDriverKey(const wchar_t* classGuid) {
     return std::wstring(classGuid) + Format(L"\\%04u", nextKey_++);
 }
@@ -118,8 +140,8 @@ std::size_t SimComputer::AddIntelRstAdapter(SimRstOptions options) {
     adapter.rst = std::make_shared<SimRstPort>(options.knowsPassThrough);
     adapter.scsiPort = options.scsiPort;
     // The port and the adapter's interface lead to the same driver.
-    machine_.Attach(ScsiPortPath(options.scsiPort), adapter.rst);
-    machine_.Attach(adapter.interfacePath, adapter.rst);
+    Attach(ScsiPortPath(options.scsiPort), adapter.rst);
+    Attach(adapter.interfacePath, adapter.rst);
     return index;
 }
 
@@ -139,7 +161,7 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     disk.adapter = adapterIndex;
     disk.physicalPath = PhysicalDrivePath(disk.number);
     disk.stack = std::make_shared<SimReportedBus>(std::move(stack), adapter.busType);
-    machine_.Attach(disk.physicalPath, disk.stack);
+    Attach(disk.physicalPath, disk.stack);
 
     // The chain from the adapter down: an ATA channel, a USB device, or nothing between.
     const unsigned defaultBetween = adapter.busType == AdapterSata ? 1 : 0;
@@ -148,7 +170,7 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     for (unsigned i = 0; i < between; ++i)
         parent = tree_.AddNode(parent, {Format(L"PCIIDE\\IDECHANNEL\\4&%u&0&%u", disk.number, i),
                                         NextDriverKey(ChannelClass), Format(L"Channel %u", i)});
-    if (adapter.busType == AdapterUsb) {
+    if (adapter.busType == AdapterUsb || options.usbId) {
         const SimUsbId usb = options.usbId.value_or(usbDefault);
         const std::wstring id = Format(L"USB\\VID_%04X&PID_%04X", usb.vendor, usb.product);
         parent = tree_.AddNode(parent, {id + Format(L"\\0123456789AB%04u", disk.number), NextDriverKey(UsbClass),
@@ -163,7 +185,7 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     disk.interfacePath =
         L"\\\\?\\scsi#disk&ven_" + product + Format(L"#5&%x&0&%06u#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n, n);
     tree_.AddInterface(platform::DiskInterface, disk.interfacePath, disk.node);
-    machine_.Attach(disk.interfacePath, std::make_shared<SimNumberEndpoint>(options.reportedNumber.value_or(n), 0));
+    Attach(disk.interfacePath, std::make_shared<SimNumberEndpoint>(options.reportedNumber.value_or(n), 0));
     disks_.push_back(std::move(disk));
     return disks_.back();
 }
@@ -194,7 +216,7 @@ SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvm
     disk.controller = controller;
     disk.nvmePath = path;
     if (path == SimNvmePath::IntelRst && adapters_[adapter].rst) adapters_[adapter].rst->AddNvmeTarget(*disk.scsiAddress, controller);
-    if (path == SimNvmePath::Miniport) machine_.Attach(adapters_[adapter].interfacePath, disk.stack);
+    if (path == SimNvmePath::Miniport) Attach(adapters_[adapter].interfacePath, disk.stack);
     return disk;
 }
 
@@ -276,10 +298,10 @@ std::size_t SimComputer::AddVolume(std::uint32_t diskNumber, std::vector<std::ws
                          NextDriverKey(VolumeClass), {}});
     tree_.AddInterface(platform::VolumeInterface, volume.interfacePath, node);
     auto endpoint = std::make_shared<SimNumberEndpoint>(diskNumber, partition);
-    machine_.Attach(volume.interfacePath, endpoint);
+    Attach(volume.interfacePath, endpoint);
     for (const std::wstring& mount : volume.mountPaths) {
         if (mount.size() == 3 && mount[1] == L':' && mount[2] == L'\\')
-            machine_.Attach(std::wstring(L"\\\\.\\") + mount[0] + L':', endpoint);
+            Attach(std::wstring(L"\\\\.\\") + mount[0] + L':', endpoint);
     }
     return index;
 }

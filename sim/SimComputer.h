@@ -102,8 +102,9 @@ struct SimDiskOptions {
     std::optional<std::uint32_t> number;          // default: the next free one
     std::optional<std::uint32_t> reportedNumber;  // what the disk interface reports, if not number
     std::optional<unsigned> nodesBetween;         // nodes between disk and adapter; default by bus
-    // On a USB adapter: the USB device between disk and adapter. Default: the JMS583 for
-    // NVMe drives, the JMS578 for SATA drives, a USB stick for plain disks.
+    // The USB device between disk and adapter. On a USB adapter by default: the JMS583 for
+    // NVMe drives, the JMS578 for SATA drives, a USB stick for plain disks. Given, on any
+    // adapter (a USB device whose driver reports another bus).
     std::optional<SimUsbId> usbId;
 };
 
@@ -117,6 +118,13 @@ public:
     SimDeviceTree& Tree() { return tree_; }
     SimVolumes& Volumes() { return volumes_; }
     platform::System System() { return platform::System{machine_, tree_, volumes_}; }
+
+    // The computer as its Add calls built it, as if new: every drive's firmware state, each
+    // stack's exchange and faults, the machine's handles, faults, trace and last errors,
+    // the tree's sets and refusals, the volumes' refusals, and every path attached to what
+    // these Add calls attached to it. A long run (a fuzzer) builds once and resets per
+    // case. What a caller changed in the tree or the volumes by hand stays.
+    void Reset();
 
     // An adapter on the PCI bus with a storage-port interface; returns its place.
     std::size_t AddAdapter(std::uint8_t busType);
@@ -155,6 +163,8 @@ private:
     SimDisk& AddDisk(std::size_t adapter, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
                      const SimDiskOptions& options, SimUsbId usbDefault);
     std::wstring NextDriverKey(const wchar_t* classGuid);
+    // Attaches, and remembers the attachment for Reset.
+    void Attach(const std::wstring& path, std::shared_ptr<SimEndpoint> endpoint);
 
     SimMachine machine_;
     SimDeviceTree tree_;
@@ -163,6 +173,7 @@ private:
     platform::DevInst volumeManager_ = 0;
     std::deque<SimAdapter> adapters_;
     std::deque<SimDisk> disks_;
+    std::vector<std::pair<std::wstring, std::shared_ptr<SimEndpoint>>> attached_;  // in order
     std::map<std::uint32_t, std::uint32_t> partitions_;  // per disk number: partitions handed out
     std::uint32_t nextNumber_ = 0;
     unsigned nextKey_ = 0;

@@ -63,6 +63,13 @@ public:
     // CONFIGRET for the configuration-manager queries. An empty subject matches all.
     void Refuse(SimTreeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times = Forever);
     std::size_t OpenSetCount() const { return sets_.size(); }
+    // No open set and no refusal; sets are numbered from the start again. The nodes and
+    // interfaces stay as they were added.
+    void Reset() {
+        sets_.clear();
+        refusals_ = {};
+        nextSet_ = FirstSet;
+    }
 
     // platform::DeviceInstall
     platform::DeviceInfoSet GetClassDevs(const platform::Guid& interfaceClass, std::uint32_t flags) override;
@@ -110,7 +117,8 @@ private:
     std::map<std::uintptr_t, Set> sets_;
     SimRefusals<SimTreeQuery> refusals_;
     platform::DevInst nextNode_ = 1;
-    std::uintptr_t nextSet_ = 0x5E70;
+    static constexpr std::uintptr_t FirstSet = 0x5E70;
+    std::uintptr_t nextSet_ = FirstSet;
 };
 
 }  // namespace sim

@@ -39,7 +39,7 @@ enum class SimStateWrite { Accepted, BadSignature, BadValue };
 
 class SimVendorFirmware {
 public:
-    explicit SimVendorFirmware(SimVendorConfig config = {}) : config_(std::move(config)) {}
+    explicit SimVendorFirmware(SimVendorConfig config = {}) : config_(config), built_(std::move(config)) {}
 
     // The record as it travels: controller name and second range enciphered.
     std::array<std::uint8_t, VendorRecordSize> VendorRecord() const;
@@ -53,8 +53,15 @@ public:
     // Faults: state replies without the signature.
     SimFaultCount stateWithoutSignature;
 
+    // Back to the configuration it was built with (the optimize state among it), no fault armed.
+    void FactoryReset() {
+        config_ = built_;
+        stateWithoutSignature.Disarm();
+    }
+
 private:
     SimVendorConfig config_;
+    SimVendorConfig built_;
 };
 
 }  // namespace sim

@@ -149,6 +149,25 @@ void SimMachine::ClearTrace() {
     trace_.clear();
 }
 
+void SimMachine::KeepTrace(bool keep) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    keepTrace_ = keep;
+}
+
+void SimMachine::Reset() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    devices_.clear();
+    handles_.clear();
+    ioRefusals_.clear();
+    openRefusals_.clear();
+    cuts_.clear();
+    trace_.clear();
+    debugLines_.clear();
+    lastError_.clear();
+    nextGeneration_ = 1;
+    nextHandle_ = 0x1000;
+}
+
 std::vector<std::wstring> SimMachine::DebugLines() const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return debugLines_;
@@ -245,10 +264,16 @@ bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const vo
     if (endpoint == nullptr) return false;
 
     SimTraceEntry entry;
-    entry.path = devices_[open->key].path;
-    entry.code = code;
-    if (in != nullptr) entry.request.assign(static_cast<const std::uint8_t*>(in),
-                                            static_cast<const std::uint8_t*>(in) + inSize);
+    if (keepTrace_) {
+        entry.path = devices_[open->key].path;
+        entry.code = code;
+    }
+    // The stack gets a copy of the request: it may write its reply over the caller's buffer.
+    std::vector<std::uint8_t>& request = keepTrace_ ? entry.request : request_;
+    if (in != nullptr)
+        request.assign(static_cast<const std::uint8_t*>(in), static_cast<const std::uint8_t*>(in) + inSize);
+    else
+        request.clear();
 
     SimResult result;
     const std::uint32_t required = RequiredAccessOf(code);
@@ -261,11 +286,11 @@ bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const vo
     } else if (const std::uint32_t error = TakeRefusal(ioRefusals_, open->key, code)) {
         result = SimResult::Failure(error);
     } else {
-        const std::optional<std::uint32_t> keep = TakeCut(open->key, code, entry.request);
+        const std::optional<std::uint32_t> keep = TakeCut(open->key, code, request);
         auto* outBytes = static_cast<std::uint8_t*>(out);
         std::vector<std::uint8_t> before;
         if (keep && outBytes != nullptr) before.assign(outBytes, outBytes + outSize);
-        SimCall call{code, entry.request.data(), inSize, outBytes, outSize};
+        SimCall call{code, request.data(), inSize, outBytes, outSize};
         result = endpoint->IoControl(call);
         if (result.ok) result.bytesReturned = std::min(result.bytesReturned, outSize);
         if (result.ok && keep && *keep < result.bytesReturned) {
@@ -275,11 +300,13 @@ bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const vo
         }
     }
 
-    entry.ok = result.ok;
-    entry.error = result.ok ? ErrorSuccess : result.error;
-    if (result.ok && out != nullptr)
-        entry.reply.assign(static_cast<std::uint8_t*>(out), static_cast<std::uint8_t*>(out) + result.bytesReturned);
-    trace_.push_back(std::move(entry));
+    if (keepTrace_) {
+        entry.ok = result.ok;
+        entry.error = result.ok ? ErrorSuccess : result.error;
+        if (result.ok && out != nullptr)
+            entry.reply.assign(static_cast<std::uint8_t*>(out), static_cast<std::uint8_t*>(out) + result.bytesReturned);
+        trace_.push_back(std::move(entry));
+    }
 
     if (!result.ok) return Fail(result.error);
     if (bytesReturned != nullptr) *bytesReturned = result.bytesReturned;

@@ -46,6 +46,10 @@ public:
     virtual SimResult IoControl(const SimCall& call) = 0;
     // The medium that ReadFile sees; null when the path has none.
     virtual std::vector<std::uint8_t>* Media() { return nullptr; }
+    // Back to the state it was built in: what earlier calls left behind (a half-done
+    // exchange, a written medium) and the faults armed on it are gone. A stack that keeps
+    // anything between calls overrides it; the devices behind it are reset by their owner.
+    virtual void Reset() {}
 };
 
 struct SimTraceEntry {
@@ -91,6 +95,15 @@ public:
 
     std::vector<SimTraceEntry> Trace() const;
     void ClearTrace();
+    // Whether calls are kept in the trace (they are unless told otherwise); a long run
+    // that never reads it need not pay for copying every request.
+    void KeepTrace(bool keep);
+
+    // The machine as it was before anything was attached: no device, handle, fault, trace,
+    // debug line or last error; handles and attachments are numbered from the start again.
+    // Whoever attached the devices attaches them again (SimComputer::Reset does). Whether
+    // the trace is kept stays as it was set.
+    void Reset();
     std::vector<std::wstring> DebugLines() const;
     std::size_t OpenHandleCount() const;
 
@@ -151,6 +164,8 @@ private:
     };
     std::vector<OpenAction> openActions_;
     std::vector<SimTraceEntry> trace_;
+    bool keepTrace_ = true;
+    std::vector<std::uint8_t> request_;  // the caller's request, copied, when no trace keeps it
     std::vector<std::wstring> debugLines_;
     std::map<std::thread::id, std::uint32_t> lastError_;
     std::uint64_t nextGeneration_ = 1;

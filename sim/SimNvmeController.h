@@ -88,6 +88,12 @@ public:
     std::array<std::uint8_t, IdentifyBytes> IdentifyNamespace() const;
     const std::vector<SimExecutedCommand>& History() const { return history_; }
     void ClearHistory() { history_.clear(); }
+    // The controller as it was built: its firmware's configuration, no rejection, no history.
+    void FactoryReset() {
+        firmware_.FactoryReset();
+        rejections_.clear();
+        history_.clear();
+    }
 
 private:
     struct Rejection {

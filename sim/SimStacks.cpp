@@ -125,6 +125,13 @@ SimDiskStack::SimDiskStack(SimBusType busType, std::uint32_t mediaBytes)
     media_[511] = 0xAA;
 }
 
+void SimDiskStack::Reset() {
+    std::fill(media_.begin(), media_.end(), std::uint8_t{0});
+    media_[510] = 0x55;
+    media_[511] = 0xAA;
+    senseFault = SimSenseFault{};
+}
+
 SimResult SimDiskStack::AnswerAdapterQueryOnly(const SimCall& call) const {
     if (call.inSize < QueryHeadSize) return SimResult::Failure(ErrorInvalidParameter);
     if (Get32(call.in + QueryPropertyId) == StorageAdapterProperty &&
@@ -182,6 +189,13 @@ SimResult SimDiskStack::DiskIoControl(const SimCall& call) const {
 
 SimInboxNvmeStack::SimInboxNvmeStack(std::shared_ptr<SimNvmeController> controller)
     : SimDiskStack(BusTypeNvme, MediaBytes), controller_(std::move(controller)) {}
+
+void SimInboxNvmeStack::Reset() {
+    SimDiskStack::Reset();
+    busyStatus.Disarm();
+    propertyFault = SimPropertyFault::None;
+    propertyFaultCount.Disarm();
+}
 
 SimResult SimInboxNvmeStack::IoControl(const SimCall& call) {
     switch (call.code) {
@@ -256,6 +270,19 @@ SimResult SimInboxNvmeStack::ProtocolSpecificProperty(const SimCall& call) {
             case SimPropertyFault::DataOutsideBuffer:
                 Put32(replySpecific + SpecificDataOffset, call.outSize);
                 break;
+            case SimPropertyFault::NoData:
+                Put32(replySpecific + SpecificDataLength, 0);
+                std::memset(replySpecific + SpecificSize, 0, IdentifyBytes);
+                break;
+            case SimPropertyFault::FirstBytesOnly: {
+                constexpr std::uint32_t kept = 64;
+                Put32(replySpecific + SpecificDataLength, kept);
+                std::memset(replySpecific + SpecificSize + kept, 0, IdentifyBytes - kept);
+                break;
+            }
+            case SimPropertyFault::DataInsideDescriptor:
+                Put32(replySpecific + SpecificDataOffset, 8);
+                break;
             case SimPropertyFault::None: break;
         }
     }
@@ -325,6 +352,11 @@ SimResult SimInboxNvmeStack::ProtocolCommand(const SimCall& call) {
 SimMiniportStack::SimMiniportStack(std::shared_ptr<SimNvmeController> controller)
     : SimDiskStack(BusTypeNvme, MediaBytes), controller_(std::move(controller)) {}
 
+void SimMiniportStack::Reset() {
+    SimDiskStack::Reset();
+    badReturnCode.Disarm();
+}
+
 SimResult SimMiniportStack::IoControl(const SimCall& call) {
     switch (call.code) {
         case IoctlScsiMiniport: return Miniport(call);
@@ -392,6 +424,13 @@ SimResult SimMiniportStack::Miniport(const SimCall& call) {
 
 // ---- USB-to-NVMe bridge ----
 
+void SimUsbBridge::Reset() {
+    phase_ = Phase::Idle;
+    admin_ = true;
+    command_ = NvmeCommandDwords{};
+    completion_ = SimCompletion{};
+}
+
 SimScsiOutcome SimUsbBridge::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataIn, std::uint8_t* data,
                                      std::uint32_t length) {
     constexpr std::uint8_t bridgeOpcode = 0xA1;
@@ -455,6 +494,11 @@ SimScsiOutcome SimUsbBridge::Exchange(const std::uint8_t* cdb, bool dataIn, std:
 
 SimUsbBridgeStack::SimUsbBridgeStack(std::shared_ptr<SimNvmeController> controller)
     : SimDiskStack(BusTypeUsb, MediaBytes), controller_(controller), bridge_(std::move(controller)) {}
+
+void SimUsbBridgeStack::Reset() {
+    SimDiskStack::Reset();
+    bridge_.Reset();
+}
 
 SimResult SimUsbBridgeStack::IoControl(const SimCall& call) {
     switch (call.code) {

@@ -35,6 +35,9 @@ public:
     // Port-level sense faults for the SCSI pass-through on this stack.
     SimSenseFault senseFault;
 
+    // The medium as built and no fault armed.
+    void Reset() override;
+
 protected:
     // StorageAdapterProperty (PropertyId 1); other property ids are left to the caller.
     SimResult AnswerAdapterProperty(const SimCall& call) const;
@@ -58,6 +61,10 @@ enum class SimPropertyFault {
     ShortData,            // names less data than asked for
     OversizedData,        // names more data than asked for
     DataOutsideBuffer,    // names an offset beyond the reply buffer
+    // The whole reply comes back, but its descriptor names:
+    NoData,                // no data at all (the data area is zeros)
+    FirstBytesOnly,        // the first 64 bytes of the data (the rest of the area is zeros)
+    DataInsideDescriptor,  // data at offset 8, inside the descriptor
 };
 
 // The platform's inbox NVMe driver: protocol commands and protocol-specific properties.
@@ -66,6 +73,7 @@ public:
     explicit SimInboxNvmeStack(std::shared_ptr<SimNvmeController> controller);
     SimResult IoControl(const SimCall& call) override;
     SimNvmeController& Controller() { return *controller_; }
+    void Reset() override;
 
     // ReturnStatus "busy" for the next protocol commands; the drive does not see them.
     SimFaultCount busyStatus;
@@ -100,6 +108,7 @@ public:
     explicit SimMiniportStack(std::shared_ptr<SimNvmeController> controller);
     SimResult IoControl(const SimCall& call) override;
     SimNvmeController& Controller() { return *controller_; }
+    void Reset() override;
 
     // ReturnCode MiniportInternalError for the next requests; the drive does not see them.
     SimFaultCount badReturnCode;
@@ -120,6 +129,8 @@ public:
     SimScsiOutcome Execute(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataIn, std::uint8_t* data,
                            std::uint32_t length) override;
     Phase CurrentPhase() const { return phase_; }
+    // Idle, with no command or completion held.
+    void Reset();
 
 private:
     SimScsiOutcome Exchange(const std::uint8_t* cdb, bool dataIn, std::uint8_t* data, std::uint32_t length);
@@ -137,6 +148,7 @@ public:
     SimResult IoControl(const SimCall& call) override;
     SimNvmeController& Controller() { return *controller_; }
     SimUsbBridge& Bridge() { return bridge_; }
+    void Reset() override;
 
 private:
     std::shared_ptr<SimNvmeController> controller_;

@@ -59,6 +59,8 @@ public:
     void SetCurrentDriveType(std::uint32_t type) { currentDriveType_ = type; }
 
     void Refuse(SimVolumeQuery query, std::wstring subject, std::uint32_t error, std::uint32_t times = Forever);
+    // No refusal; the volumes stay as they were added.
+    void Reset() { refusals_ = {}; }
 
     // platform::Volumes
     bool VolumeNameForMountPoint(std::wstring_view mountPoint, wchar_t* name, std::uint32_t capacity) override;

@@ -195,6 +195,10 @@ std::optional<std::vector<std::uint8_t>> ZipArchive::Read(std::string_view name,
     }
     const std::uint8_t* compressed = data_ + dataOffset;
 
+    // The budget is spent before the work is done, so a read that fails still counts.
+    if (entry->uncompressedSize > kMaxTotalSize - inflated_) return Fail<Bytes>(error, ZipError::TooLarge);
+    inflated_ += entry->uncompressedSize;
+
     Bytes content(entry->uncompressedSize);
     if (entry->method == kMethodStored) {
         if (entry->compressedSize != entry->uncompressedSize) {

@@ -36,9 +36,10 @@ public:
         std::uint32_t crc32 = 0;
     };
 
-    // What all the entries of one package may inflate to together. Each entry is bounded
-    // by its caller, but many entries may name one stream; the program's own package
-    // inflates to well under a megabyte.
+    // What all the reads of one package may inflate to together. Each entry is bounded
+    // by its caller, but many entries may name one stream, and one entry may be read
+    // again and again (under another spelling of its name, or after a cache was emptied);
+    // the program's own package inflates to well under a megabyte.
     static constexpr std::uint64_t kMaxTotalSize = 64u * 1024 * 1024;
 
     // Parses the central directory. The bytes are not copied: they must outlive the archive.
@@ -49,16 +50,23 @@ public:
     const std::vector<Entry>& Entries() const { return entries_; }
     const Entry* Find(std::string_view name) const;  // ASCII case ignored, '\\' same as '/'
 
-    // The entry's bytes; fails with TooLarge when its recorded size is above maxSize
-    // (checked before any inflating), and with Corrupt when the data cannot be inflated
-    // to exactly that size with a matching CRC-32, or is encrypted or of another method.
+    // The entry's bytes; fails with TooLarge when its recorded size is above maxSize, or
+    // would take what this archive's reads have inflated so far past kMaxTotalSize
+    // (both checked before any inflating), and with Corrupt when the data cannot be
+    // inflated to exactly that size with a matching CRC-32, or is encrypted or of another
+    // method. Every read that inflates counts, whether or not its data proves sound.
     std::optional<std::vector<std::uint8_t>> Read(std::string_view name, std::size_t maxSize,
                                                   ZipError* error = nullptr) const;
+
+    // What the reads so far have inflated (or copied), in bytes.
+    std::uint64_t InflatedSoFar() const { return inflated_; }
 
 private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::vector<Entry> entries_;
+    // A read does not change the archive, but it spends from the package's one budget.
+    mutable std::uint64_t inflated_ = 0;
 };
 
 }  // namespace DuiLib

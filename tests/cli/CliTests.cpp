@@ -305,7 +305,7 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
              rig.io.refuse = RefuseNvme(NvmeVendorWrite, 0);
              rig.io.lastError = 0;
          }},
-        {"the drive rejects the write", Rig::Options({DemoDrive::Vx310Miniport}), {"optimize", "on", "--yes"}, 10, "command-failed", {}, -1,
+        {"the drive rejects the write", Rig::Options({DemoDrive::Vx310Miniport}), {"optimize", "on", "--yes"}, 10, "command-failed", 1117u, -1,
          [](Rig& rig) { rig.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); }},
         {"another VX310 behind the path", Rig::Options(vx310, 2, DemoFault::None, DemoBeforeWrite::Exchange), {"optimize", "on", "--yes"}, 1167, "drive-changed", 1167u, 0},
     };
@@ -343,6 +343,7 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         EXPECT_EQ(rig.shutdown.Requests().size(), row.exitCode == cli::ExitShutdownStarted ? 1u : 0u);
     }
 }
+
 
 // What a caller reads besides the exit code: the fields of an optimize document are there
 // (null until known), the failed write names its disk, and --help and --version speak JSON.

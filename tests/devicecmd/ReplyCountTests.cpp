@@ -12,6 +12,7 @@
 #include "devicecmd/Detect.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Requests.h"
+#include "devicecmd/ScsiAta.h"
 
 namespace devicecmd_test {
 namespace {
@@ -146,6 +147,42 @@ TEST(ReplyCount, PropertyQuery) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
         const auto range = PropertyReplyData(reply.data(), c.returned, reply.size(), 4096);
+        ASSERT_EQ(range.has_value(), c.taken);
+        if (range) {
+            EXPECT_EQ(range->offset, 48u);
+            EXPECT_EQ(range->size, 4096u);
+        }
+    }
+}
+
+// A whole reply whose descriptor names its own data: taken only when the data begins
+// past the descriptor and is as long as the identify asked for.
+TEST(ReplyCount, PropertyQueryDataFields) {
+    constexpr std::uint32_t size = 48 + 4096;
+    struct Case {
+        const char* what;
+        std::uint32_t dataOffset, dataLength;
+        bool taken;
+    } cases[] = {
+        {"identify data as asked", 40, 4096, true},
+        {"more data named than asked", 40, 8192, true},
+        {"no data", 40, 0, false},
+        {"64 bytes of data", 40, 64, false},
+        {"a byte short", 40, 4095, false},
+        {"offset 8: inside the descriptor", 8, 4096, false},
+        {"offset 8 and 64 bytes", 8, 64, false},
+        {"offset 0", 0, 4096, false},
+        {"offset 39", 39, 4096, false},
+        {"offset 41: past the buffer's end", 41, 4096, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes reply(size, 0);
+        Put(reply, 0, Le32(48));
+        Put(reply, 4, Le32(48));
+        Put(reply, 24, Le32(c.dataOffset));
+        Put(reply, 28, Le32(c.dataLength));
+        const auto range = PropertyReplyData(reply.data(), size, reply.size(), 4096);
         ASSERT_EQ(range.has_value(), c.taken);
         if (range) {
             EXPECT_EQ(range->offset, 48u);
@@ -327,6 +364,25 @@ TEST(ShortReplies, EveryOtherRequestCutShortFails) {
              io.On(IoctlStorageQueryProperty).ReplyU32(0, 48).ReplyU32(4, 48).ReplyU32(24, 40).ReplyU32(28, 4096).Returned(8);
          },
          [](platform::Device d, std::uint8_t* b) { return IdentifyDevice(d, MakeTransport(TransportNvmeInbox), b, 1, 0); }},
+        // Whole replies whose descriptor names less data than the identify asked for, or
+        // data inside the descriptor.
+        {"property reply naming no data",
+         [](ScriptedDeviceIo& io) {
+             io.On(IoctlStorageQueryProperty).ReplyU32(0, 48).ReplyU32(4, 48).ReplyU32(24, 40).ReplyU32(28, 0)
+                 .Reply(48, Fill(64, 0x41));
+         },
+         [](platform::Device d, std::uint8_t* b) { return IdentifyDevice(d, MakeTransport(TransportNvmeInbox), b, 1, 0); }},
+        {"property reply naming 64 bytes",
+         [](ScriptedDeviceIo& io) {
+             io.On(IoctlStorageQueryProperty).ReplyU32(0, 48).ReplyU32(4, 48).ReplyU32(24, 40).ReplyU32(28, 64)
+                 .Reply(48, Fill(64, 0x41));
+         },
+         [](platform::Device d, std::uint8_t* b) { return IdentifyDevice(d, MakeTransport(TransportNvmeInbox), b, 1, 0); }},
+        {"property reply with its data at offset 8",
+         [](ScriptedDeviceIo& io) {
+             io.On(IoctlStorageQueryProperty).ReplyU32(0, 48).ReplyU32(4, 48).ReplyU32(24, 8).ReplyU32(28, 4096);
+         },
+         [](platform::Device d, std::uint8_t* b) { return IdentifyDevice(d, MakeTransport(TransportNvmeInbox), b, 1, 0); }},
         {"SAT identify whose data-in stops short",
          [](ScriptedDeviceIo& io) {
              for (int i = 0; i < 4; ++i)
@@ -353,20 +409,112 @@ TEST(ShortReplies, EveryOtherRequestCutShortFails) {
 }
 
 TEST(ShortReplies, AFailedCallKeepsTheSystemsError) {
+    constexpr std::uint32_t GenFailure = 31;
     ScriptedDeviceIo io;
-    io.On(IoctlScsiMiniport).Returned(0);  // short: 13
-    for (int i = 0; i < 3; ++i) io.On(IoctlScsiMiniport).Fail(1117);
+    io.On(IoctlScsiMiniport).Returned(0);        // short: 13
+    io.On(IoctlScsiMiniport).ReplyU32(20, 1);    // refused: 1117
+    for (int i = 0; i < 2; ++i) io.On(IoctlScsiMiniport).Fail(GenFailure);
     CPrivateCMD7305 commands;
     EXPECT_EQ(commands.SetOptimize(io.Device(), MakeTransport(TransportNvmeMiniport, 5), 0), 0);
-    EXPECT_EQ(io.LastError(), 1117u);
+    EXPECT_EQ(io.LastError(), GenFailure);
 }
 
-TEST(ShortReplies, ADeviceRefusalLeavesTheLastErrorAlone) {
+// A command the drive or driver refuses, in a reply that came back whole, leaves
+// ERROR_IO_DEVICE on every path: the code of an earlier, unrelated call (here 0) would
+// show the user a failure without a cause.
+TEST(Refusals, LeaveErrorIoDeviceOnEveryPath) {
+    constexpr std::uint32_t IoDevice = 1117;
+    const Bytes checkCondition = Hex("70 00 05 00 00 00 00 0A 00 00 00 00 24 00");  // ILLEGAL REQUEST, INVALID FIELD
+    const Bytes aborted = {0x51};                                                  // ERR in the status register
+    struct Case {
+        const char* what;
+        std::function<void(ScriptedDeviceIo&)> script;
+        std::function<int(platform::Device, std::uint8_t*)> run;
+    };
+    const auto vendorRead = [](std::uint8_t code) {
+        return [code](platform::Device d, std::uint8_t* b) {
+            return SendDeviceCommand(d, MakeTransport(code, 5), 0xFC, 0xD8, 0, b, 1, DirectionRead, 0xD0, 0xE0, 10, 4);
+        };
+    };
+    const Case cases[] = {
+        {"inbox: ReturnStatus error on every attempt",
+         [](ScriptedDeviceIo& io) { for (int i = 0; i < 4; ++i) io.On(IoctlStorageProtocolCommand).ReplyU32(16, 2); },
+         vendorRead(TransportNvmeInbox)},
+        {"miniport: ReturnCode 1 on every attempt",
+         [](ScriptedDeviceIo& io) { for (int i = 0; i < 4; ++i) io.On(IoctlScsiMiniport).ReplyU32(20, 1); },
+         vendorRead(TransportNvmeMiniport)},
+        {"miniport: a completion status on every attempt",
+         [](ScriptedDeviceIo& io) {
+             for (int i = 0; i < 4; ++i) io.On(IoctlScsiMiniport).ReplyU32(116 + 12, 0x00050000);
+         },
+         vendorRead(TransportNvmeMiniport)},
+        {"miniport identify refused by the drive",
+         [](ScriptedDeviceIo& io) {
+             for (int i = 0; i < 4; ++i) io.On(IoctlScsiMiniport).ReplyU32(116 + 12, 0x00050000);
+         },
+         [](platform::Device d, std::uint8_t* b) { return IdentifyDevice(d, MakeTransport(TransportNvmeMiniport), b, 1, 0); }},
+        {"bridge: status bits in the response block",
+         [](ScriptedDeviceIo& io) {
+             io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80"));
+             io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 82")).ReplyU32(12, 512);
+             io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F")).ReplyU32(12, 512)
+                 .Reply(ScsiDataAt, Hex("4E 56 4D 45")).ReplyU32(ScsiDataAt + 20, 0x00050000);
+         },
+         vendorRead(TransportUsbBridge)},
+        {"bridge: CHECK CONDITION on the data phase",
+         [checkCondition](ScriptedDeviceIo& io) {
+             io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80"));
+             for (int i = 0; i < 4; ++i)
+                 io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 82")).ReplyU32(12, 512).Reply(ScsiSenseAt, checkCondition);
+         },
+         vendorRead(TransportUsbBridge)},
+        {"SAT: CHECK CONDITION on every attempt",
+         [checkCondition](ScriptedDeviceIo& io) {
+             for (int i = 0; i < 4; ++i)
+                 io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("85")).ReplyU32(12, 512).Reply(ScsiSenseAt, checkCondition);
+         },
+         vendorRead(TransportSat)},
+        {"ATA: the device aborts the command",
+         [aborted](ScriptedDeviceIo& io) { io.On(IoctlAtaPassThroughDirect).ReplyU32(8, 512).Reply(AtaStatusAt, aborted); },
+         vendorRead(TransportAta)},
+        {"direct SCSI: CHECK CONDITION",
+         [checkCondition](ScriptedDeviceIo& io) {
+             io.On(IoctlScsiPassThroughDirect).ReplyU32(12, 70000).Reply(Here.scsiSense, checkCondition);
+         },
+         [](platform::Device d, std::uint8_t* b) {
+             std::vector<std::uint8_t> big(70000);
+             const std::uint8_t cdb[12] = {0x28};
+             (void)b;
+             return ScsiPassThroughIn(d, cdb, 12, big.data(), 70000, 10, 1);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDeviceIo io;
+        c.script(io);
+        Bytes buffer(4096, 0xEE);
+        EXPECT_EQ(c.run(io.Device(), buffer.data()), 0);
+        EXPECT_EQ(io.LastError(), IoDevice);
+        EXPECT_EQ(io.Pending(), 0u);
+        // The bridge's data phase reads straight into the caller's buffer, before its
+        // response says whether the command was done.
+        if (std::string(c.what).rfind("bridge: status", 0) != 0) {
+            EXPECT_EQ(ToHex(buffer), ToHex(Fill(4096, 0xEE))) << "nothing handed to the caller";
+        }
+    }
+}
+
+// A bridge answer without its signature is no answer at all: invalid data.
+TEST(Refusals, ABridgeResponseWithoutItsSignatureIsInvalidData) {
     ScriptedDeviceIo io;
-    for (int i = 0; i < 4; ++i) io.On(IoctlScsiMiniport).ReplyU32(20, 1);
-    CPrivateCMD7305 commands;
-    EXPECT_EQ(commands.SetOptimize(io.Device(), MakeTransport(TransportNvmeMiniport, 5), 0), 0);
-    EXPECT_EQ(io.LastError(), 0u);
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 80"));
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 82")).ReplyU32(12, 512);
+    io.On(IoctlScsiPassThrough).Expect(ScsiCdbAt, Hex("A1 8F")).ReplyU32(12, 512);
+    Bytes buffer(512);
+    EXPECT_EQ(SendDeviceCommand(io.Device(), MakeTransport(TransportUsbBridge, 5), 0xFC, 0xD8, 0, buffer.data(), 1,
+                                DirectionRead, 0xD0, 0xE0, 10, 4),
+              0);
+    EXPECT_EQ(io.LastError(), InvalidData);
 }
 
 TEST(ShortReplies, ARetryThatGetsTheWholeReplySucceeds) {

@@ -9,6 +9,7 @@
 
 #include "Exchanges.h"
 #include "ScriptedDeviceIo.h"
+#include "devicecmd/Requests.h"
 #include "devicecmd/Transport.h"
 
 namespace devicecmd_test {
@@ -331,6 +332,7 @@ TEST(QueryProtocolSpecificProperty, BuildsTheQuery) {
 TEST(QueryProtocolSpecificProperty, TrustsOnlyAWellFormedReplyWithinItsBuffer) {
     constexpr std::uint32_t Requested = 64;
     constexpr std::size_t ReplySize = Requested + 48;
+    constexpr std::uint32_t Untouched = 0xC0DE;  // the last error before the call
     struct Case {
         std::string name;
         std::uint32_t version, size, dataOffset, dataLength;
@@ -339,8 +341,14 @@ TEST(QueryProtocolSpecificProperty, TrustsOnlyAWellFormedReplyWithinItsBuffer) {
     } cases[] = {
         {"well formed", 48, 48, 40, 64, 1, 48, 64},
         {"longer data than requested delivers the requested length", 48, 48, 40, 4000, 1, 48, 64},
-        {"shorter data delivers what there is", 48, 48, 40, 16, 1, 48, 16},
-        {"data at another offset", 48, 48, 8, 32, 1, 16, 32},
+        // Less data than asked for: the rest of the caller's area would pass for an answer.
+        {"no data", 48, 48, 40, 0, 0, 0, 0},
+        {"shorter data", 48, 48, 40, 16, 0, 0, 0},
+        {"a byte short", 48, 48, 40, Requested - 1, 0, 0, 0},
+        // Data that begins inside the descriptor is the descriptor's own fields.
+        {"data offset 8, inside the descriptor", 48, 48, 8, 64, 0, 0, 0},
+        {"data offset 0", 48, 48, 0, 64, 0, 0, 0},
+        {"data offset a byte inside the descriptor", 48, 48, 39, 64, 0, 0, 0},
         {"Size not 48", 48, 47, 40, 64, 0, 0, 0},
         {"Version not 48", 1, 48, 40, 64, 0, 0, 0},
         {"data running past the buffer", 48, 48, 48, 64, 0, 0, 0},
@@ -350,6 +358,7 @@ TEST(QueryProtocolSpecificProperty, TrustsOnlyAWellFormedReplyWithinItsBuffer) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedDeviceIo io;
+        io.SetLastError(Untouched);
         Bytes reply = Pattern(ReplySize, 3);
         for (auto [at, value] : {std::pair{0, c.version}, {4, c.size}, {24, c.dataOffset}, {28, c.dataLength}}) {
             const Bytes le = Le32(value);
@@ -361,6 +370,8 @@ TEST(QueryProtocolSpecificProperty, TrustsOnlyAWellFormedReplyWithinItsBuffer) {
         Bytes expected(Requested, 0xEE);
         for (std::size_t i = 0; i < c.copyCount; ++i) expected[i] = reply[c.copyFrom + i];
         EXPECT_EQ(ToHex(out), ToHex(expected));
+        // A reply that is not taken is a short one, whatever the call left.
+        EXPECT_EQ(io.LastError(), c.result ? Untouched : ErrorShortReply);
     }
 }
 

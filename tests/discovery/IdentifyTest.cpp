@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "devicecmd/PrivateCmd.h"
@@ -11,6 +12,7 @@
 #include "RecordingIo.h"
 #include "sim/SimComputer.h"
 #include "sim/SimDrives.h"
+#include "sim/SimStacks.h"
 
 namespace {
 
@@ -98,6 +100,38 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"RaidMiniport", sim::AdapterRaid, SimNvmePath::Miniport, 3, 3},
                       PathCase{"SasMiniport", sim::AdapterSas, SimNvmePath::Miniport, 3, 3}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
+
+// An inbox identify whose reply came back whole but names less than was asked for (or data
+// inside its descriptor) is no identify: the adapter's miniport is tried, and it is the
+// drive's own texts, not blanks, that the record gets.
+TEST(IdentifyDrive, AnInboxReplyNamingTooLittleDataFallsBackToTheAdapter) {
+    for (const auto fault : {sim::SimPropertyFault::NoData, sim::SimPropertyFault::FirstBytesOnly,
+                             sim::SimPropertyFault::ShortData, sim::SimPropertyFault::DataInsideDescriptor}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        sim::SimComputer pc;
+        const auto nvme = pc.AddAdapter(sim::AdapterNvme);
+        const sim::SimDisk& drive = pc.AddVx310(nvme, SimNvmePath::Inbox, {5, {}, {}});
+        // The inbox driver at the drive, and a miniport that also answers at its adapter.
+        auto inbox = std::make_shared<sim::SimInboxNvmeStack>(drive.controller);
+        inbox->SetDisk(5, drive.controller->Identity().sectors);
+        inbox->propertyFault = fault;
+        inbox->propertyFaultCount.Arm(sim::Forever);
+        pc.Machine().Attach(drive.physicalPath, inbox);
+        pc.Machine().Attach(pc.Adapter(nvme).interfacePath, std::make_shared<sim::SimMiniportStack>(drive.controller));
+        discovery_test::RecordingIo io(pc.Machine());
+        discovery_test::LogCapture log;
+        Candidate candidate;
+        Prepare(candidate, io, pc, drive, devicecmd::TransportNvmeInbox);
+
+        ASSERT_EQ(discovery::IdentifyDrive(io, candidate.pair, candidate.disk), 1);
+        EXPECT_TRUE(io.Opened(pc.Adapter(nvme).interfacePath));
+        EXPECT_EQ(candidate.disk.busType, devicecmd::TransportNvmeMiniport);
+        EXPECT_STREQ(candidate.disk.modelNumber.data(), "Tavik VX310 Series SSD 512GB");
+        EXPECT_STREQ(candidate.disk.serialNumber.data(), "TVK310A0000000000017");
+        EXPECT_STREQ(candidate.disk.firmwareRev.data(), "VX31A005");
+        EXPECT_EQ(log.Text(), "");
+    }
+}
 
 TEST(IdentifyDrive, AFailedFallbackLogsBothLinesAndRejects) {
     struct Case {

@@ -106,6 +106,20 @@ TEST(NvmeBridgeAbove, TheNearestUsbAncestorDecides) {
         EXPECT_EQ(discovery::NvmeBridgeAbove(t.tree, bridge), nullptr);
     }
     {
+        // Nodes that are not USB between the disk and its USB parent are walked past: a
+        // third-party driver's SCSI adapter under a UASP bridge, and a filter's node.
+        Tree t;
+        const auto bridge = t.Add(t.xhci, L"USB\\VID_152D&PID_0583\\DD5641988", {L"USB\\VID_152D&PID_0583&REV_0214"});
+        const auto scsiAdapter = t.Add(bridge, L"SCSIADAPTER\\UASP\\7&1", {L"SCSIAdapter\\UASP", L"GenericAdapter"});
+        const auto filter = t.Add(scsiAdapter, L"ROOT\\DISKFILTER\\0000", {L"Root\\DiskFilter"});
+        const auto disk = t.Add(filter, L"SCSI\\DISK&VEN_NVME&PROD_SSD\\8&1", {L"SCSI\\DiskNVMe"});
+        ASSERT_NE(discovery::NvmeBridgeAbove(t.tree, disk), nullptr);
+        EXPECT_STREQ(discovery::NvmeBridgeAbove(t.tree, disk)->chip, "JMicron JMS583");
+        // One of them with no readable IDs might be the USB parent: nothing is known then.
+        t.tree.Refuse(sim::SimTreeQuery::HardwareIds, L"ROOT\\DISKFILTER\\0000", platform::ConfigNoSuchValue);
+        EXPECT_EQ(discovery::NvmeBridgeAbove(t.tree, disk), nullptr);
+    }
+    {
         // A SAT enclosure on a hub whose IDs happen to be the bridge's: the enclosure decides.
         Tree t;
         const auto hub = t.Add(t.xhci, L"USB\\VID_152D&PID_0583\\1", {L"USB\\VID_152D&PID_0583"});
@@ -125,7 +139,7 @@ TEST(NvmeBridgeAbove, TheNearestUsbAncestorDecides) {
     }
 }
 
-TEST(FirstTransport, OnlyUsbBehindAKnownBridgeTakesTheBridge) {
+TEST(FirstTransport, ADiskBehindAKnownBridgeTakesTheBridgeWhateverItsAdapterReports) {
     struct Case {
         std::uint8_t bus;
         bool behindBridge;
@@ -135,14 +149,19 @@ TEST(FirstTransport, OnlyUsbBehindAKnownBridgeTakesTheBridge) {
         {sim::AdapterUsb, true, devicecmd::TransportUsbBridge},
         {sim::AdapterUsb, false, std::nullopt},
         {sim::AdapterSata, false, std::nullopt},
-        {sim::AdapterSata, true, std::nullopt},
         {sim::AdapterNvme, false, devicecmd::TransportNvmeInbox},
         {sim::AdapterScsi, false, devicecmd::TransportNvmeMiniport},
         {sim::AdapterSas, false, devicecmd::TransportNvmeMiniport},
         {sim::AdapterRaid, false, devicecmd::TransportNvmeMiniport},
-        {sim::AdapterRaid, true, devicecmd::TransportNvmeMiniport},  // the flag means nothing off USB
         {sim::AdapterAtapi, false, devicecmd::TransportNvmeMiniport},
         {0, false, devicecmd::TransportNvmeMiniport},  // an unknown bus
+        // The bridge chip decides, whatever its driver reports (a UASP driver may say SCSI)...
+        {sim::AdapterScsi, true, devicecmd::TransportUsbBridge},
+        {sim::AdapterSata, true, devicecmd::TransportUsbBridge},
+        {sim::AdapterRaid, true, devicecmd::TransportUsbBridge},
+        {0, true, devicecmd::TransportUsbBridge},
+        // ...except for the NVMe driver's own disks.
+        {sim::AdapterNvme, true, devicecmd::TransportNvmeInbox},
     };
     for (const Case& c : cases)
         EXPECT_EQ(discovery::FirstTransport(c.bus, c.behindBridge), c.transport)
@@ -220,6 +239,44 @@ TEST(EnumerateDrives, NoBridgeCdbReachesADiskThatIsNotBehindAKnownBridge) {
     for (const sim::SimDisk* disk : {&raidSata, &raidSas, &hbaSata, &scsiDisk})
         EXPECT_NE(log.Text().find("Identify data for phydrive" + std::to_string(disk->number) + " error"),
                   std::string::npos);
+}
+
+// A UASP enclosure whose third-party driver reports a SCSI (or other) bus: the disk's USB
+// ancestor, found past the nodes that are not USB, still says JMS583, and the drive is
+// reached through the bridge. Behind an unlisted bridge the disk hears no 0xA1.
+TEST(EnumerateDrives, AKnownBridgeIsFoundWhateverBusItsAdapterReports) {
+    struct Case {
+        const char* what;
+        std::uint8_t bus;
+        sim::SimUsbId usb;
+        bool nodeBetween;  // a node that is not USB between the disk and the USB device
+        bool found;
+    };
+    const Case cases[] = {
+        {"SCSI, the bridge right above the disk", sim::AdapterScsi, sim::UsbJms583, false, true},
+        {"SCSI, a node between", sim::AdapterScsi, sim::UsbJms583, true, true},
+        {"RAID, a node between", sim::AdapterRaid, sim::UsbJms583, true, true},
+        {"USB, a node between", sim::AdapterUsb, sim::UsbJms583, true, true},
+        {"SCSI, an unlisted bridge", sim::AdapterScsi, sim::UsbRtl9210, true, false},
+        {"SCSI, a SATA bridge", sim::AdapterScsi, sim::UsbJms578, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimComputer pc;
+        const sim::SimDisk& drive = pc.AddVx310(pc.AddAdapter(c.bus), SimNvmePath::Bridge, {{}, {}, {}, c.usb});
+        if (c.nodeBetween) {
+            platform::DevInst usbNode = 0;
+            ASSERT_EQ(pc.Tree().GetParent(&usbNode, drive.node), platform::ConfigSuccess);
+            const platform::DevInst between = pc.Tree().AddNode(usbNode, {L"SCSIADAPTER\\UASP\\7&1", {}, {}});
+            pc.Tree().SetHardwareIds(between, {L"SCSIAdapter\\UASP"});
+            pc.Tree().SetParent(drive.node, between);
+        }
+        DriveTable table;
+        discovery::EnumerateDrives(pc.System(), table);
+        EXPECT_EQ(table[0] != nullptr, c.found);
+        if (table[0]) EXPECT_EQ(table[0]->busType, devicecmd::TransportUsbBridge);
+        EXPECT_EQ(AnyBridgeCdb(CdbsSentTo(pc.Machine(), drive.physicalPath)), c.found);
+    }
 }
 
 // The bridge chip alone decides: the same VX310 behind any other USB device is not

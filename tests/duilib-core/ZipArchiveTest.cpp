@@ -191,6 +191,51 @@ TEST(ZipArchive, CapsWhatAllEntriesTogetherMayInflate) {
     EXPECT_EQ(error, ZipError::TooLarge);
 }
 
+// One entry read again and again (under other spellings of its name, or after an image
+// cache was emptied) spends from the same budget as reading other entries would.
+TEST(ZipArchive, RepeatedReadsOfOneEntryCountAgainstTheCap) {
+    const Bytes stream(kLayoutLimit, 'x');
+    const Bytes archive = Build({FixtureEntry("images/bk.png", stream)}).bytes;
+    const auto zip = ZipArchive::Open(archive.data(), archive.size());
+    ASSERT_TRUE(zip);
+    const char* spellings[] = {"images/bk.png", "IMAGES/BK.PNG", "images\\bk.png", "Images\\Bk.png"};
+    const std::size_t reads = static_cast<std::size_t>(ZipArchive::kMaxTotalSize / kLayoutLimit);
+    ZipError error = ZipError::None;
+    for (std::size_t i = 0; i < reads; ++i) {
+        SCOPED_TRACE(i);
+        const auto content = zip->Read(spellings[i % 4], kLayoutLimit, &error);
+        ASSERT_TRUE(content);
+        EXPECT_EQ(content->size(), stream.size());
+    }
+    EXPECT_EQ(zip->InflatedSoFar(), ZipArchive::kMaxTotalSize);
+    // The cap is reached: the next read is refused before any inflating, under any name.
+    for (const char* name : spellings) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(zip->Read(name, kLayoutLimit, &error));
+        EXPECT_EQ(error, ZipError::TooLarge);
+    }
+    EXPECT_EQ(zip->InflatedSoFar(), ZipArchive::kMaxTotalSize);
+    // A name that is not there costs nothing.
+    EXPECT_FALSE(zip->Read("images/other.png", kLayoutLimit, &error));
+    EXPECT_EQ(error, ZipError::NotFound);
+}
+
+// A read whose data proves damaged has done its inflating: it counts too.
+TEST(ZipArchive, AFailedReadStillCountsWhatItInflated) {
+    FixtureEntry damaged("bk.png", Bytes(1000, 'y'));
+    damaged.crc = 0x12345678;
+    const Bytes archive = Build({damaged}).bytes;
+    const auto zip = ZipArchive::Open(archive.data(), archive.size());
+    ASSERT_TRUE(zip);
+    ZipError error = ZipError::None;
+    EXPECT_FALSE(zip->Read("bk.png", kLayoutLimit, &error));
+    EXPECT_EQ(error, ZipError::Corrupt);
+    EXPECT_EQ(zip->InflatedSoFar(), 1000u);
+    EXPECT_FALSE(zip->Read("bk.png", 999, &error));  // over the caller's limit: refused unread
+    EXPECT_EQ(error, ZipError::TooLarge);
+    EXPECT_EQ(zip->InflatedSoFar(), 1000u);
+}
+
 TEST(ZipArchive, RefusesDamagedEntries) {
     const Bytes content = ToBytes(std::string(300, 'z') + "layout body");
     Bytes corruptDeflate = ZipFixture::Deflate(content);

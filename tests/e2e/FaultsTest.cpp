@@ -138,6 +138,11 @@ TEST(PropertyReplyTest, IdentifyTrustsOnlyASoundDescriptor) {
         {"wrong descriptor size", sim::SimPropertyFault::WrongDescriptorSize, false},
         {"more data named than asked for", sim::SimPropertyFault::OversizedData, true},
         {"data named outside the reply", sim::SimPropertyFault::DataOutsideBuffer, false},
+        // The whole reply came back, but names less than the identify asked for.
+        {"half the data named", sim::SimPropertyFault::ShortData, false},
+        {"no data named", sim::SimPropertyFault::NoData, false},
+        {"64 bytes named", sim::SimPropertyFault::FirstBytesOnly, false},
+        {"data named inside the descriptor", sim::SimPropertyFault::DataInsideDescriptor, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -145,12 +150,14 @@ TEST(PropertyReplyTest, IdentifyTrustsOnlyASoundDescriptor) {
         rig.inbox->propertyFault = c.fault;
         rig.inbox->propertyFaultCount.Arm(1);
         std::vector<std::uint8_t> data(4096, 0xEE);
+        rig.machine.SetLastError(0);
         EXPECT_EQ(devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0) != 0, c.succeeds);
         if (c.succeeds) {
             const auto expected = rig.controller->IdentifyController();
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), data.begin()));
         } else {
             EXPECT_EQ(data, std::vector<std::uint8_t>(4096, 0xEE));  // the caller's buffer untouched
+            EXPECT_EQ(rig.machine.LastError(), 13u);                 // the call succeeded: the reply is short
         }
     }
 }
@@ -160,13 +167,15 @@ TEST(PropertyReplyTest, ShortReplyStaysInsideTheBuffers) {
     rig.inbox->propertyFault = sim::SimPropertyFault::ShortData;
     rig.inbox->propertyFaultCount.Arm(1);
     e2e::GuardedBuffer data(4096, 0xEE);
-    // The reply names 2048 bytes: they arrive, the rest of the identify area stays zero,
-    // and nothing is written beyond the caller's 4096 bytes.
+    // The reply names 2048 bytes: not the identify data that was asked for, so none of it
+    // arrives, and nothing is written beyond the caller's 4096 bytes.
+    ASSERT_EQ(devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0), 0);
+    EXPECT_EQ(data.Contents(), std::vector<std::uint8_t>(4096, 0xEE));
+    EXPECT_TRUE(data.GuardsIntact());
+    // The next, sound reply is taken whole.
     ASSERT_NE(devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0), 0);
     const auto identify = rig.controller->IdentifyController();
-    std::vector<std::uint8_t> expected(identify.begin(), identify.begin() + 2048);
-    expected.resize(4096, 0);
-    EXPECT_EQ(data.Contents(), expected);
+    EXPECT_EQ(data.Contents(), std::vector<std::uint8_t>(identify.begin(), identify.end()));
     EXPECT_TRUE(data.GuardsIntact());
 }
 

@@ -11,6 +11,8 @@
 //   - a handle is used after it was closed, or left open.
 // Input: one byte choosing the machine, then per seam call one byte choosing the answer
 // and the bytes that answer needs; an exhausted input answers honestly.
+// Each of the six machines is built once per process and reset before every input, so
+// an input meets the same machine as if it had been built for it alone.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -123,10 +125,10 @@ public:
         if (exchange.kind == Kind::VendorWrite && onVendorWrite && starts_) onVendorWrite(exchange);
 
         auto* reply = static_cast<std::uint8_t*>(out);
-        const std::vector<std::uint8_t> before = reply ? std::vector<std::uint8_t>(reply, reply + outSize)
-                                                       : std::vector<std::uint8_t>{};
         std::uint32_t returned = 0;
         const std::uint8_t mode = input_.Byte() % 8;
+        // What the caller's buffer held, for a reply cut short (mode 5) to leave it as it was.
+        if (mode == 5 && reply) before_.assign(reply, reply + outSize);
         if (mode == 4) {
             exchange.clean = false;
             machine_.SetLastError(1 + input_.Byte());
@@ -144,7 +146,7 @@ public:
                 const std::uint32_t limit = std::min(needed, returned);
                 if (limit == 0) break;
                 const std::uint32_t keep = input_.U16() % limit;
-                std::copy(before.begin() + keep, before.end(), reply + keep);
+                std::copy(before_.begin() + keep, before_.end(), reply + keep);
                 returned = keep;
                 exchange.clean = false;
                 break;
@@ -243,6 +245,7 @@ private:
 
     sim::SimMachine& machine_;
     Input& input_;
+    std::vector<std::uint8_t> before_;
     std::set<platform::Handle> open_;
     std::set<platform::Handle> closed_;
     bool starts_ = true;
@@ -270,6 +273,34 @@ bool SomeReplyCarries(const std::vector<std::vector<std::uint8_t>>& replies, con
     });
 }
 
+// One machine: a VX310 on a path (another maker's drive before it, or not) and a SATA
+// drive whose model names the maker.
+struct Machine {
+    sim::SimComputer pc;
+    sim::SimDisk* vx310 = nullptr;
+    sim::SimDisk* sata = nullptr;
+
+    Machine(sim::SimNvmePath path, bool foreignFirst) {
+        const std::size_t adapter =
+            pc.AddAdapter(path == sim::SimNvmePath::Bridge ? sim::AdapterUsb : sim::AdapterNvme);
+        if (foreignFirst) pc.AddForeignNvmeDrive(adapter, "Other Maker NVMe SSD 1TB", path);
+        vx310 = &pc.AddVx310(adapter, path);
+        sim::SimAtaConfig ataConfig;
+        ataConfig.identity.model = "Tavik VX310 SATA";
+        sata = &pc.AddSataDrive(pc.AddAdapter(sim::AdapterSata), ataConfig);
+        pc.Machine().KeepTrace(false);  // nothing here reads it
+    }
+};
+
+// Built on first use, then reset for each input.
+Machine& MachineFor(sim::SimNvmePath path, bool foreignFirst) {
+    static std::unique_ptr<Machine> machines[3][2];
+    std::unique_ptr<Machine>& machine = machines[static_cast<int>(path)][foreignFirst ? 1 : 0];
+    if (!machine) machine = std::make_unique<Machine>(path, foreignFirst);
+    else machine->pc.Reset();
+    return *machine;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -281,16 +312,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool writeRejected = (shape & 16) != 0;
     const bool exchangedWhileAsking = (shape & 32) != 0;
 
-    sim::SimComputer pc;
-    const std::size_t adapter = pc.AddAdapter(path == sim::SimNvmePath::Bridge ? sim::AdapterUsb : sim::AdapterNvme);
-    if (foreignFirst) pc.AddForeignNvmeDrive(adapter, "Other Maker NVMe SSD 1TB", path);
-    sim::SimDisk& vx310 = pc.AddVx310(adapter, path);
-    sim::SimAtaConfig ataConfig;
-    ataConfig.identity.model = "Tavik VX310 SATA";
-    ataConfig.vendor.optimizeState = initialState;
-    sim::SimDisk& sata = pc.AddSataDrive(pc.AddAdapter(sim::AdapterSata), ataConfig);
+    Machine& machine = MachineFor(path, foreignFirst);
+    sim::SimComputer& pc = machine.pc;
+    sim::SimDisk& vx310 = *machine.vx310;
+    sim::SimDisk& sata = *machine.sata;
     sim::SimNvmeController& controller = *vx310.controller;
     controller.Firmware().SetOptimizeState(initialState);
+    sata.ataDevice->Firmware().SetOptimizeState(initialState);
     if (writeRejected) {
         controller.RejectCommands(sim::NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField);
         sata.ataDevice->AbortCommands(0xFD);
@@ -353,6 +381,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (other) REQUIRE(other->Firmware().OptimizeState() == 2 || io.Altered(Phase::Switch, Kind::Identify));
         if (exchangedWhileAsking) {
+            // The VX310 answers at its paths again (the next input's reset would do it too).
             pc.Machine().Attach(vx310.physicalPath, vx310.stack);
             if (path == sim::SimNvmePath::Miniport)
                 pc.Machine().Attach(pc.Adapter(vx310.adapter).interfacePath, vx310.stack);

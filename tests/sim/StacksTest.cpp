@@ -143,6 +143,9 @@ TEST_F(InboxTest, PropertyQueryAnswersIdentifyAndItsFaultsSpoilTheReply) {
         {"short", sim::SimPropertyFault::ShortData, 48, 40, 2048},
         {"oversized", sim::SimPropertyFault::OversizedData, 48, 40, 8192},
         {"outside", sim::SimPropertyFault::DataOutsideBuffer, 48, 4096 + 48, 4096},
+        {"no data", sim::SimPropertyFault::NoData, 48, 40, 0},
+        {"64 bytes", sim::SimPropertyFault::FirstBytesOnly, 48, 40, 64},
+        {"inside the descriptor", sim::SimPropertyFault::DataInsideDescriptor, 48, 8, 4096},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -154,7 +157,8 @@ TEST_F(InboxTest, PropertyQueryAnswersIdentifyAndItsFaultsSpoilTheReply) {
         EXPECT_EQ(sim::Get32(&query[4]), c.version);
         EXPECT_EQ(sim::Get32(&query[8 + 16]), c.dataOffset);
         EXPECT_EQ(sim::Get32(&query[8 + 20]), c.dataLength);
-        EXPECT_EQ(query[48 + 24], 'T');  // model number of the identify data
+        // The model number of the identify data, unless the reply names none of it.
+        EXPECT_EQ(query[48 + 24], c.fault == sim::SimPropertyFault::NoData ? 0 : 'T');
     }
 }
 

@@ -103,6 +103,7 @@ struct Rig {
     sim::SimShutdown shutdown;
     ScriptedUser user;
     std::shared_ptr<sim::SimNvmeController> controller;
+    std::shared_ptr<sim::SimInboxNvmeStack> inbox;  // on the inbox path only
     std::wstring adapterPath;
     discovery::DiskInfo record;
 
@@ -110,7 +111,12 @@ struct Rig {
         sim::SimNvmeController::Config config;
         config.vendor.optimizeState = state;
         switch (transport) {
-            case TransportNvmeInbox: controller = sim::AttachInboxDrive(machine, kDrive, config).device; break;
+            case TransportNvmeInbox: {
+                auto drive = sim::AttachInboxDrive(machine, kDrive, config);
+                controller = drive.device;
+                inbox = drive.stack;
+                break;
+            }
             case TransportNvmeMiniport: {
                 auto drive = sim::AttachMiniportDrive(machine, kDrive, config);
                 controller = drive.device;
@@ -254,12 +260,35 @@ TEST(OptimizeSwitch, FailuresShowOneErrorWithTheSystemCode) {
         {"turning the feature on fails in the system", TransportNvmeInbox, 2,
          [](Rig& rig) { rig.machine.RefuseIoControl(L"", sim::IoctlStorageProtocolCommand, sim::ErrorIoDevice); },
          SwitchOutcome::CommandFailed, L"Open Optimize error, error code 1117", {NvmeIdentify}},
-        {"turning the feature off is refused by the drive: no system call failed", TransportNvmeInbox, 0,
+        // A refusal by the drive fails no system call: its code says that the device refused.
+        {"turning the feature off is refused by the drive", TransportNvmeInbox, 0,
          [](Rig& rig) { rig.controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); },
-         SwitchOutcome::CommandFailed, L"Close Optimize error, error code 0", {NvmeIdentify, NvmeVendorWrite}},
+         SwitchOutcome::CommandFailed, L"Close Optimize error, error code 1117", {NvmeIdentify, NvmeVendorWrite}},
         {"the drive refuses on the miniport", TransportNvmeMiniport, 2,
          [](Rig& rig) { rig.controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); },
-         SwitchOutcome::CommandFailed, L"Open Optimize error, error code 0", {NvmeIdentify, NvmeVendorWrite}},
+         SwitchOutcome::CommandFailed, L"Open Optimize error, error code 1117", {NvmeIdentify, NvmeVendorWrite}},
+        {"the drive refuses behind the bridge", TransportUsbBridge, 2,
+         [](Rig& rig) { rig.controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); },
+         SwitchOutcome::CommandFailed, L"Open Optimize error, error code 1117", {NvmeIdentify, NvmeVendorWrite}},
+        {"the second identify is refused by the drive on the miniport", TransportNvmeMiniport, 2,
+         [](Rig& rig) { rig.controller->RejectCommands(NvmeIdentify, std::nullopt, sim::NvmeInvalidField); },
+         SwitchOutcome::NotTheSameDrive, L"Open Device error, error code 1117", {NvmeIdentify}},
+        {"the second identify is refused by the drive behind the bridge", TransportUsbBridge, 2,
+         [](Rig& rig) { rig.controller->RejectCommands(NvmeIdentify, std::nullopt, sim::NvmeInvalidField); },
+         SwitchOutcome::NotTheSameDrive, L"Open Device error, error code 1117", {NvmeIdentify}},
+        // A whole reply that names no identify data is a failed read, not another drive.
+        {"the second identify's reply names no data", TransportNvmeInbox, 2,
+         [](Rig& rig) {
+             rig.inbox->propertyFault = sim::SimPropertyFault::NoData;
+             rig.inbox->propertyFaultCount.Arm(sim::Forever);
+         },
+         SwitchOutcome::NotTheSameDrive, L"Open Device error, error code 13", {NvmeIdentify}},
+        {"the second identify's reply names data inside its descriptor", TransportNvmeInbox, 2,
+         [](Rig& rig) {
+             rig.inbox->propertyFault = sim::SimPropertyFault::DataInsideDescriptor;
+             rig.inbox->propertyFaultCount.Arm(sim::Forever);
+         },
+         SwitchOutcome::NotTheSameDrive, L"Open Device error, error code 13", {NvmeIdentify}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
