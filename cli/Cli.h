@@ -5,6 +5,7 @@
 //   list                                       every physical drive the pass examined
 //   status                                     the supported drive the window would show
 //   optimize on|off --yes [--disk N] [--restart]
+//   health [--disk N]                          the drive's health log, every field
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
@@ -26,6 +27,7 @@ enum CliExit : int {
     ExitUsage = 1,
     ExitNoSupportedDrive = 2,
     ExitAccessDenied = 5,          // ERROR_ACCESS_DENIED: not run as administrator
+    ExitHealthCritical = 8,        // health: a critical-warning bit of the drive is set
     ExitDriveChanged = 1167,       // ERROR_DEVICE_NOT_CONNECTED: another drive behind the path now
     ExitRestartStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED
     ExitRestartRequired = 3010,    // ERROR_SUCCESS_REBOOT_REQUIRED
