@@ -424,9 +424,11 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
                           "to do it.");
     }
 
+    // The listing of list, so that what optimize sends is list's and then the switch.
     discovery::PassScope scope;
     scope.everyDisk = true;
     scope.askWhyNotOpened = true;
+    scope.healthOfEveryDrive = true;
     const std::vector<ExaminedDisk> examined = discovery::ExamineDrives(system.machine, scope);
     std::vector<const ExaminedDisk*> supported;
     for (const ExaminedDisk& seen : examined)

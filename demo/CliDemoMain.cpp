@@ -2,7 +2,8 @@
 // zephra-demo binds the window program. The demo's machine options come first, then the
 // command with its own options:
 //
-//   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--trace FILE] [--state-file FILE]
+//   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--health KIND] [--trace FILE]
+//                   [--state-file FILE]
 //                   COMMAND [options]
 #include <windows.h>
 
@@ -22,7 +23,7 @@
 namespace {
 
 // The demo options that describe the machine; each takes a value.
-const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--trace", "--state-file"};
+const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--health", "--trace", "--state-file"};
 
 constexpr char DemoCliUsage[] =
     "usage: zephra-cli-demo [machine options] COMMAND [options]\n"
@@ -31,6 +32,7 @@ constexpr char DemoCliUsage[] =
     "  --drive KIND       inbox | miniport | usb | other-nvme | other-sata | other-usb | none; repeatable\n"
     "  --state 0|2|ff     the VX310s' optimize state\n"
     "  --fault NAME       state-read | identify | device-list | access-denied\n"
+    "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
     "  --trace FILE       every system call, one line each\n"
     "  --state-file FILE  the VX310's state kept across runs\n"
     "\n";

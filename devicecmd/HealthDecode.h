@@ -1,5 +1,5 @@
 #pragma once
-// The health information log decoded as the NVMe base specification lays it out. Pure:
+// The health information log decoded as the NVMe base standard lays it out. Pure:
 // bytes in, values out.
 
 #include <cstddef>

@@ -114,11 +114,11 @@ TEST(CliCommands, OtherMakersDrivesAreExaminedAndNeverSentAVendorCommand) {
             SCOPED_TRACE(command[0] + " " + std::to_string(static_cast<int>(path)));
             Rig rig({DemoDrive::OtherNvme, DemoDrive::OtherSata, DemoDrive::OtherUsb, path});
             rig.Run(command);
-            // The other NVMe drive: identified, and on list asked the standard health log;
-            // never a vendor command. The SATA drive: nothing.
+            // The other NVMe drive: identified, and in the listing of list and optimize asked
+            // the standard health log; never a vendor command. The SATA drive: nothing.
             const std::vector<std::uint8_t> standard =
-                command[0] == "list" ? std::vector<std::uint8_t>{NvmeIdentify, sim::NvmeGetLogPage}
-                                     : std::vector<std::uint8_t>{NvmeIdentify};
+                command[0] == "status" ? std::vector<std::uint8_t>{NvmeIdentify}
+                                       : std::vector<std::uint8_t>{NvmeIdentify, sim::NvmeGetLogPage};
             EXPECT_EQ(rig.Opcodes(0), standard);
             EXPECT_TRUE(rig.Disk(1).ataDevice->History().empty());
             EXPECT_EQ(rig.Writes(3), command[0] == "optimize" && command.size() == 3 ? 1 : 0);
