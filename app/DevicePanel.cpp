@@ -18,6 +18,9 @@ PanelView DecidePanel(const ShownDrive* drive) {
     for (const char c : drive->modelNumber) view.modelNumber += static_cast<wchar_t>(static_cast<unsigned char>(c));
     view.capacity = FormatCapacity(drive->totalSectors, drive->bytesPerSector);
     view.statusId = OptimizeStatusTextId(drive->optimizeState);
+    view.healthCaption = HealthCaption;
+    view.health = DescribeHealth(drive->health);
+    view.healthTooltip = HealthTooltip(std::string(drive->firmwareRev), drive->health);
     switch (drive->optimizeState) {
         case StateOptimized:
             view.button = OffLook;

@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "devicecmd/HealthDecode.h"
 #include "optimize/DriveWords.h"
+#include "optimize/HealthWords.h"
 
 // Ids of the program's string table that the panel uses.
 enum PanelTextId : unsigned {
@@ -41,7 +43,13 @@ struct ShownDrive {
     std::uint64_t totalSectors = 0;
     std::uint32_t bytesPerSector = 0;
     std::uint8_t optimizeState = 0xFF;
+    std::string_view firmwareRev;
+    std::optional<devicecmd::DriveHealth> health;  // none: the log could not be read
 };
+
+// The health line's value text in a warning colour (the default text colour otherwise).
+constexpr wchar_t HealthWarningColor[] = L"#FFC0392B";
+constexpr wchar_t HealthNormalColor[] = L"#FF000000";
 
 struct PanelView {
     bool hasDrive = false;       // heading: DeviceHeading, or string TextNoDevice
@@ -51,6 +59,10 @@ struct PanelView {
     bool buttonEnabled = false;
     // Without a drive the button keeps the text and images it has.
     std::optional<ButtonLook> button;
+    // The health line: caption, value and tooltip all empty without a drive.
+    std::wstring healthCaption;
+    HealthLine health;
+    std::wstring healthTooltip;
 };
 
 // For the drive of slot 0, or null when there is none.

@@ -64,6 +64,15 @@ void SetText(CControlUI* control, std::wstring text) {
 
 }  // namespace
 
+void CMainWnd::ShowHealth(CControlUI* caption, CControlUI* value, const PanelView& view) {
+    // Set once, not cleared first: a screen reader hears the line only when it changes.
+    SetText(caption, view.healthCaption);
+    if (!value) return;
+    value->SetAttribute(L"textcolor", view.health.warning ? HealthWarningColor : HealthNormalColor);
+    value->SetAttribute(L"tooltip", view.healthTooltip);
+    value->SetText(view.health.text);
+}
+
 void CMainWnd::UpdateDevicePanel() {
     CControlUI* device = paintManager.FindControl(L"LabelDevice");
     CControlUI* modelCaption = paintManager.FindControl(L"LabelMN");
@@ -74,6 +83,8 @@ void CMainWnd::UpdateDevicePanel() {
     CControlUI* status = paintManager.FindControl(L"LabelStatusVal");
     CControlUI* notice = paintManager.FindControl(L"TextNotice");
     CControlUI* option = paintManager.FindControl(L"btnOption");
+    CControlUI* healthCaption = paintManager.FindControl(L"LabelHealth");
+    CControlUI* health = paintManager.FindControl(L"LabelHealthVal");
 
     SetText(modelCaption, LoadResString(TextModelCaption));
     SetText(capacityCaption, LoadResString(TextCapacityCaption));
@@ -86,10 +97,13 @@ void CMainWnd::UpdateDevicePanel() {
     if (option) option->SetEnabled(false);
 
     const discovery::DiskInfo* drive = drives[0].get();
+    std::optional<ShownDrive> shown;
+    if (drive)
+        shown = ShownDrive{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
+                           drive->optimizeState, drive->firmwareRev.data(), drive->health};
+    const PanelView view = DecidePanel(shown ? &*shown : nullptr);
+    ShowHealth(healthCaption, health, view);
     if (!drive) return;  // the button keeps its text and images
-    const ShownDrive shown{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
-                           drive->optimizeState};
-    const PanelView view = DecidePanel(&shown);
     SetText(device, DeviceHeading);
     SetText(model, view.modelNumber);
     SetText(capacity, view.capacity);

@@ -11,6 +11,7 @@
 #include "ui/BaseDuilibWnd.h"
 
 class CZephraDlg;
+struct PanelView;
 
 class CMainWnd : public CBaseDuilibWnd {
 public:
@@ -42,6 +43,9 @@ protected:
     std::int32_t isSwitching = 0;
 
 private:
+    // The health line: caption, value in its colour, and the tooltip with the firmware.
+    void ShowHealth(DuiLib::CControlUI* caption, DuiLib::CControlUI* value, const PanelView& view);
+
     platform::System machine_;
     platform::ShutdownIo& shutdown_;
 };

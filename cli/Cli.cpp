@@ -11,7 +11,9 @@
 #include "devicecmd/Transport.h"
 #include "discovery/DebugLog.h"
 #include "discovery/Enumerate.h"
+#include "devicecmd/HealthDecode.h"
 #include "optimize/DriveWords.h"
+#include "optimize/HealthWords.h"
 #include "optimize/SwitchFlow.h"
 
 #ifndef ZEPHRA_VERSION
@@ -28,7 +30,7 @@ constexpr char NeedsAdministrator[] =
     "zephra-cli needs administrator rights: run it from an elevated command prompt or as the system account.";
 constexpr std::uint32_t ErrorAccessDenied = 5;
 
-enum class Command { None, Help, Version, List, Status, Optimize };
+enum class Command { None, Help, Version, List, Status, Optimize, Health };
 
 struct Request {
     Command command = Command::None;
@@ -48,6 +50,7 @@ const char* CommandName(Command command) {
         case Command::List: return "list";
         case Command::Status: return "status";
         case Command::Optimize: return "optimize";
+        case Command::Health: return "health";
         default: return nullptr;
     }
 }
@@ -78,6 +81,7 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
     bool optimizeOption = false;
     bool help = false;
     bool version = false;
+    bool diskOption = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--json") {
@@ -117,7 +121,7 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
             }
             ++i;
             request.disk = disk;
-            optimizeOption = true;
+            diskOption = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -143,6 +147,8 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
         request.command = Command::List;
     } else if (command == "status") {
         request.command = Command::Status;
+    } else if (command == "health") {
+        request.command = Command::Health;
     } else if (command == "optimize") {
         request.command = Command::Optimize;
         if (words.size() < 2 || (words[1] != "on" && words[1] != "off")) {
@@ -160,7 +166,11 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
         return false;
     }
     if (optimizeOption && request.command != Command::Optimize) {
-        error = "--yes, --shutdown and --disk belong to optimize";
+        error = "--yes and --shutdown belong to optimize";
+        return false;
+    }
+    if (diskOption && request.command != Command::Optimize && request.command != Command::Health) {
+        error = "--disk belongs to optimize and health";
         return false;
     }
     return true;
@@ -246,6 +256,8 @@ DriveFacts FactsOf(const ExaminedDisk& seen, const CliSystem& system) {
     return facts;
 }
 
+Json HealthJson(const std::optional<devicecmd::DriveHealth>& health);
+
 Json DriveJson(const DriveFacts& facts) {
     const discovery::DiskInfo& d = *facts.seen.record;
     auto text = [&](const char* value) { return facts.identified ? Json::Text(value) : Json::Null(); };
@@ -264,6 +276,7 @@ Json DriveJson(const DriveFacts& facts) {
     drive.Set("openError", facts.seen.verdict == DiskVerdict::NotOpened && facts.seen.openError
                                ? Json::Unsigned(facts.seen.openError)
                                : Json::Null());
+    drive.Set("health", HealthJson(facts.seen.record->health));
     return drive;
 }
 
@@ -391,12 +404,13 @@ CliRun List(const Request& request, const CliSystem& system) {
     Reply reply(request);
     discovery::PassScope scope;
     scope.everyDisk = true;
+    scope.healthOfEveryDrive = true;
     const Pass pass = RunPass(system, scope);
     const std::vector<ExaminedDisk>& examined = pass.examined;
 
     Json drives = Json::Array();
     std::vector<std::vector<std::string>> rows{
-        {"DISK", "MODEL", "SERIAL", "FIRMWARE", "TRANSPORT", "CAPACITY", "SUPPORTED", "STATE"}};
+        {"DISK", "MODEL", "SERIAL", "FIRMWARE", "TRANSPORT", "CAPACITY", "SUPPORTED", "STATE", "HEALTH"}};
     for (const ExaminedDisk& seen : examined) {
         const DriveFacts facts = FactsOf(seen, system);
         drives.Add(DriveJson(facts));
@@ -409,7 +423,8 @@ CliRun List(const Request& request, const CliSystem& system) {
         rows.push_back({std::to_string(d.phyDriveIndex), text(d.modelNumber.data()), text(d.serialNumber.data()),
                         text(d.firmwareRev.data()), TransportNames(seen).second,
                         facts.identified ? facts.capacityText : dash, supported,
-                        facts.supported ? std::to_string(d.optimizeState) + " " + facts.status : dash});
+                        facts.supported ? std::to_string(d.optimizeState) + " " + facts.status : dash,
+                        facts.identified ? Utf8(DescribeHealth(d.health).text) : dash});
     }
     reply.Set("drives", std::move(drives));
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
@@ -478,8 +493,10 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
                           "was done: add --yes to do it.");
     }
 
+    // The listing of list, so that what optimize sends is list's and then the switch.
     discovery::PassScope scope;
     scope.everyDisk = true;
+    scope.healthOfEveryDrive = true;
     const Pass pass = RunPass(system, scope);
     // A drive missing from an incomplete listing might be the one asked for: nothing is sent.
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
@@ -580,6 +597,122 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
     return reply.Finish(ExitRestartRequired);
 }
 
+// ---- health ----
+
+// Counters that may pass 2^53 are strings, so that no reader loses digits.
+Json HealthJson(const std::optional<devicecmd::DriveHealth>& health) {
+    if (!health) return Json::Null();
+    const devicecmd::DriveHealth& h = *health;
+    auto counter = [](const devicecmd::U128& value) { return Json::Utf8(devicecmd::ToDecimal(value)); };
+    Json warnings = Json::Array();
+    for (const std::string& name : CriticalWarningNames(h.criticalWarning)) warnings.Add(Json::Utf8(name));
+    const std::optional<int> celsius = h.TemperatureCelsius();
+    Json out = Json::Object();
+    out.Set("summary", Json::Utf8(Utf8(DescribeHealth(health).text)));
+    out.Set("criticalWarning", Json::Number(h.criticalWarning));
+    out.Set("warnings", std::move(warnings));
+    out.Set("temperatureCelsius", celsius ? Json::Number(*celsius) : Json::Null());
+    out.Set("temperatureKelvin", celsius ? Json::Number(h.temperatureKelvin) : Json::Null());
+    out.Set("availableSpare", Json::Number(h.availableSpare));
+    out.Set("availableSpareThreshold", Json::Number(h.availableSpareThreshold));
+    out.Set("percentageUsed", Json::Number(h.percentageUsed));
+    out.Set("dataUnitsRead", counter(h.dataUnitsRead));
+    out.Set("dataUnitsWritten", counter(h.dataUnitsWritten));
+    out.Set("bytesRead", Json::Utf8(devicecmd::DataUnitsToBytesDecimal(h.dataUnitsRead)));
+    out.Set("bytesWritten", Json::Utf8(devicecmd::DataUnitsToBytesDecimal(h.dataUnitsWritten)));
+    out.Set("hostReadCommands", counter(h.hostReadCommands));
+    out.Set("hostWriteCommands", counter(h.hostWriteCommands));
+    out.Set("controllerBusyMinutes", counter(h.controllerBusyMinutes));
+    out.Set("powerCycles", counter(h.powerCycles));
+    out.Set("powerOnHours", counter(h.powerOnHours));
+    out.Set("unsafeShutdowns", counter(h.unsafeShutdowns));
+    out.Set("mediaErrors", counter(h.mediaErrors));
+    out.Set("errorLogEntries", counter(h.errorLogEntries));
+    out.Set("warningTemperatureMinutes", Json::Unsigned(h.warningTemperatureMinutes));
+    out.Set("criticalTemperatureMinutes", Json::Unsigned(h.criticalTemperatureMinutes));
+    return out;
+}
+
+void DescribeHealthLog(Reply& reply, const DriveFacts& facts) {
+    const discovery::DiskInfo& d = *facts.seen.record;
+    const devicecmd::DriveHealth& h = *d.health;
+    auto number = [](const devicecmd::U128& value) { return devicecmd::ToDecimal(value); };
+    auto units = [&](const devicecmd::U128& value) {
+        return Utf8(FormatDataUnits(value)) + " (" + number(value) + " units of 512,000 bytes)";
+    };
+    std::string warning = "none";
+    if (h.HasCriticalWarning()) {
+        warning.clear();
+        for (const std::wstring& words : CriticalWarningWords(h.criticalWarning))
+            warning += (warning.empty() ? "" : ", ") + Utf8(words);
+    }
+    char bits[8];
+    std::snprintf(bits, sizeof bits, "0x%02X", static_cast<unsigned>(h.criticalWarning));
+    const std::optional<int> celsius = h.TemperatureCelsius();
+    const std::string degrees = Utf8(L" \u00B0C");
+    reply.Say("Disk " + std::to_string(d.phyDriveIndex) + ": " + Latin1ToUtf8(d.modelNumber.data()));
+    const std::vector<std::vector<std::string>> rows{
+        {"  Firmware:", Latin1ToUtf8(d.firmwareRev.data())},
+        {"  Transport:", TransportNames(facts.seen).second},
+        {"  Health:", Utf8(DescribeHealth(d.health).text)},
+        {"  Critical warning:", warning + " (" + bits + ")"},
+        {"  Temperature:", celsius ? std::to_string(*celsius) + degrees + " (" + std::to_string(h.temperatureKelvin) + " K)"
+                                   : std::string("not reported")},
+        {"  Available spare:", std::to_string(h.availableSpare) + " % (threshold " +
+                                   std::to_string(h.availableSpareThreshold) + " %)"},
+        {"  Percentage used:", std::to_string(h.percentageUsed) + " %"},
+        {"  Data read:", units(h.dataUnitsRead)},
+        {"  Data written:", units(h.dataUnitsWritten)},
+        {"  Host read commands:", number(h.hostReadCommands)},
+        {"  Host write commands:", number(h.hostWriteCommands)},
+        {"  Controller busy time:", number(h.controllerBusyMinutes) + " minutes"},
+        {"  Power cycles:", number(h.powerCycles)},
+        {"  Power-on hours:", number(h.powerOnHours)},
+        {"  Unsafe shutdowns:", number(h.unsafeShutdowns)},
+        {"  Media and data integrity errors:", number(h.mediaErrors)},
+        {"  Error log entries:", number(h.errorLogEntries)},
+        {"  Warning temperature time:", std::to_string(h.warningTemperatureMinutes) + " minutes"},
+        {"  Critical temperature time:", std::to_string(h.criticalTemperatureMinutes) + " minutes"},
+    };
+    const std::string lines = Aligned(rows);
+    reply.Say(lines.substr(0, lines.size() - 1));
+}
+
+// The health of the supported drive, or of any drive identified on an NVMe path (--disk N).
+CliRun Health(const Request& request, const CliSystem& system) {
+    Reply reply(request);
+    discovery::PassScope scope;  // without --disk: the window's pass
+    if (request.disk) scope.everyDisk = scope.healthOfEveryDrive = true;
+    const Pass pass = RunPass(system, scope);
+    if (pass.listingError) return ListingFailed(reply, *pass.listingError);
+    const std::vector<ExaminedDisk>& examined = pass.examined;
+    const auto shown = std::find_if(examined.begin(), examined.end(), [&](const ExaminedDisk& seen) {
+        return request.disk ? seen.record->phyDriveIndex == *request.disk : seen.verdict == DiskVerdict::Accepted;
+    });
+    if (shown == examined.end()) {
+        reply.Set("drive", Json::Null());
+        if (!request.disk) return NoSupportedDrive(reply, examined);
+        return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
+                          "there is no disk " + std::to_string(*request.disk) + "; see zephra-cli list.");
+    }
+    const DriveFacts facts = FactsOf(*shown, system);
+    reply.Set("drive", DriveJson(facts));
+    if (shown->verdict == DiskVerdict::NotOpened && shown->openError == ErrorAccessDenied)
+        return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+    const std::string name = DriveLine(facts);
+    if (!facts.identified)
+        return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
+                          name + " did not identify on an NVMe path, so its health log is not asked for.");
+    if (!shown->record->health)
+        return reply.Fail(ExitHealthUnavailable, "health-unavailable", std::nullopt,
+                          name + ": the drive's health log could not be read (refused or incomplete).");
+    DescribeHealthLog(reply, facts);
+    if (shown->record->health->HasCriticalWarning())
+        return reply.Fail(ExitHealthCritical, "health-critical", std::nullopt,
+                          name + ": " + Utf8(DescribeHealth(shown->record->health).text));
+    return reply.Finish(ExitSuccess);
+}
+
 // Hands the debug log a file for the length of one command.
 class LogFile {
 public:
@@ -611,6 +744,9 @@ const char* CliUsage() {
            "  list                 every physical drive examined: number, model, serial, firmware,\n"
            "                       transport, capacity, whether it is a supported drive, its state\n"
            "  status               the supported drive that Zephra's window shows, or none\n"
+           "  health [--disk N]    the health log of the supported drive (or of disk N, any drive\n"
+           "                       identified on an NVMe path): warnings, temperature, wear, spare,\n"
+           "                       data read and written, power-on hours, errors\n"
            "  optimize on|off --yes [--disk N] [--shutdown]\n"
            "                       turns the drive's optimize feature on or off. Without --yes it only\n"
            "                       says what it would do. --disk N (the number list shows) is needed\n"
@@ -635,6 +771,7 @@ const char* CliUsage() {
            "  6     the drive's optimize state could not be read (Unknown): not switched\n"
            "  7     --disk N names no supported drive\n"
            "  8     health: a critical warning is set\n"
+           "  9     health: the drive's health log could not be read (refused or incomplete)\n"
            "  10    a system call failed: the listing, an open, identify or the vendor command\n"
            "        (the system's error code is in the message and in the JSON's systemError)\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
@@ -680,6 +817,7 @@ CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
     switch (request.command) {
         case Command::List: return List(request, system);
         case Command::Status: return Status(request, system);
+        case Command::Health: return Health(request, system);
         default: return Optimize(request, system);
     }
 }

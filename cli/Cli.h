@@ -5,6 +5,7 @@
 //   list                                       every physical drive the pass examined
 //   status                                     the supported drive the window would show
 //   optimize on|off --yes [--disk N] [--shutdown]
+//   health [--disk N]                          the drive's health log, every field
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
@@ -32,7 +33,8 @@ enum CliExit : int {
     ExitAccessDenied = 5,           // not run as administrator
     ExitStateUnknown = 6,           // the drive's optimize state could not be read: not switched
     ExitNotSupported = 7,           // --disk N names no supported drive
-    // 8 belongs to the health command (a critical warning is set).
+    ExitHealthCritical = 8,         // health: a critical-warning bit of the drive is set
+    ExitHealthUnavailable = 9,      // health: the drive's health log could not be read
     ExitSystemFailure = 10,         // the listing, an open, identify or the vendor command failed
     ExitDriveChanged = 1167,        // another drive behind the path now; nothing written
     ExitShutdownStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED: switched, shutdown started

@@ -3,6 +3,7 @@
 // command with its own options:
 //
 //   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--before-write KIND]
+//                   [--health KIND]
 //                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
@@ -22,7 +23,7 @@
 namespace {
 
 // The demo options that describe the machine; each takes a value.
-const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--trace",
+const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--health", "--trace",
                                            "--state-file"};
 
 constexpr char DemoCliUsage[] =
@@ -35,6 +36,7 @@ constexpr char DemoCliUsage[] =
     "  --before-write KIND  what happens to the first VX310 after the listing, before the switch\n"
     "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
     "                     place: 1167) | no-identify (it stops answering identify)\n"
+    "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
     "  --trace FILE       every system call, one line each\n"
     "  --state-file FILE  the VX310's state kept across runs\n"
     "\n";

@@ -38,6 +38,25 @@ void DemoMachine::SetPlugged(bool plugged) {
     }
 }
 
+namespace {
+
+void SetHealth(sim::SimNvmeController& controller, DemoHealth health) {
+    constexpr std::uint16_t InvalidLogPage = 0x109;
+    switch (health) {
+        case DemoHealth::Healthy: controller.SetHealthLog(sim::SimHealthLogOf(sim::SimHealthKind::Healthy)); break;
+        case DemoHealth::Worn: controller.SetHealthLog(sim::SimHealthLogOf(sim::SimHealthKind::Worn)); break;
+        case DemoHealth::Hot: controller.SetHealthLog(sim::SimHealthLogOf(sim::SimHealthKind::Hot)); break;
+        case DemoHealth::SpareLow: controller.SetHealthLog(sim::SimHealthLogOf(sim::SimHealthKind::SpareLow)); break;
+        case DemoHealth::ReadOnly: controller.SetHealthLog(sim::SimHealthLogOf(sim::SimHealthKind::ReadOnly)); break;
+        case DemoHealth::Refused:
+            controller.RejectCommands(sim::NvmeGetLogPage, std::nullopt, InvalidLogPage);
+            break;
+        case DemoHealth::Short: break;  // a cut of the replies, on the machine
+    }
+}
+
+}  // namespace
+
 void DemoMachine::Build(const DemoOptions& options) {
     std::size_t nvmeAdapter = 0;
     bool hasNvmeAdapter = false;
@@ -140,6 +159,7 @@ void DemoMachine::Build(const DemoOptions& options) {
             controller.RejectCommands(sim::NvmeVendorRead, sim::SubcodeStateRead, sim::NvmeInvalidField);
         if (options.fault == DemoFault::Identify)
             controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
+        SetHealth(controller, options.health);
         if (!hotplugged_) {
             hotplugged_ = disk;
             viaAdapter_ = drive == DemoDrive::Vx310Miniport;
@@ -167,6 +187,8 @@ void DemoMachine::Build(const DemoOptions& options) {
             break;
         default: break;
     }
+
+    if (options.health == DemoHealth::Short) sim::CutHealthLogReply(computer_.Machine(), 256);
 
     if (!hotplugged_) return;
     if (options.beforeWrite != DemoBeforeWrite::Nothing) {

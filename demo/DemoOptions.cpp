@@ -31,6 +31,10 @@ const char* DemoUsage() {
            "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify |\n"
            "                     empty-write | cut-state\n"
            "                     access-denied (the drives open only for an administrator)\n"
+           "  --health KIND      what the VX310's health log says: healthy (default) | worn (112 %\n"
+           "                     used) | hot (temperature warning, 85 C) | spare-low (spare below\n"
+           "                     threshold) | read-only (media read-only); or refused (the log page\n"
+           "                     is refused) | short (the log's reply stops after 256 bytes)\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -114,6 +118,20 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (fault == "access-denied") options.fault = DemoFault::AccessDenied;
             else {
                 error = "unknown fault " + fault;
+                return false;
+            }
+        } else if (arg == "--health") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "healthy") options.health = DemoHealth::Healthy;
+            else if (kind == "worn") options.health = DemoHealth::Worn;
+            else if (kind == "hot") options.health = DemoHealth::Hot;
+            else if (kind == "spare-low") options.health = DemoHealth::SpareLow;
+            else if (kind == "read-only") options.health = DemoHealth::ReadOnly;
+            else if (kind == "refused") options.health = DemoHealth::Refused;
+            else if (kind == "short") options.health = DemoHealth::Short;
+            else {
+                error = "unknown health " + kind;
                 return false;
             }
         } else if (arg == "--unplug-after" || arg == "--plug-after") {

@@ -47,10 +47,22 @@ enum class DemoBeforeWrite {
     NoIdentify,  // the drive stops answering identify
 };
 
+// What the simulated NVMe drives' health log says, or how its read fails.
+enum class DemoHealth {
+    Healthy,   // no warning, 38 °C, 3 % used
+    Worn,      // 112 % used
+    Hot,       // 85 °C, the temperature warning
+    SpareLow,  // spare 5 % under its threshold of 10 %
+    ReadOnly,  // media in read-only mode
+    Refused,   // the VX310 refuses the log page
+    Short,     // every drive's log reply stops after 256 of its 512 bytes
+};
+
 struct DemoOptions {
     std::vector<DemoDrive> drives{DemoDrive::Vx310Inbox};  // in the order the system lists them
     std::uint8_t state = 2;                                 // the VX310s' optimize state
     DemoFault fault = DemoFault::None;
+    DemoHealth health = DemoHealth::Healthy;
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
     DemoBeforeWrite beforeWrite = DemoBeforeWrite::Nothing;  // the command-line demo's

@@ -48,7 +48,7 @@ int IdentifyDevice(platform::Device device, TransportWord transport, std::uint8_
             result = SendIntelRstNvmeCommand(device, bytes.data(), area.data(), IdentifyDataSize, DirectionRead, 0,
                                              NvmeTimeoutSeconds, 1, nullptr);
             if (result && cns == 1 && !LooksLikeIdentifyController(area.data())) {
-                device.io->SetLastError(ErrorDeviceRefused);
+                device.io->SetLastError(ErrorRefused);
                 result = 0;
             }
             break;

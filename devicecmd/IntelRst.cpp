@@ -10,15 +10,6 @@ namespace {
 
 constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
 
-// A short reply leaves ErrorShortReply, a refusal after a call that went through
-// ErrorDeviceRefused; a failed call keeps the system's own error.
-bool TakeRstReply(platform::DeviceIo& io, bool called, ReplyVerdict verdict) {
-    if (!called) return false;
-    if (verdict == ReplyVerdict::Short) io.SetLastError(ErrorShortReply);
-    if (verdict == ReplyVerdict::Failed) io.SetLastError(ErrorDeviceRefused);
-    return verdict == ReplyVerdict::Succeeded;
-}
-
 std::optional<ScsiAddress> ReadScsiAddress(platform::Device device) {
     std::array<std::uint8_t, ScsiAddressLayout.Size()> reply{};
     std::uint32_t returned = 0;
@@ -130,7 +121,7 @@ int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command
             std::uint32_t returned = 0;
             const bool called = device.io->IoControl(port.Get(), IoctlScsiMiniport, request.data(), *size,
                                                      request.data(), *size, &returned);
-            if (TakeRstReply(*device.io, called, JudgeRstReply(request.data(), returned, *size, direction, length))) {
+            if (TakeReply(*device.io, called, JudgeRstReply(request.data(), returned, *size, direction, length))) {
                 if (direction == DirectionRead) std::memcpy(buffer, request.data() + RstDataOffset, length);
                 if (completion != nullptr)
                     std::memcpy(completion, request.data() + RstCompletionOffset, CompletionEntrySize);

@@ -100,10 +100,6 @@ std::vector<std::uint8_t> BuildRstRequest(const std::uint8_t* command, const std
 ReplyVerdict JudgeRstReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
                            std::uint8_t direction, std::uint32_t length);
 
-// A refusal from the driver or the drive after a call that went through
-// (ERROR_IO_DEVICE): the system left nothing that would say so.
-constexpr std::uint32_t ErrorDeviceRefused = 1117;
-
 // Identify-controller data as a drive gives it: not all zeros, and a model number of
 // printable ASCII that is not all blanks. A driver that lays the reply out otherwise
 // does not hand back such data where it is read.

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "devicecmd/HealthDecode.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Transport.h"
 
@@ -49,6 +51,9 @@ struct DiskInfo {
     std::array<wchar_t, AdapterPathChars> adapterPath{};  // storage adapter's interface path, or empty
     std::int32_t hasSystemVolume = 0;
     std::uint8_t optimizeState = 0;  // as controller detection read it; 0xFF when unread
+    // The drive's health log as the pass read it; none when it was not asked for, was
+    // refused or came back short.
+    std::optional<devicecmd::DriveHealth> health;
 
     // The transport word every device command for this drive takes.
     devicecmd::TransportWord Transport() const { return devicecmd::MakeTransport(busType, ctrlFamily); }

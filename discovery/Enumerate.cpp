@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "devicecmd/HealthLog.h"
 #include "devicecmd/Transport.h"
 #include "discovery/DebugLog.h"
 #include "discovery/Identify.h"
@@ -328,6 +329,18 @@ platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter
                                         platform::AttributeNormal);
 }
 
+namespace {
+
+// A refused or short log leaves the drive without health; the pass goes on either way.
+void ReadHealth(const DevicePair& pair, DiskInfo& disk) {
+    devicecmd::HealthLogBytes log{};
+    disk.health.reset();
+    if (devicecmd::ReadHealthLog(pair.Ref(), pair.transport, log))
+        disk.health = devicecmd::DecodeHealthLog(log.data(), log.size());
+}
+
+}  // namespace
+
 int EnumerateDrives(const platform::System& system, DriveTable& table) {
     ReleaseDrives(table);
     for (ExaminedDisk& disk : ExamineDrives(system))
@@ -399,9 +412,15 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
         if (!IdentifyDrive(io, pair, *disk)) continue;
         // The maker's word first: another maker's drive gets no vendor command.
         seen.verdict = DiskVerdict::OtherMaker;
-        if (!NamesTheMaker(system.volumes.FromAnsiCodePage(disk->modelNumber.data()))) continue;
-        seen.verdict = DiskVerdict::OtherController;
-        if (!IsRightDevice(pair, *disk)) continue;
+        bool accepted = false;
+        if (NamesTheMaker(system.volumes.FromAnsiCodePage(disk->modelNumber.data()))) {
+            seen.verdict = DiskVerdict::OtherController;
+            accepted = IsRightDevice(pair, *disk) != 0;
+        }
+        // The standard health log goes over the path identify took, last; only a survey
+        // asks drives other than the accepted one.
+        if (accepted || scope.healthOfEveryDrive) ReadHealth(pair, *disk);
+        if (!accepted) continue;
 
         pair.handle.Reset();
         GatherLogicalDrives(system, entry, systemLetter, *disk);

@@ -85,6 +85,9 @@ int EnumerateDrives(const platform::System& system, DriveTable& table);
 struct PassScope {
     bool everyDisk = false;         // go on past the first accepted drive
     bool askWhyNotOpened = false;   // take the system error of a failed open (one more call)
+    // Read the health log of every identified drive, not only of the accepted one (one
+    // more command per identified drive).
+    bool healthOfEveryDrive = false;
 };
 
 // What the pass made of one disk it came to.

@@ -30,7 +30,10 @@ std::array<std::uint8_t, 16> SimCompletion::Entry() const {
 }
 
 SimNvmeController::SimNvmeController(Config config)
-    : identity_(std::move(config.identity)), firmware_(std::move(config.vendor)), pciVendorId_(config.pciVendorId) {}
+    : identity_(std::move(config.identity)),
+      firmware_(std::move(config.vendor)),
+      pciVendorId_(config.pciVendorId),
+      healthLog_(config.healthLog) {}
 
 void SimNvmeController::RejectCommands(std::uint8_t opcode, std::optional<std::uint32_t> dword15,
                                        std::uint16_t status, std::uint32_t times) {
@@ -63,6 +66,7 @@ SimCompletion SimNvmeController::Run(SimQueue queue, const NvmeCommandDwords& co
     if (queue != SimQueue::Admin) return {0, NvmeInvalidOpcode};  // no I/O command set modelled
     switch (static_cast<std::uint8_t>(command[0])) {
         case NvmeIdentify: return Identify(command, data, transferBytes);
+        case NvmeGetLogPage: return GetLogPage(command, data, transferBytes);
         case NvmeVendorRead: return VendorRead(command, data, transferBytes);
         case NvmeVendorWrite: return VendorWrite(command, data, transferBytes);
         default: return {0, NvmeInvalidOpcode};
@@ -86,6 +90,75 @@ SimCompletion SimNvmeController::Identify(const NvmeCommandDwords& command, std:
     }
     std::memcpy(data, reply.data(), reply.size());
     return {};
+}
+
+SimCompletion SimNvmeController::GetLogPage(const NvmeCommandDwords& command, std::uint8_t* data,
+                                            std::uint32_t transferBytes) {
+    constexpr std::uint16_t InvalidLogPage = 0x109;  // command specific status 09h
+    const std::uint8_t logId = static_cast<std::uint8_t>(command[10]);
+    const std::uint64_t dwords = ((std::uint64_t{command[11] & 0xFFFF} << 16) | (command[10] >> 16)) + 1;
+    const std::uint64_t bytes = dwords * 4;
+    const std::uint64_t offset = (std::uint64_t{command[13]} << 32) | command[12];
+    if (logId != LogPageHealthId) return {0, InvalidLogPage};
+    // The health log is kept for the whole controller; namespace 1 reads the same here.
+    if (command[1] != 0xFFFFFFFF && command[1] != 0 && command[1] != 1) return {0, NvmeInvalidNamespace};
+    if (data == nullptr || bytes > transferBytes) return {0, NvmeDataTransferError};
+    if (offset >= HealthLogBytes || (offset & 3) != 0) return {0, NvmeInvalidField};
+    std::memset(data, 0, static_cast<std::size_t>(bytes));
+    const std::uint64_t count = std::min<std::uint64_t>(bytes, HealthLogBytes - offset);
+    std::memcpy(data, healthLog_.data() + offset, static_cast<std::size_t>(count));
+    return {};
+}
+
+SimHealthLog SimHealthLogOf(SimHealthKind kind) {
+    SimHealthLog log{};
+    std::uint8_t warning = 0;
+    std::uint16_t kelvin = 311;  // 38 °C
+    std::uint8_t spare = 100;
+    std::uint8_t used = 3;
+    std::uint32_t warningMinutes = 0;
+    std::uint32_t criticalMinutes = 0;
+    switch (kind) {
+        case SimHealthKind::Healthy: break;
+        case SimHealthKind::Worn:
+            spare = 40;
+            used = 112;
+            break;
+        case SimHealthKind::Hot:
+            warning = 0x02;
+            kelvin = 358;  // 85 °C
+            warningMinutes = 37;
+            criticalMinutes = 4;
+            break;
+        case SimHealthKind::SpareLow:
+            warning = 0x01;
+            spare = 5;
+            used = 61;
+            break;
+        case SimHealthKind::ReadOnly:
+            warning = 0x08;
+            used = 97;
+            break;
+    }
+    log[0] = warning;
+    Put16(&log[1], kelvin);
+    log[3] = spare;
+    log[4] = 10;  // available spare threshold
+    log[5] = used;
+    Put64(&log[32], 12345678);  // data units read: 6.32 TB
+    Put64(&log[48], 9876543);   // data units written: 5.06 TB
+    Put64(&log[64], 402311755);
+    Put64(&log[80], 318224590);
+    Put64(&log[96], 2210);
+    Put64(&log[112], 412);   // power cycles
+    Put64(&log[128], 1873);  // power-on hours
+    Put64(&log[144], 7);     // unsafe shutdowns
+    Put64(&log[160], kind == SimHealthKind::ReadOnly ? 3 : 0);
+    Put64(&log[176], 2);     // error log entries
+    Put32(&log[192], warningMinutes);
+    Put32(&log[196], criticalMinutes);
+    Put16(&log[200], kelvin);  // temperature sensor 1
+    return log;
 }
 
 SimCompletion SimNvmeController::VendorRead(const NvmeCommandDwords& command, std::uint8_t* data,

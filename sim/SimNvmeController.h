@@ -27,6 +27,7 @@ enum SimNvmeStatus : std::uint16_t {
 };
 
 enum SimNvmeOpcode : std::uint8_t {
+    NvmeGetLogPage = 0x02,
     NvmeIdentify = 0x06,
     NvmeVendorWrite = 0xFD,
     NvmeVendorRead = 0xFE,
@@ -60,10 +61,25 @@ struct SimExecutedCommand {
     std::uint16_t status;
 };
 
+constexpr std::uint32_t HealthLogBytes = 512;
+constexpr std::uint8_t LogPageHealthId = 0x02;
+using SimHealthLog = std::array<std::uint8_t, HealthLogBytes>;
+
+// The health log pages the demo and the tests set a drive to.
+enum class SimHealthKind {
+    Healthy,   // no warning, 38 °C, 3 % used
+    Worn,      // 112 % used, spare 40 %: no warning bit
+    Hot,       // 85 °C, the temperature warning bit, minutes above both thresholds
+    SpareLow,  // spare 5 % under a threshold of 10 %, its warning bit
+    ReadOnly,  // media in read-only mode, its warning bit
+};
+SimHealthLog SimHealthLogOf(SimHealthKind kind);
+
 struct SimNvmeConfig {
     SimDriveIdentity identity;
     SimVendorConfig vendor;
     std::uint16_t pciVendorId = 0x1E5A;
+    SimHealthLog healthLog = SimHealthLogOf(SimHealthKind::Healthy);
 };
 
 class SimNvmeController {
@@ -86,6 +102,9 @@ public:
     const SimDriveIdentity& Identity() const { return identity_; }
     std::array<std::uint8_t, IdentifyBytes> IdentifyController() const;
     std::array<std::uint8_t, IdentifyBytes> IdentifyNamespace() const;
+    // The SMART / health information log page the controller answers Get Log Page 02h with.
+    void SetHealthLog(const SimHealthLog& log) { healthLog_ = log; }
+    const SimHealthLog& HealthLog() const { return healthLog_; }
     const std::vector<SimExecutedCommand>& History() const { return history_; }
     void ClearHistory() { history_.clear(); }
     // The controller as it was built: its firmware's configuration, no rejection, no history.
@@ -109,10 +128,12 @@ private:
     SimCompletion VendorWrite(const NvmeCommandDwords& command, const std::uint8_t* data,
                               std::uint32_t transferBytes);
     SimCompletion Identify(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
+    SimCompletion GetLogPage(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
 
     SimDriveIdentity identity_;
     SimVendorFirmware firmware_;
     std::uint16_t pciVendorId_;
+    SimHealthLog healthLog_;
     std::vector<Rejection> rejections_;
     std::vector<SimExecutedCommand> history_;
 };

@@ -67,6 +67,27 @@ SimReplyCut CutVendorReply(std::uint8_t opcode, std::uint32_t subcode, SimCutPha
     };
 }
 
+void CutHealthLogReply(SimMachine& machine, std::uint32_t keep, std::uint32_t times) {
+    // Get Log Page carries no subcode: dword 15 is 0.
+    SimReplyCut commandCut = CutVendorReply(NvmeGetLogPage, 0, SimCutPhase::Data, keep);
+    machine.CutReplies(
+        L"",
+        [commandCut, keep](std::uint32_t code, const std::uint8_t* in,
+                           std::uint32_t inSize) -> std::optional<std::uint32_t> {
+            // STORAGE_PROPERTY_QUERY with protocol-specific data: the data type at 12, the
+            // data right after the 48-byte descriptor of the reply.
+            constexpr std::uint32_t DataTypeAt = 12;
+            constexpr std::uint32_t LogPageDataType = 2;
+            constexpr std::uint32_t ReplyDataAt = 48;
+            if (code == IoctlStorageQueryProperty)
+                return inSize >= ReplyDataAt && Get32(in + DataTypeAt) == LogPageDataType
+                           ? std::optional<std::uint32_t>(ReplyDataAt + keep)
+                           : std::nullopt;
+            return commandCut(code, in, inSize);
+        },
+        times);
+}
+
 void CutStateReadAfterSignature(SimMachine& machine, std::uint32_t times) {
     machine.CutReplies(L"", CutVendorReply(NvmeVendorRead, SubcodeStateRead, SimCutPhase::Data, 4), times);
 }

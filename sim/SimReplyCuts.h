@@ -25,4 +25,8 @@ void CutStateReadAfterSignature(SimMachine& machine, std::uint32_t times = Forev
 // response block).
 void EmptyStateWriteReply(SimMachine& machine, std::uint32_t times = Forever);
 
+// The health log's reply carries only `keep` of its 512 bytes, on every NVMe path: the
+// property query's data, the "NvmeMini" reply's data, the bridge's data-in phase.
+void CutHealthLogReply(SimMachine& machine, std::uint32_t keep, std::uint32_t times = Forever);
+
 }  // namespace sim

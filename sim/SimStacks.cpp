@@ -37,7 +37,7 @@ enum PropertyId : std::uint32_t {
 };
 enum QueryTypeValue : std::uint32_t { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };
 enum ProtocolTypeValue : std::uint32_t { ProtocolTypeNvme = 3 };
-enum NvmeDataTypeValue : std::uint32_t { NvmeDataTypeIdentify = 1 };
+enum NvmeDataTypeValue : std::uint32_t { NvmeDataTypeIdentify = 1, NvmeDataTypeLogPage = 2 };
 
 // STORAGE_PROTOCOL_COMMAND.
 enum ProtocolCommandOffset : std::uint32_t {
@@ -225,21 +225,38 @@ SimResult SimInboxNvmeStack::ProtocolSpecificProperty(const SimCall& call) {
         return SimResult::Failure(ErrorInvalidParameter);
     const std::uint8_t* specific = call.in + SpecificData;
     if (Get32(specific + SpecificProtocolType) != ProtocolTypeNvme) return SimResult::Failure(ErrorInvalidParameter);
-    if (Get32(specific + SpecificDataType) != NvmeDataTypeIdentify) return SimResult::Failure(ErrorNotSupported);
-    const std::uint32_t cns = Get32(specific + SpecificRequestValue);
-    const std::uint32_t nsid = Get32(specific + SpecificRequestSubValue);
+    const std::uint32_t dataType = Get32(specific + SpecificDataType);
+    const std::uint32_t requestValue = Get32(specific + SpecificRequestValue);
+    const std::uint32_t requestSubValue = Get32(specific + SpecificRequestSubValue);
     const std::uint32_t dataOffset = Get32(specific + SpecificDataOffset);
     const std::uint32_t dataLength = Get32(specific + SpecificDataLength);
-    if (dataOffset < SpecificSize || dataLength < IdentifyBytes ||
+
+    // The driver turns the query into an admin command: identify, or Get Log Page for the
+    // page named by the request value from the offset in the sub-value.
+    NvmeCommandDwords command{};
+    std::uint32_t size = 0;
+    if (dataType == NvmeDataTypeIdentify) {
+        size = IdentifyBytes;
+        command[0] = NvmeIdentify;
+        command[1] = requestSubValue;  // namespace
+        command[10] = requestValue;    // CNS
+    } else if (dataType == NvmeDataTypeLogPage) {
+        if (dataLength == 0 || dataLength % 4 != 0 || dataLength > IdentifyBytes)
+            return SimResult::Failure(ErrorInvalidParameter);
+        size = dataLength;
+        command[0] = NvmeGetLogPage;
+        command[1] = 0xFFFFFFFF;
+        command[10] = (requestValue & 0xFF) | ((dataLength / 4 - 1) << 16);
+        command[12] = requestSubValue;  // offset, low 32 bits
+    } else {
+        return SimResult::Failure(ErrorNotSupported);
+    }
+    if (dataOffset < SpecificSize || dataLength < size ||
         std::uint64_t{SpecificData} + dataOffset + dataLength > call.outSize)
         return SimResult::Failure(ErrorInvalidParameter);
 
-    NvmeCommandDwords command{};
-    command[0] = NvmeIdentify;
-    command[1] = nsid;
-    command[10] = cns;
-    std::array<std::uint8_t, IdentifyBytes> data{};
-    if (controller_->Execute(SimQueue::Admin, command, data.data(), IdentifyBytes).status != NvmeSuccess)
+    std::vector<std::uint8_t> data(size, 0);
+    if (controller_->Execute(SimQueue::Admin, command, data.data(), size).status != NvmeSuccess)
         return SimResult::Failure(ErrorIoDevice);
 
     // The reply descriptor: version and size, the parameters echoed, then the data.
@@ -249,9 +266,9 @@ SimResult SimInboxNvmeStack::ProtocolSpecificProperty(const SimCall& call) {
     std::memcpy(call.out + SpecificData, specific, SpecificSize);
     std::uint8_t* replySpecific = call.out + SpecificData;
     Put32(replySpecific + SpecificDataOffset, SpecificSize);
-    Put32(replySpecific + SpecificDataLength, IdentifyBytes);
-    std::memcpy(replySpecific + SpecificSize, data.data(), IdentifyBytes);
-    std::uint32_t returned = SpecificData + SpecificSize + IdentifyBytes;
+    Put32(replySpecific + SpecificDataLength, size);
+    std::memcpy(replySpecific + SpecificSize, data.data(), size);
+    std::uint32_t returned = SpecificData + SpecificSize + size;
 
     if (propertyFault != SimPropertyFault::None && propertyFaultCount.Fire()) {
         switch (propertyFault) {
@@ -260,9 +277,9 @@ SimResult SimInboxNvmeStack::ProtocolSpecificProperty(const SimCall& call) {
                 Put32(call.out + DescriptorSize, 40);
                 break;
             case SimPropertyFault::ShortData:
-                Put32(replySpecific + SpecificDataLength, IdentifyBytes / 2);
-                std::memset(replySpecific + SpecificSize + IdentifyBytes / 2, 0, IdentifyBytes / 2);
-                returned -= IdentifyBytes / 2;
+                Put32(replySpecific + SpecificDataLength, size / 2);
+                std::memset(replySpecific + SpecificSize + size / 2, 0, size / 2);
+                returned -= size / 2;
                 break;
             case SimPropertyFault::OversizedData:
                 Put32(replySpecific + SpecificDataLength, dataLength + 4096);

@@ -307,6 +307,8 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
         {L"LabelStatusVal", ROLE_SYSTEM_STATICTEXT, L"Optimizable", STATE_SYSTEM_READONLY},
         {L"TextNotice", ROLE_SYSTEM_STATICTEXT, L"Optimizing the VX310...", STATE_SYSTEM_READONLY},
         {L"btnOption", ROLE_SYSTEM_PUSHBUTTON, L"On", STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED},
+        {L"LabelHealth", ROLE_SYSTEM_STATICTEXT, L"Health:", STATE_SYSTEM_READONLY},
+        {L"LabelHealthVal", ROLE_SYSTEM_STATICTEXT, L"Good \u00B7 38 \u00B0C \u00B7 3 % used", STATE_SYSTEM_READONLY},
     };
     const std::vector<Node> children = Children(window.Get());
     for (const Node& n : children) {
@@ -331,6 +333,8 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
         EXPECT_EQ(n.action, e.role == ROLE_SYSTEM_PUSHBUTTON ? L"Press" : L"");
     }
     EXPECT_FALSE(children[10].description.empty());  // the switch says what it does
+    // The health line's description carries the firmware revision.
+    EXPECT_EQ(children[12].description.rfind(L"Firmware revision VX31A005", 0), 0u) << children[12].description.size();
     EXPECT_EQ(FocusedChild(window.Get()), 11);
 
     // ---- focus moves with Tab, and the events say so ----
@@ -444,6 +448,9 @@ TEST(Accessibility, PanelChangesAreAnnounced) {
         EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_NAMECHANGE, main, 3); }, 20000));
         EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_NAMECHANGE, main, 9); }, 5000));
         EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_STATECHANGE, main, 11); }, 5000));
+        // The health line (child 13) goes with the drive, and says so.
+        EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_NAMECHANGE, main, 13); }, 5000));
+        EXPECT_EQ(Read(window.Get(), 13).name, L"");
         EXPECT_EQ(Read(window.Get(), 3).name, L"No device detected");
         EXPECT_EQ(Read(window.Get(), 9).name, L"");
         EXPECT_EQ(Read(window.Get(), 11).state, STATE_SYSTEM_UNAVAILABLE);

@@ -84,3 +84,79 @@ TEST(Panel, ModelNumberIsWidenedByteForByte) {
 }
 
 }  // namespace
+
+namespace {
+
+devicecmd::DriveHealth Healthy() {
+    devicecmd::DriveHealth h;
+    h.temperatureKelvin = 311;
+    h.availableSpare = 100;
+    h.availableSpareThreshold = 10;
+    h.percentageUsed = 3;
+    h.dataUnitsWritten = {9876543, 0};
+    h.powerOnHours = {1873, 0};
+    return h;
+}
+
+TEST(HealthLine, WordsAndColourForEachKindOfLog) {
+    auto with = [](auto change) {
+        devicecmd::DriveHealth h = Healthy();
+        change(h);
+        return std::optional<devicecmd::DriveHealth>(h);
+    };
+    struct Case {
+        const char* name;
+        std::optional<devicecmd::DriveHealth> health;
+        std::wstring text;
+        bool warning;
+    };
+    const Case cases[] = {
+        {"not read", std::nullopt, L"Unavailable", false},
+        {"healthy", Healthy(), L"Good \u00B7 38 \u00B0C \u00B7 3 % used", false},
+        {"temperature not reported", with([](auto& h) { h.temperatureKelvin = 0; }), L"Good \u00B7 3 % used", false},
+        {"worn past 100 %", with([](auto& h) { h.percentageUsed = 255; }), L"Worn \u00B7 38 \u00B0C \u00B7 255 % used",
+         true},
+        {"spare below threshold", with([](auto& h) { h.criticalWarning = 0x01; }), L"Warning: spare below threshold",
+         true},
+        {"hot", with([](auto& h) { h.criticalWarning = 0x02; }), L"Warning: temperature out of range", true},
+        {"two bits", with([](auto& h) { h.criticalWarning = 0x0C; }),
+         L"Warning: reliability degraded, read-only media", true},
+        {"backup and persistent memory", with([](auto& h) { h.criticalWarning = 0x30; }),
+         L"Warning: volatile memory backup failed, persistent memory read-only", true},
+        {"reserved bits only", with([](auto& h) { h.criticalWarning = 0x80; }), L"Warning: critical warning 0x80",
+         true},
+    };
+    for (const Case& c : cases) {
+        const HealthLine line = DescribeHealth(c.health);
+        EXPECT_EQ(line.text, c.text) << c.name;
+        EXPECT_EQ(line.warning, c.warning) << c.name;
+    }
+}
+
+TEST(HealthLine, ShownOnlyWithADriveWithTheFirmwareInItsTooltip) {
+    EXPECT_TRUE(DecidePanel(nullptr).health.text.empty());
+    EXPECT_TRUE(DecidePanel(nullptr).healthCaption.empty());
+
+    ShownDrive drive{"Tavik VX310 Series SSD 512GB", 1000215216, 512, 2, "VX31A005", Healthy()};
+    PanelView view = DecidePanel(&drive);
+    EXPECT_EQ(view.healthCaption, L"Health:");
+    EXPECT_EQ(view.health.text, L"Good \u00B7 38 \u00B0C \u00B7 3 % used");
+    EXPECT_EQ(view.healthTooltip,
+              L"Firmware revision VX31A005; spare 100 % (threshold 10 %); 5.06 TB written; 1873 power-on hours");
+    // A drive whose log could not be read is still shown and switchable.
+    drive.health.reset();
+    view = DecidePanel(&drive);
+    EXPECT_EQ(view.health.text, L"Unavailable");
+    EXPECT_TRUE(view.buttonEnabled);
+    EXPECT_EQ(view.healthTooltip.rfind(L"Firmware revision VX31A005", 0), 0u);
+}
+
+TEST(HealthLine, DataUnitsInDecimalTerabytesOrGigabytes) {
+    EXPECT_EQ(FormatDataUnits({0, 0}), L"0.00 GB");
+    EXPECT_EQ(FormatDataUnits({1586719, 0}), L"812.40 GB");
+    EXPECT_EQ(FormatDataUnits({9876543, 0}), L"5.06 TB");
+    // Past 2^64 units the size is still shown, not wrapped.
+    EXPECT_EQ(FormatDataUnits({0, 1}), L"9444732965739.29 TB");
+}
+
+}  // namespace

@@ -96,19 +96,22 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 
 // The demo's machine with the given drives, and the command line bound to it.
 struct Rig {
-    explicit Rig(std::vector<DemoDrive> drives, std::uint8_t state = 2)
-        : Rig(Options(std::move(drives), state)) {}
+    explicit Rig(std::vector<DemoDrive> drives, std::uint8_t state = 2,
+                 demo::DemoHealth health = demo::DemoHealth::Healthy)
+        : Rig(Options(std::move(drives), state, demo::DemoFault::None, demo::DemoBeforeWrite::Nothing, health)) {}
     explicit Rig(const demo::DemoOptions& options)
         : machine(std::make_unique<demo::DemoMachine>(options)), io(machine->Computer().Machine()) {}
 
     static demo::DemoOptions Options(std::vector<DemoDrive> drives, std::uint8_t state = 2,
                                      demo::DemoFault fault = demo::DemoFault::None,
-                                     demo::DemoBeforeWrite beforeWrite = demo::DemoBeforeWrite::Nothing) {
+                                     demo::DemoBeforeWrite beforeWrite = demo::DemoBeforeWrite::Nothing,
+                                     demo::DemoHealth health = demo::DemoHealth::Healthy) {
         demo::DemoOptions options;
         options.drives = std::move(drives);
         options.state = state;
         options.fault = fault;
         options.beforeWrite = beforeWrite;
+        options.health = health;
         return options;
     }
 
@@ -149,8 +152,12 @@ TEST(CliCommands, OtherMakersDrivesAreExaminedAndNeverSentAVendorCommand) {
             SCOPED_TRACE(command[0] + " " + std::to_string(static_cast<int>(path)));
             Rig rig({DemoDrive::OtherNvme, DemoDrive::OtherSata, DemoDrive::OtherUsb, path});
             rig.Run(command);
-            // The other NVMe drive: identified, and nothing else; the SATA drive: nothing.
-            EXPECT_EQ(rig.Opcodes(0), std::vector<std::uint8_t>{NvmeIdentify});
+            // The other NVMe drive: identified, and in the listing of list and optimize asked
+            // the standard health log; never a vendor command. The SATA drive: nothing.
+            const std::vector<std::uint8_t> standard =
+                command[0] == "status" ? std::vector<std::uint8_t>{NvmeIdentify}
+                                       : std::vector<std::uint8_t>{NvmeIdentify, sim::NvmeGetLogPage};
+            EXPECT_EQ(rig.Opcodes(0), standard);
             EXPECT_TRUE(rig.Disk(1).ataDevice->History().empty());
             EXPECT_EQ(rig.Writes(3), command[0] == "optimize" && command.size() == 3 ? 1 : 0);
         }
@@ -168,7 +175,9 @@ TEST(CliCommands, ASwitchIsOneIdentifyAndOneWriteAfterTheListingWith3010AndNoShu
             Rig rig({path}, state);
             const cli::CliRun run = rig.Run({"optimize", word, "--yes"});
             EXPECT_EQ(run.exitCode, cli::ExitRestartRequired) << run.err;
+            // The same pass as the listing (its last command the health log), then the switch.
             std::vector<std::uint8_t> expected = listed.Opcodes(0);
+            EXPECT_EQ(expected.back(), sim::NvmeGetLogPage);
             expected.push_back(NvmeIdentify);
             expected.push_back(NvmeVendorWrite);
             EXPECT_EQ(rig.Opcodes(0), expected);
@@ -430,6 +439,76 @@ TEST(CliCommands, TheLogFileHoldsTheErrors) {
     EXPECT_TRUE(Has(log.str(), "error code = 13")) << log.str();
     EXPECT_TRUE(Has(log.str(), "zephra-cli error listing-failed (exit 10)")) << log.str();
     std::remove(path.c_str());
+}
+
+// health: every kind of log on every path, its exit code and what the JSON says; status
+// carries the same health object and is not failed by it.
+TEST(CliHealth, ExitCodesAndJsonForEachKindOnEachPath) {
+    struct Case {
+        demo::DemoHealth health;
+        int exitCode;
+        const char* errorCode;  // null: no error
+        const char* inJson;     // a member the document carries
+    };
+    const Case cases[] = {
+        {demo::DemoHealth::Healthy, 0, nullptr, "\"summary\": \"Good \u00b7 38 \u00b0C \u00b7 3 % used\""},
+        {demo::DemoHealth::Worn, 0, nullptr, "\"percentageUsed\": 112"},
+        {demo::DemoHealth::Hot, 8, "health-critical", "\"warnings\": [\n"},
+        {demo::DemoHealth::SpareLow, 8, "health-critical", "\"spare-below-threshold\""},
+        {demo::DemoHealth::ReadOnly, 8, "health-critical", "\"read-only\""},
+        {demo::DemoHealth::Refused, 9, "health-unavailable", "\"health\": null"},
+        {demo::DemoHealth::Short, 9, "health-unavailable", "\"health\": null"},
+    };
+    for (const DemoDrive path : kPaths) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "path " << int(path) << " health " << int(c.health));
+            Rig rig({DemoDrive::OtherSata, path}, 2, c.health);
+            const cli::CliRun health = rig.Run({"health", "--json"});
+            EXPECT_EQ(health.exitCode, c.exitCode) << health.out;
+            EXPECT_NE(health.out.find(c.inJson), std::string::npos) << health.out;
+            if (c.errorCode) {
+                EXPECT_NE(health.out.find(std::string("\"code\": \"") + c.errorCode + "\""), std::string::npos)
+                    << health.out;
+            } else {
+                EXPECT_NE(health.out.find("\"error\": null"), std::string::npos) << health.out;
+            }
+            // The drive's other facts and its switch do not depend on its health.
+            const cli::CliRun status = rig.Run({"status", "--json"});
+            EXPECT_EQ(status.exitCode, 0);
+            EXPECT_NE(status.out.find("\"health\": "), std::string::npos);
+            EXPECT_EQ(rig.Run({"optimize", "on", "--yes"}).exitCode, 3010);
+        }
+    }
+}
+
+TEST(CliHealth, CountersAreExactDecimalStringsAndTheTextReportHasEveryField) {
+    Rig rig({DemoDrive::Vx310Inbox}, 2, demo::DemoHealth::Hot);
+    const cli::CliRun json = rig.Run({"health", "--json"});
+    for (const char* member :
+         {"\"dataUnitsRead\": \"12345678\"", "\"bytesRead\": \"6320987136000\"", "\"powerOnHours\": \"1873\"",
+          "\"temperatureCelsius\": 85", "\"warningTemperatureMinutes\": 37", "\"criticalTemperatureMinutes\": 4",
+          "\"firmware\": \"VX31A005\""})
+        EXPECT_NE(json.out.find(member), std::string::npos) << member << "\n" << json.out;
+    const cli::CliRun text = rig.Run({"health"});
+    EXPECT_EQ(text.exitCode, 8);
+    for (const char* line : {"Temperature:", "Available spare:", "Percentage used:", "Data read:", "Data written:",
+                             "Power cycles:", "Power-on hours:", "Unsafe shutdowns:", "Media and data integrity errors:",
+                             "Error log entries:", "Warning temperature time:", "Critical temperature time:",
+                             "Warning: temperature out of range"})
+        EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+    EXPECT_NE(text.err.find("Warning: temperature out of range"), std::string::npos);
+}
+
+TEST(CliHealth, DiskNamesAnyNvmeDriveAndNothingElse) {
+    Rig rig({DemoDrive::OtherNvme, DemoDrive::OtherSata, DemoDrive::Vx310Inbox});
+    EXPECT_EQ(rig.Run({"health", "--disk", "0"}).exitCode, 0);  // another maker's NVMe drive
+    const cli::CliRun sata = rig.Run({"health", "--disk", "1", "--json"});
+    EXPECT_EQ(sata.exitCode, cli::ExitNotSupported);
+    EXPECT_NE(sata.out.find("\"not-supported\""), std::string::npos);
+    EXPECT_EQ(rig.Run({"health", "--disk", "9"}).exitCode, cli::ExitNotSupported);
+    EXPECT_EQ(rig.Run({"status", "--disk", "0"}).exitCode, 1);  // --disk is not status's
+    Rig none({DemoDrive::OtherSata});
+    EXPECT_EQ(none.Run({"health"}).exitCode, 2);
 }
 
 TEST(CliJson, TextsAreEscapedAndNumbersStayNumbers) {

@@ -223,8 +223,11 @@ def group_foreign_and_several(cli):
     # protocol command (the path of vendor commands); the SATA drive got only the queries
     # of the listing; the VX310 got its vendor commands.
     foreign_nvme = controls_on(lines, drive_paths(0))
-    # The bus type and identify queries, and the capacity; nothing else.
-    check(sorted(foreign_nvme) == ["0x2D1400", "0x2D1400", "0x700A0"], "other NVMe drive got %s" % foreign_nvme)
+    # The bus type, identify and health log queries, and the capacity; nothing else.
+    check(sorted(foreign_nvme) == ["0x2D1400", "0x2D1400", "0x2D1400", "0x700A0"],
+          "other NVMe drive got %s" % foreign_nvme)
+    check(drives[0]["health"]["summary"].startswith("Good"), "other NVMe health %r" % drives[0]["health"])
+    check(drives[1]["health"] is None, "SATA health %r" % drives[1]["health"])
     sata = controls_on(lines, drive_paths(1))
     check(set(sata) <= {"0x2D1400"} and len(sata) == 1, "SATA drive got %s" % sata)
     vx310 = controls_on(lines, drive_paths(3))
@@ -445,7 +448,42 @@ def group_usage_and_log(cli):
             check(line in text, "the log has no %r:\n%s" % (line, text))
 
 
+def group_health(cli):
+    """health on each kind of log the demo sets, each on another path: the exit code, the
+    error's code and the JSON's health object; status is not failed by the drive's health."""
+    cases = [
+        ("healthy", "inbox", 0, None),
+        ("worn", "miniport", 0, None),
+        ("hot", "usb", 8, "health-critical"),
+        ("spare-low", "inbox", 8, "health-critical"),
+        ("read-only", "miniport", 8, "health-critical"),
+        ("refused", "usb", 9, "health-unavailable"),
+        ("short", "inbox", 9, "health-unavailable"),
+    ]
+    for kind, path, code, error in cases:
+        machine = ["--drive", path, "--health", kind]
+        doc = cli.json(machine, ["health"], code)
+        health = doc["drive"]["health"]
+        check((doc["error"] or {}).get("code") == error, "%s: error %r" % (kind, doc["error"]))
+        if error == "health-unavailable":
+            check(health is None, "%s: health %r" % (kind, health))
+        else:
+            # Counters that can pass 2^53 are strings of digits; the rest numbers.
+            for key in ("dataUnitsRead", "dataUnitsWritten", "bytesRead", "bytesWritten", "powerCycles",
+                        "powerOnHours", "unsafeShutdowns", "mediaErrors", "errorLogEntries"):
+                check(isinstance(health[key], str) and health[key].isdigit(), "%s: %s %r" % (kind, key, health[key]))
+            check(health["powerOnHours"] == "1873", "%s: power-on hours %r" % (kind, health["powerOnHours"]))
+            check(isinstance(health["percentageUsed"], int), "%s: percentage %r" % (kind, health["percentageUsed"]))
+            check((health["criticalWarning"] != 0) == (code == 8), "%s: bits %r" % (kind, health["criticalWarning"]))
+        status = cli.json(machine, ["status"], 0)
+        check(status["drive"]["health"] == health, "%s: status says %r" % (kind, status["drive"]["health"]))
+    doc = cli.json(["--drive", "inbox", "--health", "hot"], ["health"], 8)
+    check(doc["drive"]["health"]["temperatureCelsius"] == 85 and doc["drive"]["health"]["warnings"] == ["temperature"],
+          "hot %r" % doc["drive"]["health"])
+
+
 GROUPS = {
+    "health": group_health,
     "paths-and-states": group_paths_and_states,
     "foreign-and-several": group_foreign_and_several,
     "optimize": group_optimize,

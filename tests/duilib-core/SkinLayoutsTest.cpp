@@ -140,6 +140,8 @@ TEST_F(SkinLayouts, MainWindow) {
         {L"LabelStatusVal", L"Label", L"210,270,0,0", L"180", L"30"},
         {L"TextNotice", L"Text", L"110,341,0,0", L"500", L"80"},
         {L"btnOption", L"Button", L"272,425,0,0", L"159", L"38"},
+        {L"LabelHealth", L"Label", L"105,302,0,0", L"91", L"28"},
+        {L"LabelHealthVal", L"Label", L"210,302,0,0", L"400", L"28"},
     };
     ASSERT_EQ(root->children.size(), std::size(controls));
     for (std::size_t i = 0; i < std::size(controls); ++i) {

@@ -81,6 +81,9 @@ TEST_F(SkinFolder, MainLayoutBuildsTheWholePanel) {
         {L"LabelStatusVal", L"LabelUI", {210, 270, 390, 300}, 0, L"", kLine, 0xFF000000u},
         {L"TextNotice", L"TextUI", {110, 341, 610, 421}, 2, L"Notice", TextWordBreak, 0xFF000000u},
         {L"btnOption", L"ButtonUI", {272, 425, 431, 463}, 0, L"On", kLine | TextCenter, 0x00FFFFFFu},
+        // The health line, in the free band between the status row and the notice.
+        {L"LabelHealth", L"LabelUI", {105, 302, 196, 330}, 0, L"", kLine, 0xFF000000u},
+        {L"LabelHealthVal", L"LabelUI", {210, 302, 610, 330}, 0, L"", kLine, 0xFF000000u},
     };
     ASSERT_EQ(root->AsContainer()->GetCount(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {

@@ -200,6 +200,8 @@ TEST(Accessible, MainWindowChildrenInLayoutOrder) {
         {L"LabelStatusVal", AccessibleRole::StaticText, L"Optimizable", StateReadOnly},
         {L"TextNotice", AccessibleRole::StaticText, L"Notice", StateReadOnly},
         {L"btnOption", AccessibleRole::PushButton, L"On", StateFocusable | StateFocused},
+        {L"LabelHealth", AccessibleRole::StaticText, L"", StateReadOnly},
+        {L"LabelHealthVal", AccessibleRole::StaticText, L"", StateReadOnly},
     };
     ASSERT_EQ(children.size(), std::size(expected));
     for (std::size_t i = 0; i < children.size(); ++i) {

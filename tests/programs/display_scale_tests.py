@@ -161,6 +161,7 @@ def read_panel(shot, window, dpi):
         "model": value(pt.MODEL),
         "capacity": value(pt.CAPACITY),
         "status": value(pt.STATUS),
+        "health": value(pt.HEALTH),
         "button": pt.read_text(shot, inner, at((x + 40, y + 4, w - 80, h - 8)), True),
     }
 
@@ -267,6 +268,9 @@ def main():
                 check(s["capacity"] == pt.CAPACITY_TEXT, "%d: capacity %r" % (dpi, s["capacity"]))
                 check(s["status"] == "Optimizable", "%d: status %r" % (dpi, s["status"]))
                 check(s["button"] == "On", "%d: button %r" % (dpi, s["button"]))
+                # The health line fits in its band at every scale (the OCR may miss the middle dots).
+                check(s["health"].startswith("Good") and s["health"].endswith("3 % used"),
+                      "%d: health %r" % (dpi, s["health"]))
                 check(s["line"] == CONFIRMATION_FIRST_LINE, "%d: box text %r" % (dpi, s["line"]))
                 # The box by the scaled arithmetic: its text measured in the scaled font
                 # (within a few per cent of the 100 % text scaled), the button row the

@@ -19,6 +19,8 @@ HEADING = (81, 112, 302, 44)
 MODEL = (210, 174, 180, 30)
 CAPACITY = (210, 223, 180, 30)
 STATUS = (210, 270, 180, 30)
+HEALTH_CAPTION = (105, 302, 91, 28)
+HEALTH = (210, 302, 400, 28)
 BUTTON = (272, 425, 159, 38)
 CLOSE_BUTTON = (679, 5, 16, 16)
 MIN_BUTTON = (658, 5, 16, 16)
@@ -248,6 +250,8 @@ def panel(options, program, window, name):
         "model": value(MODEL),
         "capacity": value(CAPACITY),
         "status": value(STATUS),
+        "health_caption": value(HEALTH_CAPTION),
+        "health": value(HEALTH),
         # The middle of the button, where its text is, away from the rounded ends.
         "button": read_text(shot, inner, (BUTTON[0] + 40, BUTTON[1] + 4, BUTTON[2] - 80, BUTTON[3] - 8), True),
         "look": button_look(options, shot, inner),

@@ -8,10 +8,11 @@ usage: program_tests.py SCENARIO --build DIR --skin DIR --tools DIR [--shots DIR
 """
 import os
 import re
+import subprocess
 import sys
 import time
 
-from program_harness import (HEIGHT, MIN_BUTTON, WIDTH, Failure, Program, check, check_placement, click,
+from program_harness import (HEALTH, HEIGHT, MIN_BUTTON, WIDTH, Failure, Program, check, check_placement, click,
                              close_by_mouse, demo, expect_panel, main, panel, park_pointer)
 
 
@@ -119,7 +120,50 @@ def demo_minimise_and_fault(options):
         program.kill()
 
 
+def health_colour_is_warning(shot):
+    """Whether the text of the health line is red (the warning colour) rather than black:
+    the mean colour of its pixels that are not near the white background."""
+    x, y, w, h = HEALTH
+    crop = "%dx%d+%d+%d" % (w, h, x + 8, y + 8)  # the shot starts at the shadow's corner
+    text = subprocess.run(["convert", shot, "-crop", crop, "+repage", "-fuzz", "30%", "-transparent", "white",
+                           "-resize", "1x1!", "-alpha", "off", "-format", "%[fx:r] %[fx:g] %[fx:b]", "info:"],
+                          check=True, capture_output=True, text=True).stdout
+    r, g, b = (float(v) for v in text.split())
+    return r > g + 0.15 and r > b + 0.15
+
+
+def demo_health(options):
+    """The health line for each kind of log the demo can set, each on another path; the
+    warning kinds in the warning colour; a refused or short log reads "Unavailable"."""
+    cases = [
+        ("healthy", "inbox", ["Good", "38", "3 % used"], False),
+        ("worn", "miniport", ["Worn", "112 % used"], True),
+        ("hot", "usb", ["Warning", "temperature out of range"], True),
+        ("spare-low", "inbox", ["Warning", "spare below threshold"], True),
+        ("read-only", "miniport", ["Warning", "read-only media"], True),
+        ("refused", "usb", ["Unavailable"], False),
+        ("short", "inbox", ["Unavailable"], False),
+    ]
+    for kind, path, words, warning in cases:
+        program = demo(options, ["--drive", path, "--health", kind])
+        try:
+            park_pointer()
+            window = check_placement(program)
+            seen = panel(options, program, window, "demo-health-%s" % kind)
+            print(kind, path, repr(seen["health_caption"]), repr(seen["health"]))
+            expect_panel(seen, "2")  # the rows above and the switch are as without the line
+            check(seen["health_caption"] == "Health:", "caption %r" % seen["health_caption"])
+            for word in words:
+                check(word in seen["health"], "%s: %r not in %r" % (kind, word, seen["health"]))
+            check(health_colour_is_warning(seen["shot"]) == warning,
+                  "%s: the line is %sin the warning colour" % (kind, "not " if warning else ""))
+            close_by_mouse(program, window)
+        finally:
+            program.kill()
+
+
 SCENARIOS = {
+    "demo-health": demo_health,
     "product-without-drive": product_without_drive,
     "demo-paths-and-states": demo_paths_and_states,
     "demo-unplug-and-plug": demo_unplug_and_plug,

@@ -119,7 +119,7 @@ def ui_calls_after(lines, mark):
     return [p for p in parsed(lines[mark:]) if p[1] == "ui"]
 
 
-def switch_yes(options, path, state, tmp):
+def switch_yes(options, path, state, tmp, extra=(), health=None):
     """A VX310 behind `path` in `state`: the switch clicked, Yes, the drive identified and
     written once, the shutdown requested with flags 5 and the demo ended by it; started
     again on the same state file, the panel shows the other state."""
@@ -127,11 +127,14 @@ def switch_yes(options, path, state, tmp):
     trace = os.path.join(options.shots, "switch-%s-%s-trace.txt" % (path, state))
     wanted = "2" if state == "0" else "0"
     program = demo(options, ["--drive", path, "--state", state, "--state-file", wine_path(state_file),
-                             "--trace", wine_path(trace)])
+                             "--trace", wine_path(trace)] + list(extra))
     try:
         pt.park_pointer()
         main = pt.check_placement(program)
-        pt.expect_panel(pt.panel(options, program, main, "switch-%s-before" % path), state)
+        before = pt.panel(options, program, main, "switch-%s-before" % path)
+        pt.expect_panel(before, state)
+        if health:
+            check(before["health"] == health, "health line %r, not %r" % (before["health"], health))
         mark = len(trace_lines(trace))
         pt.click(main, pt.BUTTON)
         box = confirmation(options, program, main, "switch-%s-confirmation" % path)
@@ -201,6 +204,8 @@ def demo_switch_yes(options):
     with tempfile.TemporaryDirectory() as tmp:
         switch_yes(options, "inbox", "2", tmp)
         switch_yes(options, "miniport", "0", tmp)
+        # A drive that refuses its health log is switched all the same.
+        switch_yes(options, "usb", "2", tmp, ["--health", "refused"], health="Unavailable")
 
 
 def demo_switch_rst(options):

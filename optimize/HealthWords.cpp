@@ -1,0 +1,82 @@
+#include "optimize/HealthWords.h"
+
+#include <array>
+#include <cwchar>
+
+namespace {
+
+struct WarningWords {
+    std::uint8_t bit;
+    const wchar_t* words;
+    const char* name;
+};
+constexpr WarningWords Warnings[] = {
+    {devicecmd::WarningSpareBelowThreshold, L"spare below threshold", "spare-below-threshold"},
+    {devicecmd::WarningTemperature, L"temperature out of range", "temperature"},
+    {devicecmd::WarningReliabilityDegraded, L"reliability degraded", "reliability-degraded"},
+    {devicecmd::WarningReadOnly, L"read-only media", "read-only"},
+    {devicecmd::WarningVolatileBackupFailed, L"volatile memory backup failed", "volatile-backup-failed"},
+    {devicecmd::WarningPersistentMemoryReadOnly, L"persistent memory read-only", "persistent-memory-read-only"},
+};
+
+constexpr wchar_t Separator[] = L" \u00B7 ";
+constexpr std::uint8_t WornPercent = 100;
+
+std::wstring Number(long long value) { return std::to_wstring(value); }
+
+}  // namespace
+
+std::vector<std::wstring> CriticalWarningWords(std::uint8_t criticalWarning) {
+    std::vector<std::wstring> words;
+    for (const WarningWords& w : Warnings)
+        if (criticalWarning & w.bit) words.emplace_back(w.words);
+    // Bits 6 and 7 are reserved; a drive that sets them still warns.
+    if (criticalWarning & 0xC0) words.emplace_back(L"critical warning 0x" + [&] {
+        std::array<wchar_t, 8> hex{};
+        std::swprintf(hex.data(), hex.size(), L"%02X", criticalWarning & 0xC0u);
+        return std::wstring(hex.data());
+    }());
+    return words;
+}
+
+std::vector<std::string> CriticalWarningNames(std::uint8_t criticalWarning) {
+    std::vector<std::string> names;
+    for (const WarningWords& w : Warnings)
+        if (criticalWarning & w.bit) names.emplace_back(w.name);
+    if (criticalWarning & 0xC0) names.emplace_back("reserved");
+    return names;
+}
+
+HealthLine DescribeHealth(const std::optional<devicecmd::DriveHealth>& health) {
+    if (!health) return {HealthUnavailable, false};
+    if (health->HasCriticalWarning()) {
+        std::wstring text = L"Warning: ";
+        const std::vector<std::wstring> words = CriticalWarningWords(health->criticalWarning);
+        for (std::size_t i = 0; i < words.size(); ++i) text += (i ? L", " : L"") + words[i];
+        return {text, true};
+    }
+    const bool worn = health->percentageUsed >= WornPercent;
+    std::wstring text = worn ? L"Worn" : L"Good";
+    if (const auto celsius = health->TemperatureCelsius()) text += Separator + Number(*celsius) + L" \u00B0C";
+    text += Separator + Number(health->percentageUsed) + L" % used";
+    return {text, worn};
+}
+
+std::wstring FormatDataUnits(const devicecmd::U128& units) {
+    const double bytes = devicecmd::ToDouble(units) * devicecmd::HealthDataUnitBytes;
+    const bool tera = bytes >= 1e12;
+    std::array<wchar_t, 64> text{};
+    std::swprintf(text.data(), text.size(), L"%.2f %ls", bytes / (tera ? 1e12 : 1e9), tera ? L"TB" : L"GB");
+    return text.data();
+}
+
+std::wstring HealthTooltip(const std::string& firmwareRev, const std::optional<devicecmd::DriveHealth>& health) {
+    std::wstring tip = L"Firmware revision ";
+    for (const char c : firmwareRev) tip += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    if (!health) return tip + L"; the drive's health log could not be read";
+    const std::string hours = devicecmd::ToDecimal(health->powerOnHours);
+    tip += L"; spare " + Number(health->availableSpare) + L" % (threshold " +
+           Number(health->availableSpareThreshold) + L" %); " + FormatDataUnits(health->dataUnitsWritten) +
+           L" written; " + std::wstring(hours.begin(), hours.end()) + L" power-on hours";
+    return tip;
+}
