@@ -83,9 +83,9 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
         }
     }
     // Identify to the other maker's drive, identify to the volume, then the VX310's
-    // identify, second identify (detection), vendor identify and state read; the
-    // volume's refusal is followed by the "NvmeMini" request at the adapter.
-    EXPECT_EQ(IntelNvmPathIds(pc.Machine()), (std::vector<int>{1, 2, 3, 3, 3, 3}));
+    // identify, second identify (detection), vendor identify, state read and health log;
+    // the volume's refusal is followed by the "NvmeMini" request at the adapter.
+    EXPECT_EQ(IntelNvmPathIds(pc.Machine()), (std::vector<int>{1, 2, 3, 3, 3, 3, 3}));
     EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 4u);
     for (const auto& entry : pc.Machine().Trace()) {
         if (Signed(entry, "IntelNvm")) {
