@@ -87,6 +87,25 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
     // the volume's refusal is followed by the "NvmeMini" request at the adapter.
     EXPECT_EQ(IntelNvmPathIds(pc.Machine()), (std::vector<int>{1, 2, 3, 3, 3, 3, 3}));
     EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 4u);
+    // The last of them is the health log: Get Log Page (02h) of page 02h, 128 dwords, for
+    // every namespace, 512 bytes of data; the drive's record holds it decoded.
+    const auto trace = pc.Machine().Trace();
+    const sim::SimTraceEntry* last = nullptr;
+    for (const auto& entry : trace)
+        if (Signed(entry, "IntelNvm")) last = &entry;
+    ASSERT_NE(last, nullptr);
+    ASSERT_GE(last->request.size(), 124u);
+    const auto dword = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, last->request.data() + at, 4);
+        return v;
+    };
+    EXPECT_EQ(dword(32), 0x02u);           // command dword 0: the opcode
+    EXPECT_EQ(dword(36), 0xFFFFFFFFu);     // dword 1: every namespace
+    EXPECT_EQ(dword(72), 0x007F0002u);     // dword 10: page 02h, 128 dwords less one
+    EXPECT_EQ(last->request[96], 0u);      // the admin queue
+    EXPECT_EQ(dword(120), 512u);           // the data's length
+    EXPECT_TRUE(found.health.has_value());
     for (const auto& entry : pc.Machine().Trace()) {
         if (Signed(entry, "IntelNvm")) {
             EXPECT_EQ(entry.path, L"\\\\.\\Scsi2:");
