@@ -268,8 +268,10 @@ std::string Trimmed(const char* text, std::size_t size) {
 }
 
 bool SomeReplyCarries(const std::vector<std::vector<std::uint8_t>>& replies, const std::string& text) {
+    // As bytes: a text byte above 0x7F is a negative char, never equal to the reply's byte.
+    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
     return std::any_of(replies.begin(), replies.end(), [&](const std::vector<std::uint8_t>& reply) {
-        return std::search(reply.begin(), reply.end(), text.begin(), text.end()) != reply.end();
+        return std::search(reply.begin(), reply.end(), bytes.begin(), bytes.end()) != reply.end();
     });
 }
 
