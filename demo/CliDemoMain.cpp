@@ -7,6 +7,7 @@
 //                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -58,7 +59,9 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "zephra-cli-demo: %s\n\n%s%s", error.c_str(), DemoCliUsage, cli::CliUsage());
         return cli::ExitUsage;
     }
-    if (!command.empty() && (command[0] == "--help" || command[0] == "-h")) {
+    // The demo's own help beside the command line's; with --json, the command line's document.
+    const bool json = std::find(command.begin(), command.end(), "--json") != command.end();
+    if (!command.empty() && (command[0] == "--help" || command[0] == "-h") && !json) {
         std::fputs(DemoCliUsage, stdout);
         std::fputs(cli::CliUsage(), stdout);
         return cli::ExitSuccess;

@@ -262,6 +262,7 @@ def group_foreign_and_several(cli):
     doc = cli.json(two, ["list"], 0)
     check([d["supported"] for d in doc["drives"]] == [True, True], "two VX310s %r" % doc["drives"])
     check_drive(doc["drives"][1], 1, "usb", "0")
+    check(doc["drives"][0]["serial"] != doc["drives"][1]["serial"], "two VX310s, one serial: %r" % doc["drives"])
     doc = cli.json(two, ["status"], 0)
     check(doc["drive"]["disk"] == 0, "status shows disk %r" % doc["drive"]["disk"])
     listing = cli.json(two, ["list"], 0, trace=True)[1]
@@ -272,7 +273,6 @@ def group_foreign_and_several(cli):
     doc, lines = cli.json(two, ["optimize", "off", "--yes", "--disk", "1"], 3010, trace=True)
     check(doc["drive"]["disk"] == 1 and doc["drive"]["transport"] == "usb-bridge", "--disk 1: %r" % doc["drive"])
     check_one_switch(after_listing(listing, lines), "usb")
-    check(doc["drives"][0]["serial"] != doc["drives"][1]["serial"], "two VX310s, one serial: %r" % doc["drives"])
     doc = cli.json(two, ["optimize", "off", "--yes", "--disk", "7"], 7)
     check(doc["error"]["code"] == "not-supported", "--disk 7: %r" % doc["error"])
     doc = cli.json(machine, ["optimize", "off", "--yes", "--disk", "0"], 7)
