@@ -63,8 +63,18 @@ enum class Phase { Enumeration, Switch, Commands };
 struct Exchange {
     Phase phase;
     Kind kind;
-    bool clean = true;     // no call failed, none came back short or claiming too much
-    bool altered = false;  // bytes within a returned reply were changed
+    // The last call of each of its phases (one, or a bridge's three) failed in none, none
+    // came back short or claiming too much: a phase retried until it got a whole reply
+    // counts by that reply.
+    bool clean = true;
+    bool altered = false;       // bytes within a returned reply were changed
+    std::uint32_t unsettled = 0;  // the phases (bits) whose last call was not clean
+
+    void Settle(std::uint8_t phase, bool callClean) {
+        const std::uint32_t bit = 1u << (phase & 0x1F);
+        unsettled = callClean ? unsettled & ~bit : unsettled | bit;
+        clean = unsettled == 0;
+    }
 };
 
 std::uint32_t Get32(const std::uint8_t* p) {
@@ -130,17 +140,18 @@ public:
         // What the caller's buffer held, for a reply cut short (mode 5) to leave it as it was.
         if (mode == 5 && reply) before_.assign(reply, reply + outSize);
         if (mode == 4) {
-            exchange.clean = false;
+            exchange.Settle(callPhase_, false);
             machine_.SetLastError(1 + input_.Byte());
             if (bytesReturned) *bytesReturned = 0;
             return false;
         }
         const bool ok = machine_.IoControl(handle, code, in, inSize, out, outSize, &returned);
         if (!ok) {
-            exchange.clean = false;
+            exchange.Settle(callPhase_, false);
             if (bytesReturned) *bytesReturned = returned;
             return false;
         }
+        bool callClean = true;
         switch (mode) {
             case 5: {  // cut short of what the request needs
                 const std::uint32_t limit = std::min(needed, returned);
@@ -148,7 +159,7 @@ public:
                 const std::uint32_t keep = input_.U16() % limit;
                 std::copy(before_.begin() + keep, before_.end(), reply + keep);
                 returned = keep;
-                exchange.clean = false;
+                callClean = false;
                 break;
             }
             case 6: {  // bytes changed within the reply
@@ -161,10 +172,11 @@ public:
             }
             case 7:  // a count larger than the buffer
                 returned = outSize + 1 + input_.Byte();
-                exchange.clean = false;
+                callClean = false;
                 break;
             default: break;
         }
+        exchange.Settle(callPhase_, callClean);
         if (exchange.kind == Kind::Identify && reply && returned <= outSize)
             identifyReplies.emplace_back(reply, reply + returned);
         if (bytesReturned) *bytesReturned = returned;
@@ -194,6 +206,7 @@ private:
     std::uint32_t Classify(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint32_t outSize) {
         using namespace devicecmd;
         starts_ = true;
+        callPhase_ = 0;
         Kind kind = Kind::Other;
         std::uint32_t needed = outSize;
         switch (code) {
@@ -218,6 +231,7 @@ private:
                 needed = dataIn && code == IoctlScsiPassThrough ? outSize : spt.Size();
                 if (cdb[0] == 0xA1) {
                     const std::uint8_t bridgePhase = cdb[1] & 0x0F;
+                    callPhase_ = bridgePhase;
                     if (bridgePhase != 0 && !exchanges.empty()) {
                         starts_ = false;
                         return needed;  // the same command's later phases
@@ -249,6 +263,7 @@ private:
     std::set<platform::Handle> open_;
     std::set<platform::Handle> closed_;
     bool starts_ = true;
+    std::uint8_t callPhase_ = 0;  // the bridge phase of the call at hand; 0 elsewhere
 };
 
 class ScriptedUser : public SwitchUser {
