@@ -1,5 +1,6 @@
 #include "app/MainWnd.h"
 
+#include <optional>
 #include <string>
 
 #include "app/DevicePanel.h"
@@ -43,15 +44,17 @@ void CMainWnd::AttachToHost(CZephraDlg* host) {
 
 void CMainWnd::Notify(DuiLib::TNotifyUI& msg) {
     if (msg.sType == L"click" && msg.pSender && msg.pSender->GetName() == L"btnOption") {
-        isSwitching = 1;
-        SwitchOptimize();
-        isSwitching = 0;
+        // A press that reaches the switch while its own box is open does nothing.
+        switchGate.RunSwitch([this] { SwitchOptimize(); }, [this] { Reenumerate(); });
     }
     CBaseDuilibWnd::Notify(msg);
 }
 
 void CMainWnd::RefreshDrives() {
-    if (isSwitching != 0) return;
+    switchGate.DeviceChanged([this] { Reenumerate(); });
+}
+
+void CMainWnd::Reenumerate() {
     discovery::EnumerateDrives(machine_, drives);
     UpdateDevicePanel();
 }
@@ -75,32 +78,33 @@ void CMainWnd::UpdateDevicePanel() {
     CControlUI* notice = paintManager.FindControl(L"TextNotice");
     CControlUI* option = paintManager.FindControl(L"btnOption");
 
+    const discovery::DiskInfo* drive = drives[0].get();
+    std::optional<ShownDrive> shown;
+    if (drive) {
+        shown = ShownDrive{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
+                           drive->optimizeState};
+    }
+    const PanelView view = DecidePanel(shown ? &*shown : nullptr);
+
+    // Each control is set once, to what it ends up showing: a refresh that changes nothing
+    // announces nothing to assistive technology.
     SetText(modelCaption, LoadResString(TextModelCaption));
     SetText(capacityCaption, LoadResString(TextCapacityCaption));
     SetText(statusCaption, LoadResString(TextStatusCaption));
     SetText(notice, LoadResString(TextNotice));
-    SetText(device, LoadResString(TextNoDevice));
-    SetText(model, L"");
-    SetText(capacity, L"");
-    SetText(status, L"");
-    if (option) option->SetEnabled(false);
-
-    const discovery::DiskInfo* drive = drives[0].get();
-    if (!drive) return;  // the button keeps its text and images
-    const ShownDrive shown{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
-                           drive->optimizeState};
-    const PanelView view = DecidePanel(&shown);
-    SetText(device, DeviceHeading);
+    SetText(device, view.hasDrive ? std::wstring(DeviceHeading) : LoadResString(TextNoDevice));
     SetText(model, view.modelNumber);
     SetText(capacity, view.capacity);
-    SetText(status, LoadResString(view.statusId));
+    SetText(status, view.statusId ? LoadResString(view.statusId) : std::wstring());
     if (!option) return;
     option->SetEnabled(view.buttonEnabled);
-    if (auto* button = dynamic_cast<CButtonUI*>(option); button && view.button) {
+    // Without a drive the button keeps its text and images.
+    if (!view.button) return;
+    if (auto* button = dynamic_cast<CButtonUI*>(option)) {
         button->SetHotImage(view.button->hotImage);
         button->SetNormalImage(view.button->normalImage);
         button->SetDisabledImage(view.button->disabledImage);
         button->SetPushedImage(view.button->pushedImage);
     }
-    if (view.button) option->SetText(LoadResString(view.button->textId));
+    option->SetText(LoadResString(view.button->textId));
 }
