@@ -17,7 +17,7 @@ public:
     CDuiMessageBox(int type, const wchar_t* message, const wchar_t* firstButtonText,
                    const wchar_t* secondButtonText);
 
-    // Names the window by its title, or by its message when it has none; builds the
+    // Names the window (MessageBoxWindowName); builds the
     // layout into the window (which must exist, skin loaded), sizes the window
     // to the message and places the controls. A layout that cannot be built still sizes
     // the window, from the default font, and places nothing.

@@ -88,10 +88,12 @@ bool CPaintManagerUI::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam,
         if (wParam == SPI_SETKEYBOARDCUES && KeyboardCuesAlwaysShown()) ShowFocusCues();
         return false;
     case WM_UPDATEUISTATE:
-        // The system's keyboard-cue state: shown once the keyboard is used in the window or
-        // its dialog, hidden again when the system says so (never while the user's setting
-        // shows cues at all times). The default handling keeps the window's own state.
-        if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+        // The system's keyboard-cue state, once the window is shown: shown when the keyboard
+        // is used in the window or its dialog, hidden again when the system says so (never
+        // while the user's setting shows cues at all times). Before that, how the window
+        // opens decides (above): a dialog's initial state says nothing of this window. The
+        // default handling keeps the window's own state.
+        if ((HIWORD(wParam) & UISF_HIDEFOCUS) && ::IsWindowVisible(window_)) {
             if (LOWORD(wParam) == UIS_CLEAR) {
                 ShowFocusCues();
                 ::SetPropW(window_, kFocusCuesProperty, reinterpret_cast<HANDLE>(1));

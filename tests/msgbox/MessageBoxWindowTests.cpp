@@ -430,7 +430,8 @@ TEST_F(MessageBoxWindow, NamedByItsQuestionAndItsComingAndGoingAreAnnounced) {
     ASSERT_TRUE(box.Prepare(owner, L"messageBoxYesNo.xml"));
     wchar_t name[256] = {};
     ::GetWindowTextW(box.GetHWND(), name, 256);
-    EXPECT_EQ(std::wstring(name), kConfirmation) << "a box without a title is named by its question";
+    EXPECT_EQ(std::wstring(name), L"Computer will shut down after this process. Are you ready to proceed?")
+        << "a box without a title is named by its question, on one line";
 
     SeenEvents().clear();
     const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGEND, nullptr, RecordEvent,
@@ -582,8 +583,9 @@ TEST_F(MessageBoxWindow, FocusCueFollowsTheSystemsKeyboardCues) {
         ::SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(static_cast<INT_PTR>(FALSE)), 0);
         OpenBox box(MessageBoxTypeYesNo, kConfirmation.c_str(), L"Yes", L"No");
         ASSERT_TRUE(box.Prepare(nullptr, L"messageBoxYesNo.xml"));
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
         ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
-        EXPECT_FALSE(box.paintManager.FocusCuesShown()) << "opened with the mouse: no cue";
+        EXPECT_FALSE(box.paintManager.FocusCuesShown()) << "opened with the mouse: no cue, whatever came before";
         ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
         EXPECT_TRUE(box.paintManager.FocusCuesShown()) << "the system says the keyboard is in use";
         ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEACCEL), 0);
