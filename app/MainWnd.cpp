@@ -1,5 +1,6 @@
 #include "app/MainWnd.h"
 
+#include <optional>
 #include <string>
 
 #include "app/DevicePanel.h"
@@ -43,15 +44,17 @@ void CMainWnd::AttachToHost(CZephraDlg* host) {
 
 void CMainWnd::Notify(DuiLib::TNotifyUI& msg) {
     if (msg.sType == L"click" && msg.pSender && msg.pSender->GetName() == L"btnOption") {
-        isSwitching = 1;
-        SwitchOptimize();
-        isSwitching = 0;
+        // A press that reaches the switch while its own box is open does nothing.
+        switchGate.RunSwitch([this] { SwitchOptimize(); }, [this] { Reenumerate(); });
     }
     CBaseDuilibWnd::Notify(msg);
 }
 
 void CMainWnd::RefreshDrives() {
-    if (isSwitching != 0) return;
+    switchGate.DeviceChanged([this] { Reenumerate(); });
+}
+
+void CMainWnd::Reenumerate() {
     discovery::EnumerateDrives(machine_, drives);
     UpdateDevicePanel();
 }
@@ -70,7 +73,7 @@ void CMainWnd::ShowHealth(CControlUI* caption, CControlUI* value, const PanelVie
     if (!value) return;
     value->SetAttribute(L"textcolor", view.health.warning ? HealthWarningColor : HealthNormalColor);
     value->SetAttribute(L"tooltip", view.healthTooltip);
-    value->SetText(view.health.text);
+    SetText(value, view.health.text);
 }
 
 void CMainWnd::UpdateDevicePanel() {
@@ -86,35 +89,34 @@ void CMainWnd::UpdateDevicePanel() {
     CControlUI* healthCaption = paintManager.FindControl(L"LabelHealth");
     CControlUI* health = paintManager.FindControl(L"LabelHealthVal");
 
+    const discovery::DiskInfo* drive = drives[0].get();
+    std::optional<ShownDrive> shown;
+    if (drive) {
+        shown = ShownDrive{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
+                           drive->optimizeState, drive->firmwareRev.data(), drive->health};
+    }
+    const PanelView view = DecidePanel(shown ? &*shown : nullptr);
+
+    // Each control is set once, to what it ends up showing: a refresh that changes nothing
+    // announces nothing to assistive technology.
     SetText(modelCaption, LoadResString(TextModelCaption));
     SetText(capacityCaption, LoadResString(TextCapacityCaption));
     SetText(statusCaption, LoadResString(TextStatusCaption));
     SetText(notice, LoadResString(TextNotice));
-    SetText(device, LoadResString(TextNoDevice));
-    SetText(model, L"");
-    SetText(capacity, L"");
-    SetText(status, L"");
-    if (option) option->SetEnabled(false);
-
-    const discovery::DiskInfo* drive = drives[0].get();
-    std::optional<ShownDrive> shown;
-    if (drive)
-        shown = ShownDrive{drive->modelNumber.data(), drive->totalSectors, drive->bytesPerSector,
-                           drive->optimizeState, drive->firmwareRev.data(), drive->health};
-    const PanelView view = DecidePanel(shown ? &*shown : nullptr);
+    SetText(device, view.hasDrive ? std::wstring(DeviceHeading) : LoadResString(TextNoDevice));
     ShowHealth(healthCaption, health, view);
-    if (!drive) return;  // the button keeps its text and images
-    SetText(device, DeviceHeading);
     SetText(model, view.modelNumber);
     SetText(capacity, view.capacity);
-    SetText(status, LoadResString(view.statusId));
+    SetText(status, view.statusId ? LoadResString(view.statusId) : std::wstring());
     if (!option) return;
     option->SetEnabled(view.buttonEnabled);
-    if (auto* button = dynamic_cast<CButtonUI*>(option); button && view.button) {
+    // Without a drive the button keeps its text and images.
+    if (!view.button) return;
+    if (auto* button = dynamic_cast<CButtonUI*>(option)) {
         button->SetHotImage(view.button->hotImage);
         button->SetNormalImage(view.button->normalImage);
         button->SetDisabledImage(view.button->disabledImage);
         button->SetPushedImage(view.button->pushedImage);
     }
-    if (view.button) option->SetText(LoadResString(view.button->textId));
+    option->SetText(LoadResString(view.button->textId));
 }

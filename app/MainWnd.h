@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/SwitchGate.h"
 #include "discovery/DiskInfo.h"
 #include "platform/ShutdownIo.h"
 #include "platform/System.h"
@@ -22,10 +23,10 @@ public:
     // Once the dialog's window has been taken over: drops the caption style, builds the
     // skin, enumerates the drives and fills the panel.
     void AttachToHost(CZephraDlg* host);
-    // A click on "btnOption" runs the switch with isSwitching set; every notification then
-    // goes to the base (minimise and close).
+    // A click on "btnOption" runs the switch, unless it is running already; every
+    // notification then goes to the base (minimise and close).
     void Notify(DuiLib::TNotifyUI& msg) override;
-    // A new enumeration and panel, unless the switch is running.
+    // A new enumeration and panel; while the switch runs, once it has ended.
     void RefreshDrives();
     // Fills the panel from slot 0 of the drive table; controls not found are skipped.
     void UpdateDevicePanel();
@@ -34,17 +35,19 @@ public:
     void SwitchOptimize();
 
     const discovery::DriveTable& Drives() const { return drives; }
-    bool IsSwitching() const { return isSwitching != 0; }
+    bool IsSwitching() const { return switchGate.Running(); }
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     discovery::DriveTable drives;
-    std::int32_t isSwitching = 0;
+    // Holds the drive table still while the switch runs.
+    SwitchGate switchGate;
 
 private:
     // The health line: caption, value in its colour, and the tooltip with the firmware.
     void ShowHealth(DuiLib::CControlUI* caption, DuiLib::CControlUI* value, const PanelView& view);
+    void Reenumerate();
 
     platform::System machine_;
     platform::ShutdownIo& shutdown_;

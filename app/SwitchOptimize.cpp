@@ -1,7 +1,6 @@
 #include "app/MainWnd.h"
 
 #include "optimize/SwitchFlow.h"
-#include "discovery/Enumerate.h"
 #include "ui/DuiMessageBox.h"
 
 namespace {
@@ -43,10 +42,7 @@ void CMainWnd::SwitchOptimize() {
     if (!drive) return;
     BoxesOf boxes(*this);
     const SwitchResult result = RunOptimizeSwitch(*drive, machine_.io, shutdown_, boxes);
-    // The path led to another drive: the table is stale. The record goes with it, so this
-    // comes last; device changes are still held off, so it is done here and not left to them.
-    if (result.refreshPanel) {
-        discovery::EnumerateDrives(machine_, drives);
-        UpdateDevicePanel();
-    }
+    // The path led to another drive: the table is stale. The record goes with it, so the
+    // new enumeration waits, with any device change, until the switch has ended.
+    if (result.refreshPanel) RefreshDrives();
 }

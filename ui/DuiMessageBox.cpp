@@ -50,6 +50,8 @@ TextExtent CDuiMessageBox::Measure(std::wstring_view text, const CControlUI* con
 }
 
 void CDuiMessageBox::LayoutMessageBox(const wchar_t* layoutName) {
+    // What screen readers announce for the box: its title, or with none its question.
+    ::SetWindowTextW(GetHWND(), MessageBoxWindowName(title, message).c_str());
     paintManager.AttachDialog(BuildLayout(layoutName));
     paintManager.AddNotifier(this);
 

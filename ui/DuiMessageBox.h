@@ -17,7 +17,8 @@ public:
     CDuiMessageBox(int type, const wchar_t* message, const wchar_t* firstButtonText,
                    const wchar_t* secondButtonText);
 
-    // Builds the layout into the window (which must exist, skin loaded), sizes the window
+    // Names the window (MessageBoxWindowName); builds the
+    // layout into the window (which must exist, skin loaded), sizes the window
     // to the message and places the controls. A layout that cannot be built still sizes
     // the window, from the default font, and places nothing.
     void LayoutMessageBox(const wchar_t* layoutName);

@@ -52,6 +52,19 @@ std::vector<std::wstring_view> SplitMessageLines(std::wstring_view message) {
     return lines;
 }
 
+std::wstring MessageBoxWindowName(std::wstring_view title, std::wstring_view message) {
+    if (!title.empty()) return std::wstring(title);
+    std::wstring name;
+    for (std::wstring_view line : SplitMessageLines(message)) {
+        while (!line.empty() && (line.front() == L' ' || line.front() == L'\r')) line.remove_prefix(1);
+        while (!line.empty() && (line.back() == L' ' || line.back() == L'\r')) line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (!name.empty()) name += L' ';
+        name += line;
+    }
+    return name;
+}
+
 MessageBoxGeometry ComputeMessageBoxLayout(const MessageBoxParts& parts) {
     MessageBoxGeometry g;
     const int margin = DuiLib::ScaleByDpi(kMargin96, parts.dpi);

@@ -45,6 +45,10 @@ MessageBoxResult EscapeResult(int type);
 // The message split at every line feed; a trailing line feed leaves an empty last line.
 std::vector<std::wstring_view> SplitMessageLines(std::wstring_view message);
 
+// The box's window name, what screen readers announce and the system lists: its title, or
+// with none its message, its lines joined by single spaces (a window name is one line).
+std::wstring MessageBoxWindowName(std::wstring_view title, std::wstring_view message);
+
 // A text's width and height on one line, as the font reports it.
 struct TextExtent {
     int cx = 0;

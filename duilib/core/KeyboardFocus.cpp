@@ -71,6 +71,12 @@ void CPaintManagerCore::ShowFocusCues() {
     if (focus_) focus_->Invalidate();
 }
 
+void CPaintManagerCore::HideFocusCues() {
+    if (!focusCues_) return;
+    focusCues_ = false;
+    if (focus_) focus_->Invalidate();
+}
+
 bool CPaintManagerCore::WantsKey(NavKey key) const {
     switch (key) {
     case NavKey::Tab:

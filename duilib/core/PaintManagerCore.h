@@ -108,6 +108,8 @@ public:
     // The focus is drawn from the first key that moves or uses it on, as the system does.
     bool FocusCuesShown() const { return focusCues_; }
     void ShowFocusCues();
+    // The system asks for the cue to be hidden again (its keyboard-cue state).
+    void HideFocusCues();
     // Letter keys click the button whose text begins with them (message boxes).
     void EnableMnemonics(bool enable) { mnemonics_ = enable; }
     // Whether the window takes the key itself. Enter only while a control has the focus:

@@ -92,6 +92,9 @@ struct Target {
 };
 
 Target Resolve(CPaintManagerUI& manager, const VARIANT& child, std::vector<CControlUI*>& children) {
+    // A client may ask before the first paint (at the events that showing the window
+    // sends): places, hits and visibility come from the layout, so it is made now.
+    manager.EnsureLayout();
     children = AccessibleChildren(manager.GetRoot());
     if (child.vt != VT_I4) return {};
     if (child.lVal == CHILDID_SELF) return {true, nullptr};
@@ -317,6 +320,7 @@ STDMETHODIMP CAccessibleWindow::accHitTest(long x, long y, VARIANT* child) {
     if (!child) return E_POINTER;
     ::VariantInit(child);
     if (!manager_) return RPC_E_DISCONNECTED;
+    manager_->EnsureLayout();
     POINT point{x, y};
     RECT client{};
     ::ScreenToClient(window_, &point);
@@ -341,6 +345,8 @@ STDMETHODIMP CAccessibleWindow::accDoDefaultAction(VARIANT child) {
     if (!target.control || DescribeControl(*target.control, nullptr, false).defaultAction.empty()) {
         return DISP_E_MEMBERNOTFOUND;
     }
+    // As with a click: a window that is disabled (a modal box waits over it) takes no press.
+    if (!::IsWindowEnabled(window_)) return E_ACCESSDENIED;
     // Posted, as a click is: what the click starts (a modal box) must not run inside the
     // client's call.
     return ::PostMessageW(window_, PressMessage(), static_cast<WPARAM>(child.lVal), 0) ? S_OK : E_FAIL;
@@ -425,8 +431,9 @@ bool CPaintManagerUI::HandleAccessibility(UINT message, WPARAM wParam, LPARAM lP
     if (message == PressMessage()) {
         const auto children = AccessibleChildren(GetRoot());
         const std::size_t id = static_cast<std::size_t>(wParam);
-        // Checked again: the control may have been disabled since the request.
-        if (id >= 1 && id <= children.size() && IsFocusable(children[id - 1])) {
+        // Checked again: the control or its window may have been disabled since the
+        // request (a press posted twice: the first opened a box).
+        if (id >= 1 && id <= children.size() && IsFocusable(children[id - 1]) && ::IsWindowEnabled(window_)) {
             NotifyClick(children[id - 1], CentreOf(*children[id - 1]));
         }
         result = 0;
@@ -434,9 +441,27 @@ bool CPaintManagerUI::HandleAccessibility(UINT message, WPARAM wParam, LPARAM lP
     }
     switch (message) {
     case WM_SHOWWINDOW:
-        // A box appearing: a screen reader reads its question.
-        if (wParam && ::GetWindow(window_, GW_OWNER)) {
+        // A box appearing: a screen reader reads its question; and going, hidden or
+        // destroyed: the reader returns to the window below.
+        if (wParam && !dialogShown_ && ::GetWindow(window_, GW_OWNER)) {
+            dialogShown_ = true;
             ::NotifyWinEvent(EVENT_SYSTEM_DIALOGSTART, window_, OBJID_WINDOW, CHILDID_SELF);
+        } else if (!wParam && dialogShown_) {
+            dialogShown_ = false;
+            ::NotifyWinEvent(EVENT_SYSTEM_DIALOGEND, window_, OBJID_WINDOW, CHILDID_SELF);
+        }
+        return false;
+    case WM_WINDOWPOSCHANGING:
+        // DestroyWindow hides the window this way, without WM_SHOWWINDOW.
+        if (dialogShown_ && lParam && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_HIDEWINDOW)) {
+            dialogShown_ = false;
+            ::NotifyWinEvent(EVENT_SYSTEM_DIALOGEND, window_, OBJID_WINDOW, CHILDID_SELF);
+        }
+        return false;
+    case WM_DESTROY:
+        if (dialogShown_) {
+            dialogShown_ = false;
+            ::NotifyWinEvent(EVENT_SYSTEM_DIALOGEND, window_, OBJID_WINDOW, CHILDID_SELF);
         }
         return false;
     case WM_NCDESTROY:

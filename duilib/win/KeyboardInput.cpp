@@ -29,6 +29,12 @@ bool IsRepeat(LPARAM lParam) { return (static_cast<DWORD>(lParam) & (1u << 30)) 
 
 bool KeyDown(int virtualKey) { return ::GetKeyState(virtualKey) < 0; }
 
+// The user's setting to show keyboard cues (focus rectangles) at all times.
+bool KeyboardCuesAlwaysShown() {
+    BOOL always = FALSE;
+    return ::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &always, 0) && always;
+}
+
 UiPoint CentreOf(const CControlUI& control) {
     const UiRect& r = control.GetPos();
     return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
@@ -51,8 +57,13 @@ bool CPaintManagerUI::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_KEYDOWN: {
         const NavKey key = KeyOf(wParam);
         if (KeyDown(VK_CONTROL) || !WantsKey(key)) return false;
+        const bool cuesBefore = FocusCuesShown();
         CControlUI* clicked = OnKeyDown(key, KeyDown(VK_SHIFT), IsRepeat(lParam));
-        if (FocusCuesShown()) ::SetPropW(window_, kFocusCuesProperty, reinterpret_cast<HANDLE>(1));
+        if (FocusCuesShown()) {
+            ::SetPropW(window_, kFocusCuesProperty, reinterpret_cast<HANDLE>(1));
+            // The system's keyboard-cue state learns it too, as from a dialog's own keys.
+            if (!cuesBefore) ::SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        }
         if (clicked) NotifyClick(clicked, CentreOf(*clicked));
         result = 0;
         return true;
@@ -67,9 +78,28 @@ bool CPaintManagerUI::HandleKeyboard(UINT message, WPARAM wParam, LPARAM lParam,
     case WM_SHOWWINDOW:
         if (wParam) {
             const HWND owner = ::GetWindow(window_, GW_OWNER);
-            if (owner && ::GetPropW(owner, kFocusCuesProperty)) {
+            if (KeyboardCuesAlwaysShown() || (owner && ::GetPropW(owner, kFocusCuesProperty))) {
                 ShowFocusCues();
                 ::SetPropW(window_, kFocusCuesProperty, reinterpret_cast<HANDLE>(1));
+            }
+        }
+        return false;
+    case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETKEYBOARDCUES && KeyboardCuesAlwaysShown()) ShowFocusCues();
+        return false;
+    case WM_UPDATEUISTATE:
+        // The system's keyboard-cue state, once the window is shown: shown when the keyboard
+        // is used in the window or its dialog, hidden again when the system says so (never
+        // while the user's setting shows cues at all times). Before that, how the window
+        // opens decides (above): a dialog's initial state says nothing of this window. The
+        // default handling keeps the window's own state.
+        if ((HIWORD(wParam) & UISF_HIDEFOCUS) && ::IsWindowVisible(window_)) {
+            if (LOWORD(wParam) == UIS_CLEAR) {
+                ShowFocusCues();
+                ::SetPropW(window_, kFocusCuesProperty, reinterpret_cast<HANDLE>(1));
+            } else if (LOWORD(wParam) == UIS_SET && !KeyboardCuesAlwaysShown()) {
+                HideFocusCues();
+                ::RemovePropW(window_, kFocusCuesProperty);
             }
         }
         return false;

@@ -88,6 +88,7 @@ private:
     std::map<int, GdiObject<HFONT>> fonts_;
     std::map<std::wstring, std::optional<Image>> images_;  // by lower-case name; empty: unreadable
     CAccessibleWindow* accessible_ = nullptr;  // one reference, made on the first request
+    bool dialogShown_ = false;  // a box's dialog-start event went out, its end not yet
 };
 
 }  // namespace DuiLib

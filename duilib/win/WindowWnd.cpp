@@ -1,5 +1,7 @@
 #include "duilib/win/WindowWnd.h"
 
+#include <utility>
+
 #include "duilib/win/PaintManager.h"
 
 namespace DuiLib {
@@ -110,6 +112,7 @@ UINT CWindowWnd::ShowModal() {
     ::ShowWindow(window, SW_SHOWNORMAL);
     // Only an owner that this run disabled is enabled again (a nested run leaves it to the outer one).
     const bool disabledOwner = owner && !::EnableWindow(owner, FALSE);
+    if (disabledOwner) modalOwner_ = owner;
 
     UINT result = 0;
     bool quit = false;
@@ -123,16 +126,11 @@ UINT CWindowWnd::ShowModal() {
             break;
         }
         if (got == -1) break;
-        const bool closing = msg.message == WM_CLOSE && msg.hwnd == window;
-        if (closing) {
-            result = static_cast<UINT>(msg.wParam);
-            // The owner is enabled before the window goes, so that activation returns to it.
-            if (disabledOwner) ::EnableWindow(owner, TRUE);
-        }
+        if (msg.message == WM_CLOSE && msg.hwnd == window) result = static_cast<UINT>(msg.wParam);
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
-        if (closing && disabledOwner && ::IsWindow(window)) ::EnableWindow(owner, FALSE);
     }
+    if (::IsWindow(window)) modalOwner_ = nullptr;
     if (disabledOwner) ::EnableWindow(owner, TRUE);
     if (owner && ::IsWindow(owner)) ::SetFocus(owner);
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
@@ -168,6 +166,21 @@ void CWindowWnd::CenterWindow() {
     ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+bool CWindowWnd::ReleasesModalOwner(HWND window, UINT message, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+    case WM_DESTROY:
+        return true;
+    case WM_WINDOWPOSCHANGING: {
+        // DestroyWindow hides the window, and hands activation on, before WM_DESTROY.
+        const auto* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
+        return pos && (pos->flags & SWP_HIDEWINDOW) && ::IsWindowVisible(window);
+    }
+    default:
+        return false;
+    }
+}
+
 LRESULT CWindowWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return CallPreviousProc(message, wParam, lParam);
 }
@@ -197,6 +210,20 @@ LRESULT CALLBACK CWindowWnd::WindowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT CWindowWnd::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (modalOwner_ && ReleasesModalOwner(window, message, lParam)) {
+        // However the window goes (a posted or a sent WM_CLOSE, Alt+F4 through SC_CLOSE, a
+        // plain DestroyWindow), its owner is enabled first, so that activation returns to
+        // the owner and not to some other window.
+        const HWND owner = std::exchange(modalOwner_, nullptr);
+        ::EnableWindow(owner, TRUE);
+        const LRESULT result = HandleMessage(message, wParam, lParam);
+        // A close that was refused: the run goes on, the owner waits again.
+        if (message == WM_CLOSE && ::IsWindow(window) && ::IsWindowVisible(window)) {
+            ::EnableWindow(owner, FALSE);
+            modalOwner_ = owner;
+        }
+        return result;
+    }
     if (message != WM_NCDESTROY) return HandleMessage(message, wParam, lParam);
 
     // The last message: the previous procedure sees it, then the window is let go.

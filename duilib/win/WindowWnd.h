@@ -70,6 +70,13 @@ private:
     WNDPROC RegisterClassProc();
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Whether the message starts the window's going, so that the owner of its modal run
+    // must be enabled before it is handled.
+    static bool ReleasesModalOwner(HWND window, UINT message, LPARAM lParam);
+
+    // The owner that the running modal run disabled; null outside a run, or once enabled
+    // again because the window is going.
+    HWND modalOwner_ = nullptr;
 };
 
 }  // namespace DuiLib

@@ -176,6 +176,30 @@ HWND WindowOf(DWORD process, const wchar_t* className) {
     return found.window;
 }
 
+struct Counted {
+    DWORD process;
+    const wchar_t* className;
+    int count;
+};
+
+BOOL CALLBACK CountWindowOf(HWND window, LPARAM param) {
+    auto* counted = reinterpret_cast<Counted*>(param);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (process == counted->process && ::IsWindowVisible(window) && std::wstring(name) == counted->className) {
+        ++counted->count;
+    }
+    return TRUE;
+}
+
+int CountWindowsOf(DWORD process, const wchar_t* className) {
+    Counted counted{process, className, 0};
+    ::EnumWindows(CountWindowOf, reinterpret_cast<LPARAM>(&counted));
+    return counted.count;
+}
+
 std::vector<std::string> DriveCalls(const std::string& trace, std::size_t from) {
     std::ifstream in(trace);
     std::vector<std::string> calls;
@@ -275,7 +299,7 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     ASSERT_TRUE(PumpUntil([&] { return (main = WindowOf(demo.Id(), L"#32770")) != nullptr; }, 60000));
     const HWINEVENTHOOK focusHook = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnEvent,
                                                       demo.Id(), 0, WINEVENT_OUTOFCONTEXT);
-    const HWINEVENTHOOK dialogHook = ::SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGSTART, nullptr,
+    const HWINEVENTHOOK dialogHook = ::SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGEND, nullptr,
                                                        OnEvent, demo.Id(), 0, WINEVENT_OUTOFCONTEXT);
     EXPECT_TRUE(focusHook && dialogHook);
     ::Sleep(500);  // the panel is filled before the window shows; let it paint
@@ -369,7 +393,12 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     Ptr<IAccessible> question;
     ASSERT_EQ(oleacc.fromWindow(box, OBJID_CLIENT, IID_IAccessible, question.OutVoid()), S_OK);
     const Node boxSelf = Read(question.Get(), CHILDID_SELF);
-    EXPECT_EQ(boxSelf.name, kConfirmation);  // no title: named by its question
+    // No title: named by its question, on one line.
+    const std::wstring oneLine = L"Computer will shut down after this process. Are you ready to proceed?";
+    EXPECT_EQ(boxSelf.name, oneLine);
+    wchar_t boxName[256] = {};
+    ::GetWindowTextW(box, boxName, 256);
+    EXPECT_EQ(boxName, oneLine) << "the window's own name, as the system reports it";
     EXPECT_EQ(boxSelf.role, ROLE_SYSTEM_DIALOG);
     RECT client{};
     ::GetClientRect(box, &client);
@@ -404,9 +433,17 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     // The main window waits behind the box.
     EXPECT_EQ(Read(window.Get(), CHILDID_SELF).state & STATE_SYSTEM_UNAVAILABLE, STATE_SYSTEM_UNAVAILABLE);
 
+    // ---- the switch behind its own box takes no press: one box, and no second ----
+    EXPECT_TRUE(FAILED(window->accDoDefaultAction(Child(11))));
+    PumpUntil([] { return false; }, 700);
+    EXPECT_EQ(CountWindowsOf(demo.Id(), L"BaseDuilibWnd"), 1);
+    EXPECT_TRUE(::IsWindow(box));
+
     // ---- No, by its default action: the drive is not touched ----
     EXPECT_EQ(question->accDoDefaultAction(Child(5)), S_OK);
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(box); }, 10000)) << "the box stays";
+    EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_SYSTEM_DIALOGEND, box, -1); }, 5000))
+        << "no dialog-end event for the box";
     // Gone with its window: a client still holding it is told so, and nothing crashes.
     long count = 0;
     EXPECT_NE(question->get_accChildCount(&count), S_OK);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "AppTestMachine.h"
 #include "app/DevicePanel.h"
@@ -16,7 +20,6 @@ class TestMainWnd : public CMainWnd {
 public:
     using CMainWnd::CMainWnd;
     using CMainWnd::closeButton;
-    using CMainWnd::isSwitching;
     using CMainWnd::minButton;
     using CMainWnd::paintManager;
 
@@ -149,36 +152,56 @@ TEST_F(MainWindow, DriveThatGoesKeepsTheButtonsTextAndImagesAndComesBack) {
     EXPECT_EQ(machine.counting.passes, 3);
 }
 
-TEST_F(MainWindow, RefreshWhileSwitchingChangesNothingThenOrAfter) {
-    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Inbox, 2);
-    Open();
-    const discovery::DiskInfo* shown = window.Drives()[0].get();
-    ASSERT_NE(shown, nullptr);
-    window.isSwitching = 1;
-    machine.Unplug(disk);
-    window.RefreshDrives();
-    EXPECT_EQ(window.Drives()[0].get(), shown);  // the record the switch uses stays
-    EXPECT_EQ(window.Text(L"LabelDevice"), L"Tavik VX310 Series SSD");
-    window.isSwitching = 0;
-    EXPECT_EQ(window.Text(L"LabelStatusVal"), L"Optimizable");
-    EXPECT_EQ(machine.counting.passes, 1);
-}
-
-// The switch's confirmation box, closed from outside (no answer) once it shows.
-int switchingWhileAsked = -1;
-TestMainWnd* asking = nullptr;
+// The switch's confirmation box, closed from outside (no answer) once it shows, after
+// what the test does while it is open.
+std::function<void()> whileAsked;
 
 BOOL CALLBACK CloseBox(HWND window, LPARAM) {
     wchar_t name[64] = {};
     ::GetClassNameW(window, name, 64);
     if (std::wstring(name) != L"BaseDuilibWnd" || !::IsWindowVisible(window)) return TRUE;
-    if (asking) switchingWhileAsked = asking->isSwitching;
+    if (auto action = std::exchange(whileAsked, nullptr)) action();
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     return FALSE;
 }
 
 void CALLBACK CloseShownBox(HWND, UINT, UINT_PTR, DWORD) {
     ::EnumThreadWindows(::GetCurrentThreadId(), CloseBox, 0);
+}
+
+// A click on the switch, with its box closed unanswered; returns once the switch has ended.
+void ClickSwitchAndClose(TestMainWnd& window, std::function<void()> action) {
+    DuiLib::TNotifyUI click;
+    click.sType = L"click";
+    click.pSender = window.Option();
+    whileAsked = std::move(action);
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, CloseShownBox);
+    window.Notify(click);
+    ::KillTimer(nullptr, timer);
+    whileAsked = nullptr;
+}
+
+TEST_F(MainWindow, RefreshWhileSwitchingWaitsForTheSwitchsEnd) {
+    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    Open();
+    const discovery::DiskInfo* shown = window.Drives()[0].get();
+    ASSERT_NE(shown, nullptr);
+    bool kept = false;
+    std::wstring headingWhileAsked;
+    ClickSwitchAndClose(window, [&] {
+        machine.Unplug(disk);
+        window.RefreshDrives();
+        window.RefreshDrives();
+        kept = window.Drives()[0].get() == shown;  // the record the switch uses stays
+        headingWhileAsked = window.Text(L"LabelDevice");
+    });
+    EXPECT_TRUE(kept);
+    EXPECT_EQ(headingWhileAsked, L"Tavik VX310 Series SSD");
+    // Once the switch has ended, one pass for both changes.
+    EXPECT_EQ(machine.counting.passes, 2);
+    EXPECT_EQ(window.Drives()[0], nullptr);
+    EXPECT_EQ(window.Text(L"LabelDevice"), L"No device detected");
+    EXPECT_FALSE(window.IsSwitching());
 }
 
 TEST_F(MainWindow, ClickOnAnotherControlLeavesSwitchingAlone) {
@@ -188,16 +211,63 @@ TEST_F(MainWindow, ClickOnAnotherControlLeavesSwitchingAlone) {
     click.sType = L"click";
     click.pSender = window.paintManager.FindControl(L"LabelDevice");
     window.Notify(click);
-    EXPECT_EQ(window.isSwitching, 0);
-    click.pSender = window.Option();
-    asking = &window;
-    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, CloseShownBox);
-    window.Notify(click);  // the switch asks, gets no answer, and ends
-    ::KillTimer(nullptr, timer);
-    asking = nullptr;
-    EXPECT_EQ(switchingWhileAsked, 1);
-    EXPECT_EQ(window.isSwitching, 0);
+    EXPECT_FALSE(window.IsSwitching());
+    bool switchingWhileAsked = false;
+    ClickSwitchAndClose(window, [&] { switchingWhileAsked = window.IsSwitching(); });  // asks, no answer, ends
+    EXPECT_TRUE(switchingWhileAsked);
+    EXPECT_FALSE(window.IsSwitching());
     EXPECT_TRUE(machine.shutdown.Calls().empty());
+    EXPECT_EQ(machine.counting.passes, 1);
+}
+
+// What assistive technology is told about the panel, through the system's events.
+std::vector<std::pair<DWORD, LONG>> announced;
+HWND announcer = nullptr;
+
+void CALLBACK RecordAnnouncement(HWINEVENTHOOK, DWORD event, HWND window, LONG, LONG child, DWORD, DWORD) {
+    if (window == announcer) announced.emplace_back(event, child);
+}
+
+void PumpBriefly() {
+    for (int i = 0; i < 10; ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(10);
+    }
+}
+
+TEST_F(MainWindow, ARefreshThatChangesNothingAnnouncesNothing) {
+    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Inbox, 2);
+    Open();
+    ::ShowWindow(plain, SW_SHOWNA);
+    announcer = plain;
+    announced.clear();
+    const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+                                                 RecordAnnouncement, ::GetCurrentProcessId(), 0,
+                                                 WINEVENT_OUTOFCONTEXT);
+    ASSERT_TRUE(hook);
+    PumpBriefly();
+    announced.clear();
+    window.RefreshDrives();  // the same drive in the same state
+    PumpBriefly();
+    EXPECT_TRUE(announced.empty()) << announced.size() << " events for a refresh that changed nothing";
+
+    // The drive goes: the heading, the three values and the switch, each once.
+    machine.Unplug(disk);
+    window.RefreshDrives();
+    PumpBriefly();
+    const auto count = [](DWORD event, const wchar_t* name, TestMainWnd& w) {
+        const LONG id = w.paintManager.AccessibleChildId(w.paintManager.FindControl(name));
+        return std::count(announced.begin(), announced.end(), std::make_pair(event, id));
+    };
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelDevice", window), 1);
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelMnVal", window), 1);
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelStatusVal", window), 1);
+    EXPECT_EQ(count(EVENT_OBJECT_STATECHANGE, L"btnOption", window), 1);
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelMN", window), 0) << "the captions stay";
+    EXPECT_EQ(announced.size(), 5u) << "capacity too, nothing else";
+    ::UnhookWinEvent(hook);
+    announcer = nullptr;
 }
 
 TEST_F(MainWindow, RefreshBeforeTheLayoutFindsNoControls) {

@@ -107,6 +107,30 @@ TEST(Keyboard, MainWindowTabSpaceAndEnter) {
     EXPECT_EQ(main.clicks.clicked.size(), 2u);
 }
 
+TEST(Keyboard, ArrowsMoveTheFocusUpAndLeftBackDownAndRightOn) {
+    // Three buttons, so that back and on differ from every place.
+    LayoutWindow main("mainSkin.xml", {0, 0, 700, 490});
+    main.SetFocus(main[L"btnOption"]);
+    const struct {
+        NavKey key;
+        const wchar_t* focus;
+    } steps[] = {
+        {NavKey::Up, L"btnClose"},  {NavKey::Up, L"btnMin"},      {NavKey::Down, L"btnClose"},
+        {NavKey::Down, L"btnOption"}, {NavKey::Down, L"btnMin"},  {NavKey::Up, L"btnOption"},
+        {NavKey::Left, L"btnClose"}, {NavKey::Right, L"btnOption"},
+    };
+    for (const auto& step : steps) {
+        EXPECT_TRUE(main.WantsKey(step.key)) << "the window takes the arrows from its dialog";
+        main.Key(step.key);
+        EXPECT_EQ(main.FocusName(), step.focus) << "after arrow " << static_cast<int>(step.key);
+    }
+    EXPECT_TRUE(main.clicks.clicked.empty());
+    // With nothing to focus the arrows stay the owner's.
+    for (const wchar_t* name : {L"btnMin", L"btnClose", L"btnOption"}) main[name]->SetEnabled(false);
+    EXPECT_FALSE(main.WantsKey(NavKey::Up));
+    EXPECT_FALSE(main.WantsKey(NavKey::Down));
+}
+
 TEST(Keyboard, AHeldKeyMovesTheFocusButNeverClicks) {
     LayoutWindow box("messageBoxYesNo.xml", {0, 0, 300, 150});
     box.EnableMnemonics(true);
@@ -175,6 +199,31 @@ TEST(Keyboard, BoxLettersAndArrows) {
     EXPECT_EQ(ok.clicks.clicked, (Names{L"btnOK"}));
 }
 
+// The focus as the window side reports it to assistive technology: one event per move.
+class FocusEvents : public LayoutWindow {
+public:
+    using LayoutWindow::LayoutWindow;
+    std::vector<std::wstring> moves;
+
+protected:
+    void FocusMoved(CControlUI* control) override { moves.push_back(control ? control->GetName() : L"<none>"); }
+};
+
+TEST(Keyboard, OneFocusEventPerMoveNoneForTheControlThatHasIt) {
+    FocusEvents main("mainSkin.xml", {0, 0, 700, 490});
+    main.SetFocus(main[L"btnOption"]);
+    main.SetFocus(main[L"btnOption"]);
+    main.SetFocus(main[L"LabelStatus"]);  // cannot take it: no move
+    main.Key(NavKey::Tab);
+    main.Key(NavKey::Space);  // a click, not a move
+    const UiRect& min = main[L"btnMin"]->GetPos();
+    main.OnMouseDown({min.left + 2, min.top + 2});  // a press on the focused button
+    main.OnPressCancelled();
+    main.SetFocus(nullptr);
+    main.SetFocus(nullptr);
+    EXPECT_EQ(main.moves, (Names{L"btnOption", L"btnMin", L"<none>"}));
+}
+
 struct Expected {
     const wchar_t* control;
     AccessibleRole role;
@@ -228,7 +277,12 @@ TEST(Accessible, StatesFollowTheControls) {
     EXPECT_EQ(item.states, StateUnavailable);
     EXPECT_TRUE(item.defaultAction.empty());
     option.SetEnabled(true);
+    // Under the pointer is hot, not pressed; held down is pressed.
+    option.SetHot(true);
+    EXPECT_EQ(DescribeControl(option, nullptr, true).states, StateFocusable | StateHotTracked);
+    option.SetHot(false);
     option.SetPushed(true);
+    EXPECT_EQ(DescribeControl(option, nullptr, true).states, StateFocusable | StatePressed);
     option.SetHot(true);
     EXPECT_EQ(DescribeControl(option, nullptr, true).states, StateFocusable | StatePressed | StateHotTracked);
     option.SetVisible(false);

@@ -254,3 +254,24 @@ TEST(MessageBoxLayout, MissingControls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MessageBoxWindowName, TitleElseTheMessageOnOneLine) {
+    const struct {
+        const wchar_t* title;
+        const wchar_t* message;
+        const wchar_t* name;
+    } cases[] = {
+        {L"", L"Computer will shut down after this process. \nAre you ready to proceed?",
+         L"Computer will shut down after this process. Are you ready to proceed?"},
+        {L"Zephra", L"Open Device error, error code 2", L"Zephra"},
+        {L"", L"Open Device error, error code 2", L"Open Device error, error code 2"},
+        {L"", L"Proceed?\n", L"Proceed?"},
+        {L"", L"\n\nTwo\r\n  lines  ", L"Two lines"},
+        {L"", L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MessageBoxWindowName(c.title, c.message), c.name) << c.message;
+}
+
+}  // namespace

@@ -3,6 +3,8 @@
 // their owner, shadowed, and answering with the system's codes.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -39,13 +41,13 @@ public:
     using CDuiMessageBox::CDuiMessageBox;
     using CDuiMessageBox::paintManager;
 
-    // As ShowMessageBox prepares it, without the modal run.
-    bool Prepare(HWND owner, const wchar_t* layout) {
+    // As ShowMessageBox prepares it, without the modal run; laidOut: as after a first paint.
+    bool Prepare(HWND owner, const wchar_t* layout, bool laidOut = true) {
         if (!Create(owner, nullptr, 0, 0, 0, 0, 0, 0)) return false;
         ::SetWindowLongW(GetHWND(), GWL_STYLE, ::GetWindowLongW(GetHWND(), GWL_STYLE) & ~WS_CAPTION);
         LoadSkin();
         LayoutMessageBox(layout);
-        paintManager.EnsureLayout();
+        if (laidOut) paintManager.EnsureLayout();
         return true;
     }
     UiRect PosOf(const wchar_t* name) const {
@@ -343,6 +345,270 @@ TEST_F(MessageBoxWindow, WithoutALayoutTheSystemBoxAnswers) {
     answered = true;
     answer.join();
     EXPECT_EQ(result, IDNO);
+}
+
+
+// ---- the box as assistive technology and the window system meet it ----
+
+// The accessible object of a window, in process, as a screen reader's in-context hook
+// gets it. oleacc at run time, as the library loads it.
+IAccessible* AccessibleOf(HWND window) {
+    using FromWindowFn = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    static const auto fromWindow = [] {
+        const HMODULE module = ::LoadLibraryExW(L"oleacc.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return module ? reinterpret_cast<FromWindowFn>(
+                            reinterpret_cast<void (*)()>(::GetProcAddress(module, "AccessibleObjectFromWindow")))
+                      : nullptr;
+    }();
+    IAccessible* object = nullptr;
+    if (!fromWindow || FAILED(fromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                         reinterpret_cast<void**>(&object)))) {
+        return nullptr;
+    }
+    return object;
+}
+
+VARIANT ChildId(long id) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+}
+
+struct ComScope {
+    ComScope() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComScope() { ::CoUninitialize(); }
+};
+
+TEST_F(MessageBoxWindow, ReadRightAfterShowingNoIsFocusedVisibleAndWhereItIsDrawn) {
+    const ComScope com;
+    owner = MakeOwner(150, 120, 700, 490);
+    OpenBox box(MessageBoxTypeYesNo, kConfirmation.c_str(), L"Yes", L"No");
+    ASSERT_TRUE(box.Prepare(owner, L"messageBoxYesNo.xml", false));
+    box.CenterWindow();
+    // Shown, and read at once: no message has been handled, so nothing has painted yet.
+    ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
+    IAccessible* object = AccessibleOf(box.GetHWND());
+    ASSERT_NE(object, nullptr);
+    const long no = box.paintManager.AccessibleChildId(box.paintManager.FindControl(L"btnNo"));
+    ASSERT_GT(no, 0);
+    VARIANT state;
+    ::VariantInit(&state);
+    ASSERT_EQ(object->get_accState(ChildId(no), &state), S_OK);
+    EXPECT_EQ(state.lVal, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED) << "focused, not invisible";
+    long x = 0, y = 0, width = 0, height = 0;
+    ASSERT_EQ(object->accLocation(&x, &y, &width, &height, ChildId(no)), S_OK);
+    POINT origin{0, 0};
+    ::ClientToScreen(box.GetHWND(), &origin);
+    const UiRect drawn = *box.Geometry().second;
+    EXPECT_EQ((UiRect{x - origin.x, y - origin.y, x - origin.x + width, y - origin.y + height}), drawn);
+    VARIANT hit;
+    ::VariantInit(&hit);
+    EXPECT_EQ(object->accHitTest(origin.x + (drawn.left + drawn.right) / 2, origin.y + (drawn.top + drawn.bottom) / 2,
+                                 &hit),
+              S_OK);
+    EXPECT_EQ(hit.vt == VT_I4 ? hit.lVal : -1, no) << "the hit test finds No where it is drawn";
+    // And it is drawn there: the first paint lays nothing out differently.
+    Pump(100);
+    EXPECT_EQ(box.PosOf(L"btnNo"), drawn);
+    object->Release();
+}
+
+// Dialog events, as a screen reader follows them.
+std::vector<std::pair<DWORD, HWND>>& SeenEvents() {
+    static std::vector<std::pair<DWORD, HWND>> seen;
+    return seen;
+}
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG, LONG, DWORD, DWORD) {
+    SeenEvents().emplace_back(event, window);
+}
+
+TEST_F(MessageBoxWindow, NamedByItsQuestionAndItsComingAndGoingAreAnnounced) {
+    owner = MakeOwner(100, 100, 400, 300);
+    OpenBox box(MessageBoxTypeYesNo, kConfirmation.c_str(), L"Yes", L"No");
+    ASSERT_TRUE(box.Prepare(owner, L"messageBoxYesNo.xml"));
+    wchar_t name[256] = {};
+    ::GetWindowTextW(box.GetHWND(), name, 256);
+    EXPECT_EQ(std::wstring(name), L"Computer will shut down after this process. Are you ready to proceed?")
+        << "a box without a title is named by its question, on one line";
+
+    SeenEvents().clear();
+    const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_DIALOGSTART, EVENT_SYSTEM_DIALOGEND, nullptr, RecordEvent,
+                                                 ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_TRUE(hook);
+    // Hidden rather than destroyed: the events of this process are delivered through its
+    // queue, and Wine drops those of a window that is gone by then. The program's own box,
+    // destroyed, is followed from another process by the accessibility tests.
+    ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
+    Pump(100);
+    ::ShowWindow(box.GetHWND(), SW_HIDE);
+    Pump(100);
+    ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
+    Pump(100);
+    ::UnhookWinEvent(hook);
+    const HWND window = box.GetHWND();
+    const std::vector<std::pair<DWORD, HWND>> expected{{EVENT_SYSTEM_DIALOGSTART, window},
+                                                       {EVENT_SYSTEM_DIALOGEND, window},
+                                                       {EVENT_SYSTEM_DIALOGSTART, window}};
+    EXPECT_EQ(SeenEvents(), expected);
+}
+
+// A window of someone else (another program, in life) that must not be activated when
+// a box goes.
+HWND MakeBystander() {
+    const HWND window = ::CreateWindowExW(0, L"STATIC", L"bystander", WS_POPUP, 600, 500, 200, 150, nullptr, nullptr,
+                                          ::GetModuleHandleW(nullptr), nullptr);
+    if (window) ::ShowWindow(window, SW_SHOWNOACTIVATE);
+    return window;
+}
+
+// The windows activated from the moment the box starts to go, in order: the first is the
+// one the system chose when the box went.
+struct ActivationWatch {
+    HWND box = nullptr;
+    bool going = false;
+    std::vector<HWND> activated;
+};
+ActivationWatch& Watch() {
+    static ActivationWatch watch;
+    return watch;
+}
+LRESULT CALLBACK WatchActivations(int code, WPARAM wParam, LPARAM lParam) {
+    ActivationWatch& watch = Watch();
+    if (code == HCBT_DESTROYWND && watch.box && reinterpret_cast<HWND>(wParam) == watch.box) watch.going = true;
+    if (code == HCBT_ACTIVATE && watch.going) watch.activated.push_back(reinterpret_cast<HWND>(wParam));
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void PostKey(HWND window, UINT key) {
+    ::PostMessageW(window, WM_KEYDOWN, key, 0x00010001);
+    ::PostMessageW(window, WM_KEYUP, key, 0xC0010001);
+}
+
+TEST_F(MessageBoxWindow, EveryWayABoxClosesLeavesItsOwnerEnabledAndActive) {
+    const ComScope com;
+    owner = MakeOwner(100, 100, 500, 400);
+    OwnerRef ownerRef(owner);
+    const HWND bystander = MakeBystander();
+    ASSERT_TRUE(bystander);
+    const MessageBoxGeometry yesNo = Expected(MessageBoxTypeYesNo, kConfirmation);
+    const std::wstring error = L"Open Optimize error, error code 13";
+    const MessageBoxGeometry ok = Expected(MessageBoxTypeOk, error);
+    const auto defaultAction = [](HWND box, const wchar_t* buttonText) {
+        IAccessible* object = AccessibleOf(box);
+        if (!object) return;
+        long count = 0;
+        object->get_accChildCount(&count);
+        for (long id = 1; id <= count; ++id) {
+            BSTR name = nullptr;
+            object->get_accName(ChildId(id), &name);
+            const bool match = name && std::wstring(name) == buttonText;
+            if (name) ::SysFreeString(name);
+            if (match) object->accDoDefaultAction(ChildId(id));
+        }
+        object->Release();
+    };
+    const struct {
+        const char* how;
+        int type;
+        std::function<void(HWND)> close;
+        int result;
+    } cases[] = {
+        {"Escape", MessageBoxTypeYesNo, [](HWND box) { PostKey(box, VK_ESCAPE); }, MessageBoxResultNo},
+        {"Alt+F4", MessageBoxTypeYesNo,
+         [](HWND box) {
+             ::PostMessageW(box, WM_SYSKEYDOWN, VK_F4, 0x203E0001);
+             ::PostMessageW(box, WM_SYSKEYUP, VK_F4, 0xE03E0001);
+         },
+         MessageBoxResultNone},
+        {"SC_CLOSE", MessageBoxTypeYesNo, [](HWND box) { ::SendMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0); },
+         MessageBoxResultNone},
+        {"a sent WM_CLOSE", MessageBoxTypeYesNo, [](HWND box) { ::SendMessageW(box, WM_CLOSE, 0, 0); },
+         MessageBoxResultNone},
+        {"a click on Yes", MessageBoxTypeYesNo, [&](HWND box) { ClickAt(box, *yesNo.first); }, MessageBoxResultYes},
+        {"a click on No", MessageBoxTypeYesNo, [&](HWND box) { ClickAt(box, *yesNo.second); }, MessageBoxResultNo},
+        {"the default action of No", MessageBoxTypeYesNo, [&](HWND box) { defaultAction(box, L"No"); },
+         MessageBoxResultNo},
+        {"Enter on No", MessageBoxTypeYesNo, [](HWND box) { PostKey(box, VK_RETURN); }, MessageBoxResultNo},
+        {"key Y", MessageBoxTypeYesNo, [](HWND box) { ::PostMessageW(box, WM_CHAR, L'y', 0x00150001); },
+         MessageBoxResultYes},
+        {"key N", MessageBoxTypeYesNo, [](HWND box) { ::PostMessageW(box, WM_CHAR, L'N', 0x00310001); },
+         MessageBoxResultNo},
+        {"key O", MessageBoxTypeOk, [](HWND box) { ::PostMessageW(box, WM_CHAR, L'o', 0x00180001); },
+         MessageBoxResultOk},
+        {"a click on Ok", MessageBoxTypeOk, [&](HWND box) { ClickAt(box, *ok.first); }, MessageBoxResultOk},
+        {"Escape in an error box", MessageBoxTypeOk, [](HWND box) { PostKey(box, VK_ESCAPE); }, MessageBoxResultOk},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        ::SetForegroundWindow(owner);
+        ::SetActiveWindow(owner);
+        Pump(100);
+        ASSERT_EQ(::GetActiveWindow(), owner);
+        Watch() = ActivationWatch{};
+        const HHOOK hook = ::SetWindowsHookExW(WH_CBT, WatchActivations, nullptr, ::GetCurrentThreadId());
+        ASSERT_TRUE(hook);
+        bool ownerDisabled = false;
+        const bool yesNoBox = c.type == MessageBoxTypeYesNo;
+        const int result = ShowWhile(
+            [&] {
+                const Found found = FindShownBox();
+                if (!found.box) return;
+                ownerDisabled = !::IsWindowEnabled(owner);
+                Watch().box = found.box;
+                c.close(found.box);
+            },
+            c.type, yesNoBox ? L"messageBoxYesNo.xml" : L"messageBoxOK.xml", yesNoBox ? L"Yes" : L"Ok",
+            yesNoBox ? L"No" : nullptr, &ownerRef, yesNoBox ? kConfirmation : error);
+        ::UnhookWindowsHookEx(hook);
+        EXPECT_EQ(result, c.result);
+        EXPECT_TRUE(ownerDisabled) << "modal while it was open";
+        EXPECT_TRUE(Watch().going) << "the box went";
+        EXPECT_TRUE(::IsWindowEnabled(owner));
+        EXPECT_EQ(::GetActiveWindow(), owner);
+        const std::vector<HWND>& activated = Watch().activated;
+        EXPECT_TRUE(activated.empty() || activated.front() == owner)
+            << "the system gave the activation to another window when the box went";
+        EXPECT_EQ(std::count(activated.begin(), activated.end(), bystander), 0);
+        EXPECT_FALSE(FindShownBox().box);
+    }
+    ::DestroyWindow(bystander);
+}
+
+TEST_F(MessageBoxWindow, FocusCueFollowsTheSystemsKeyboardCues) {
+    BOOL always = FALSE;
+    ::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &always, 0);
+    {
+        ::SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(static_cast<INT_PTR>(FALSE)), 0);
+        OpenBox box(MessageBoxTypeYesNo, kConfirmation.c_str(), L"Yes", L"No");
+        ASSERT_TRUE(box.Prepare(nullptr, L"messageBoxYesNo.xml"));
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
+        EXPECT_FALSE(box.paintManager.FocusCuesShown()) << "opened with the mouse: no cue, whatever came before";
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        EXPECT_TRUE(box.paintManager.FocusCuesShown()) << "the system says the keyboard is in use";
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEACCEL), 0);
+        EXPECT_TRUE(box.paintManager.FocusCuesShown()) << "access keys are no focus cue";
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+        EXPECT_FALSE(box.paintManager.FocusCuesShown()) << "hidden again";
+        // A key that moves the focus shows the cue, and the system learns it.
+        ::SendMessageW(box.GetHWND(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+        EXPECT_TRUE(box.paintManager.FocusCuesShown());
+        EXPECT_EQ(::SendMessageW(box.GetHWND(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS, 0);
+    }
+    {
+        // The user's setting to show the cues at all times: shown from the start, and the
+        // system's hiding does not take them away.
+        ASSERT_TRUE(::SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(static_cast<INT_PTR>(TRUE)), 0));
+        OpenBox box(MessageBoxTypeYesNo, kConfirmation.c_str(), L"Yes", L"No");
+        ASSERT_TRUE(box.Prepare(nullptr, L"messageBoxYesNo.xml"));
+        ::ShowWindow(box.GetHWND(), SW_SHOWNORMAL);
+        EXPECT_TRUE(box.paintManager.FocusCuesShown());
+        ::SendMessageW(box.GetHWND(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+        EXPECT_TRUE(box.paintManager.FocusCuesShown());
+    }
+    ::SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, reinterpret_cast<void*>(static_cast<INT_PTR>(always)), 0);
 }
 
 }  // namespace

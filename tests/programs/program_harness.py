@@ -212,6 +212,38 @@ def changed_pixels(shot_a, shot_b, window, box):
     return int(float(result.stderr.split()[0]))
 
 
+def find_box(program, main, timeout=10):
+    """The message box: a window of the program other than the main window and the
+    shadows, which are 16 pixels larger than the window they follow."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        windows = program.windows()
+        sizes = {(w[1], w[2]) for w in windows}
+        boxes = [w for w in windows if (w[1], w[2]) != (WIDTH, HEIGHT)
+                 and (w[1] + 2 * SHADOW, w[2] + 2 * SHADOW) in sizes]
+        if boxes:
+            return boxes[0]
+        time.sleep(0.2)
+    raise Failure("no message box within %ds; windows %s" % (timeout, program.windows()))
+
+
+def wait_box_gone(program, box, timeout=10):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if box[0] not in [w[0] for w in program.windows()]:
+            return
+        time.sleep(0.2)
+    raise Failure("the box is still shown")
+
+
+def box_buttons(box):
+    """Yes and No of a Yes/No box, as (x, y, w, h) in the box: 80 by 28, 20 apart, 20
+    above the bottom, the pair centred."""
+    w, h = box[1], box[2]
+    top = h - 28 - 20
+    return ((w - 20) // 2 - 80, top, 80, 28), ((w + 20) // 2, top, 80, 28)
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)

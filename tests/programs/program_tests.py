@@ -12,8 +12,9 @@ import subprocess
 import sys
 import time
 
-from program_harness import (HEALTH, HEIGHT, MIN_BUTTON, WIDTH, Failure, Program, check, check_placement, click,
-                             close_by_mouse, demo, expect_panel, main, panel, park_pointer)
+from program_harness import (BUTTON, HEALTH, HEIGHT, MIN_BUTTON, SHADOW, WIDTH, Failure, Program, box_buttons,
+                             check, check_placement, click, close_by_mouse, demo, expect_panel, find_box, main,
+                             panel, park_pointer, read_text, run, stable_screenshot, wait_box_gone)
 
 
 # ---- scenarios ----
@@ -162,12 +163,76 @@ def demo_health(options):
             program.kill()
 
 
+def box_text(options, box, name):
+    """The first line of a box's message, read from a screenshot of the box."""
+    shot = os.path.join(options.shots, name + ".png")
+    stable_screenshot(shot, (box[3], box[4], box[1], box[2]))
+    run("convert", shot, "-crop", "%dx%d+%d+%d" % (box[1] + 2 * SHADOW, box[2] + 2 * SHADOW,
+                                                    box[3] - SHADOW, box[4] - SHADOW), "+repage", shot)
+    return read_text(shot, (box[0], box[1], box[2], SHADOW, SHADOW), (18, 58, box[1] - 36, 17))
+
+
+def demo_write_and_state_faults(options):
+    """The drive answers the switch's write with nothing: one error box with the code of a
+    short reply, 13, and no shutdown; the program stays with the panel as it was. A state
+    read whose reply stops after its signature: "Unknown", the switch disabled."""
+    trace = os.path.join(options.shots, "empty-write-trace.txt")
+    program = demo(options, ["--drive", "inbox", "--state", "2", "--fault", "empty-write",
+                             "--trace", "Z:" + trace.replace("/", "\\")])
+    try:
+        park_pointer()
+        window = check_placement(program)
+        expect_panel(panel(options, program, window, "empty-write-before"), "2")
+        click(window, BUTTON)
+        confirmation = find_box(program, window)
+        click(confirmation, box_buttons(confirmation)[0])  # Yes
+        wait_box_gone(program, confirmation)
+        error = find_box(program, window)
+        text = box_text(options, error, "empty-write-error")
+        print("error box %dx%d: %r" % (error[1], error[2], text))
+        check(text == "Open Optimize error, error code 13", "error box text %r" % text)
+        time.sleep(1)
+        check(program.process.poll() is None, "the demo ended after a failed write")
+        # The box's one button, centred 20 above its bottom.
+        click(error, ((error[1] - 80) // 2, error[2] - 28 - 20, 80, 28))
+        wait_box_gone(program, error)
+        check(find_box_or_none(program, window) is None, "another box after the error box")
+        park_pointer()
+        expect_panel(panel(options, program, window, "empty-write-after"), "2")
+        close_by_mouse(program, window)
+    finally:
+        program.kill()
+    with open(trace) as f:
+        calls = f.read()
+    check("ExitWindowsEx" not in calls and "AdjustTokenPrivileges" not in calls, "a shutdown was asked for")
+
+    program = demo(options, ["--drive", "inbox", "--state", "0", "--fault", "cut-state"])
+    try:
+        park_pointer()
+        window = check_placement(program)
+        seen = panel(options, program, window, "cut-state")
+        print("cut state reply", {k: v for k, v in seen.items() if k != "shot"})
+        expect_panel(seen, "ff")
+        check(seen["button"] == "On", "button text %r" % seen["button"])
+        close_by_mouse(program, window)
+    finally:
+        program.kill()
+
+
+def find_box_or_none(program, window):
+    try:
+        return find_box(program, window, timeout=1)
+    except Failure:
+        return None
+
+
 SCENARIOS = {
     "demo-health": demo_health,
     "product-without-drive": product_without_drive,
     "demo-paths-and-states": demo_paths_and_states,
     "demo-unplug-and-plug": demo_unplug_and_plug,
     "demo-minimise-and-fault": demo_minimise_and_fault,
+    "demo-write-and-state-faults": demo_write_and_state_faults,
 }
 
 

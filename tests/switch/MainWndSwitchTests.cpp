@@ -1,6 +1,9 @@
 // The switch button of the real main window under Wine, on the simulated machine: the
-// confirmation box, device changes while it is open, and the error box of an exchanged drive.
+// confirmation box, presses and device changes while it is open, and the error box of an
+// exchanged drive.
 #include <gtest/gtest.h>
+
+#include <oleacc.h>
 
 #include <functional>
 #include <memory>
@@ -31,6 +34,8 @@ public:
         const DuiLib::CControlUI* control = paintManager.FindControl(name);
         return control ? control->GetText() : L"<missing>";
     }
+    // The switch's click as the paint manager sends it, whatever the window's state.
+    void PressSwitch() { paintManager.NotifyClick(paintManager.FindControl(L"btnOption"), {}); }
 };
 
 BOOL CALLBACK FindBox(HWND window, LPARAM param) {
@@ -55,6 +60,7 @@ struct BoxScript {
     std::size_t next = 0;
     HWND last = nullptr;
     std::vector<SIZE> sizes;  // of each box handled
+    int unexpected = 0;       // boxes beyond the steps, answered No
 
     bool Done() const { return next == steps.size(); }
 };
@@ -66,14 +72,50 @@ BoxScript*& Script() {
 
 void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
     BoxScript* script = Script();
-    if (!script || script->Done()) return;
+    if (!script) return;
     const HWND box = ShownBox();
     if (!box || (box == script->last && ::IsWindow(script->last))) return;
+    if (script->Done()) {
+        // A box that should not come (a second confirmation, opened inside a step): No.
+        if (box == script->last) return;
+        script->last = box;
+        ++script->unexpected;
+        ClickAt(box, *Expected(MessageBoxTypeYesNo, kConfirmation).second);
+        return;
+    }
     script->last = box;
     RECT rect{};
     ::GetWindowRect(box, &rect);
     script->sizes.push_back({rect.right - rect.left, rect.bottom - rect.top});
     script->steps[script->next++](box);
+}
+
+// This thread's messages for a while, as the box's loop would run them.
+void PumpFor(DWORD milliseconds) {
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < milliseconds) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::Sleep(10);
+    }
+}
+
+// The window's accessible object, in process. oleacc at run time, as the library loads it.
+IAccessible* AccessibleOf(HWND window) {
+    using FromWindowFn = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    const HMODULE module = ::LoadLibraryExW(L"oleacc.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const auto fromWindow = module ? reinterpret_cast<FromWindowFn>(reinterpret_cast<void (*)()>(
+                                         ::GetProcAddress(module, "AccessibleObjectFromWindow")))
+                                   : nullptr;
+    IAccessible* object = nullptr;
+    if (!fromWindow || FAILED(fromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                         reinterpret_cast<void**>(&object)))) {
+        return nullptr;
+    }
+    return object;
 }
 
 class MainWindowSwitch : public ::testing::Test {
@@ -153,32 +195,91 @@ protected:
     std::unique_ptr<SwitchWindow> window;
 };
 
-TEST_F(MainWindowSwitch, NoWithADeviceChangeWhileTheBoxIsOpenChangesNothing) {
+TEST_F(MainWindowSwitch, NoWithADeviceChangeWhileTheBoxIsOpenRefreshesOnlyAfterIt) {
     const discovery::DiskInfo* shown = window->drives[0].get();
     bool switchingDuringBox = false;
     bool ownerDisabled = false;
+    bool keptDuringBox = false;
+    bool untouchedDuringBox = false;
     BoxScript script;
     const MessageBoxGeometry box = Expected(MessageBoxTypeYesNo, kConfirmation);
     script.steps.push_back([&](HWND confirmation) {
         switchingDuringBox = window->IsSwitching();
         ownerDisabled = !::IsWindowEnabled(host);
         window->RefreshDrives();  // what a disk arrival or removal does
+        keptDuringBox = window->drives[0].get() == shown;
+        untouchedDuringBox = computer.Machine().Trace().empty();
         ClickAt(confirmation, *box.second);
     });
     ASSERT_TRUE(ClickSwitch(script));
     EXPECT_TRUE(switchingDuringBox);
     EXPECT_TRUE(ownerDisabled);
+    EXPECT_TRUE(keptDuringBox) << "the drive table was not rebuilt under the box";
+    EXPECT_TRUE(untouchedDuringBox) << "no device access while the box is open";
     ASSERT_EQ(script.sizes.size(), 1u);
     EXPECT_EQ(script.sizes[0].cx, box.width) << "the confirmation box";
     EXPECT_EQ(script.sizes[0].cy, box.height);
 
-    EXPECT_EQ(window->drives[0].get(), shown) << "the drive table was not rebuilt";
+    // The device change is followed once the box is answered: a new pass, nothing switched.
+    EXPECT_FALSE(computer.Machine().Trace().empty()) << "the waiting refresh ran";
     EXPECT_EQ(window->TextOf(L"LabelDevice"), L"Tavik VX310 Series SSD");
     EXPECT_EQ(window->TextOf(L"LabelStatusVal"), L"Optimizable");
     EXPECT_EQ(window->TextOf(L"btnOption"), L"On");
-    EXPECT_TRUE(computer.Machine().Trace().empty()) << "no device access";
-    EXPECT_TRUE(controller->History().empty());
+    for (const auto& command : controller->History()) EXPECT_NE(command.command[0], sim::NvmeVendorWrite);
     EXPECT_TRUE(shutdown.Calls().empty());
+    EXPECT_FALSE(window->IsSwitching());
+}
+
+TEST_F(MainWindowSwitch, TheSwitchsDefaultActionWhileItsBoxIsOpenOpensNoSecondBox) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    HRESULT pressed = S_OK;
+    BoxScript script;
+    const MessageBoxGeometry box = Expected(MessageBoxTypeYesNo, kConfirmation);
+    script.steps.push_back([&](HWND confirmation) {
+        // A screen reader's "press" on the switch behind its own box.
+        if (IAccessible* object = AccessibleOf(host)) {
+            VARIANT child;
+            ::VariantInit(&child);
+            child.vt = VT_I4;
+            child.lVal = window->paintManager.AccessibleChildId(window->paintManager.FindControl(L"btnOption"));
+            pressed = object->accDoDefaultAction(child);
+            object->Release();
+        }
+        PumpFor(300);  // room for a press that was posted
+        ClickAt(confirmation, *box.second);
+    });
+    ASSERT_TRUE(ClickSwitch(script));
+    EXPECT_TRUE(FAILED(pressed)) << "the switch's window is disabled: no press";
+    EXPECT_EQ(script.unexpected, 0) << "a second confirmation was opened";
+    EXPECT_EQ(script.sizes.size(), 1u);
+    EXPECT_TRUE(shutdown.Calls().empty());
+    ::CoUninitialize();
+}
+
+TEST_F(MainWindowSwitch, ASecondPressAndADeviceChangeUnderTheBoxLeaveTheRecordToTheSwitch) {
+    // The switch pressed again while its box is open (by whatever route reaches it), a
+    // disk arrival, then Yes: the switch runs on the record it started with, and the
+    // panel follows the device change afterwards.
+    const discovery::DiskInfo* shown = window->drives[0].get();
+    bool keptDuringBox = false;
+    BoxScript script;
+    const MessageBoxGeometry box = Expected(MessageBoxTypeYesNo, kConfirmation);
+    script.steps.push_back([&](HWND confirmation) {
+        window->PressSwitch();
+        window->RefreshDrives();
+        keptDuringBox = window->drives[0].get() == shown;
+        ClickAt(confirmation, *box.first);
+    });
+    ASSERT_TRUE(ClickSwitch(script)) << "no error box";
+    EXPECT_EQ(script.unexpected, 0) << "the second press opened a second confirmation";
+    EXPECT_TRUE(keptDuringBox) << "the drive table was rebuilt under the switch";
+    EXPECT_EQ(controller->Firmware().OptimizeState(), devicecmd::OptimizeStateOptimized);
+    int writes = 0;
+    for (const auto& command : controller->History()) writes += command.command[0] == sim::NvmeVendorWrite;
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(shutdown.Requests().size(), 1u);
+    // The arrival, followed once the switch has ended: the new pass reads the new state.
+    EXPECT_EQ(window->TextOf(L"LabelStatusVal"), L"Has been optimized");
     EXPECT_FALSE(window->IsSwitching());
 }
 

@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "programs"))
 import program_harness as pt  # noqa: E402  the harness of the program tests
-from program_harness import Failure, check  # noqa: E402
+from program_harness import Failure, box_buttons, check, find_box, wait_box_gone  # noqa: E402
 
 CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
 # The drive's device-control calls on the switch's own handle, by path: identify, then the
@@ -41,38 +41,6 @@ def parsed(lines):
         check(m, "trace line out of format: %r" % line)
         out.append(m.groups())
     return out
-
-
-def find_box(program, main, timeout=10):
-    """The message box: a window of the program other than the main window and the
-    shadows, which are 16 pixels larger than the window they follow."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        windows = program.windows()
-        sizes = {(w[1], w[2]) for w in windows}
-        boxes = [w for w in windows if (w[1], w[2]) != (pt.WIDTH, pt.HEIGHT)
-                 and (w[1] + 2 * pt.SHADOW, w[2] + 2 * pt.SHADOW) in sizes]
-        if boxes:
-            return boxes[0]
-        time.sleep(0.2)
-    raise Failure("no message box within %ds; windows %s" % (timeout, program.windows()))
-
-
-def wait_box_gone(program, box, timeout=10):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if box[0] not in [w[0] for w in program.windows()]:
-            return
-        time.sleep(0.2)
-    raise Failure("the box is still shown")
-
-
-def box_buttons(box):
-    """Yes and No of a Yes/No box, as (x, y, w, h) in the box: 80 by 28, 20 apart, 20
-    above the bottom, the pair centred."""
-    w, h = box[1], box[2]
-    top = h - 28 - 20
-    return ((w - 20) // 2 - 80, top, 80, 28), ((w + 20) // 2, top, 80, 28)
 
 
 def confirmation(options, program, main, name):
@@ -262,17 +230,17 @@ def demo_switch_keys(options):
             pt.park_pointer()
             main = pt.check_placement(program)
             pt.focus(main)
-            start = keyboard_shot(options, program, main, "keys-start")
+            # Whether the focus is drawn before a key is used follows the system's keyboard-cue
+            # setting (Wine's prefix shows the cues at all times); once a key is used it is.
+            keyboard_shot(options, program, main, "keys-start")
             pt.press("Tab", "Tab", "Tab")  # round the switch, minimise and close, back to the switch
             cue = keyboard_shot(options, program, main, "keys-focus-on-switch")
-            drawn = pt.changed_pixels(start, cue, main, pt.BUTTON)
-            print("focus cue on the switch: %d pixels changed" % drawn)
-            check(drawn >= 100, "no focus cue on the switch (%d pixels changed)" % drawn)
-            check(pt.changed_pixels(start, cue, main, pt.MIN_BUTTON) == 0, "the minimise button changed")
             pt.press("Tab")
             on_min = keyboard_shot(options, program, main, "keys-focus-on-minimise")
-            check(pt.changed_pixels(start, on_min, main, pt.MIN_BUTTON) > 0, "no focus cue on minimise")
-            check(pt.changed_pixels(start, on_min, main, pt.BUTTON) == 0, "the cue stayed on the switch")
+            drawn = pt.changed_pixels(on_min, cue, main, pt.BUTTON)
+            print("focus cue on the switch: %d pixels changed" % drawn)
+            check(drawn >= 100, "no focus cue on the switch (%d pixels changed)" % drawn)
+            check(pt.changed_pixels(on_min, cue, main, pt.MIN_BUTTON) > 0, "no focus cue on minimise")
             pt.press("shift+Tab")
 
             mark = len(trace_lines(trace))
