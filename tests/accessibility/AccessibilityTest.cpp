@@ -638,7 +638,7 @@ TEST(Accessibility, UiAutomationReadsTheTreeThroughItsMsaaProxy) {
     std::printf("UI Automation: %u children by navigation\n", static_cast<unsigned>(seen.size()));
     if (seen.empty() && object) {
         // The proxy of each child, as a client holding the window's object gets it.
-        for (long id = 1; id <= 11; ++id) {
+        for (long id = 1; id <= 13; ++id) {
             uia::Node child = uia.FromAccessible(object.Get(), id);
             if (!child) break;
             seen.emplace_back(uia.Name(child), uia.ControlType(child));
@@ -654,7 +654,8 @@ TEST(Accessibility, UiAutomationReadsTheTreeThroughItsMsaaProxy) {
         {L"Minimize", uia::ButtonType},    {L"Close", uia::ButtonType},       {L"Tavik VX310 Series SSD", uia::TextType},
         {L"Model No.:", uia::TextType},    {L"Capacity:", uia::TextType},     {L"Status:", uia::TextType},
         {L"Tavik VX310", uia::TextType},   {L"476.94 GB", uia::TextType},     {L"Optimizable", uia::TextType},
-        {L"Optimizing", uia::TextType},    {L"On", uia::ButtonType},
+        {L"Optimizing", uia::TextType},    {L"On", uia::ButtonType},         {L"Health:", uia::TextType},
+        {L"Good", uia::TextType},
     };
     ASSERT_EQ(seen.size(), expected.size());
     std::size_t names = 0;

@@ -173,7 +173,7 @@ def demo_switch_yes(options):
         switch_yes(options, "inbox", "2", tmp)
         switch_yes(options, "miniport", "0", tmp)
         # A drive that refuses its health log is switched all the same.
-        switch_yes(options, "usb", "2", tmp, ["--health", "refused"], health="Unavailable")
+        switch_yes(options, "inbox", "0", tmp, ["--health", "refused"], health="Unavailable")
 
 
 def demo_switch_rst(options):
