@@ -88,6 +88,8 @@ private:
     std::map<int, GdiObject<HFONT>> fonts_;
     std::map<std::wstring, std::optional<Image>> images_;  // by lower-case name; empty: unreadable
     CAccessibleWindow* accessible_ = nullptr;  // one reference, made on the first request
+    GdiObject<HBITMAP> backBuffer_;  // the client's off-screen copy, kept between paints
+    SIZE backBufferSize_{};
 };
 
 }  // namespace DuiLib
