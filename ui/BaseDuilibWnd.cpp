@@ -67,10 +67,13 @@ constexpr UINT_PTR kAttachShadowTimer = 0x5348;
 void CBaseDuilibWnd::AttachShadow() {
     shadowAttached_ = true;
     shadow.SetDpi(paintManager.GetDpi());
-    shadow.AttachTo(GetHWND());
+    // The program's settings before the shadow shows: it is drawn and placed once, where
+    // it belongs (a visible window gets it shown at once by AttachTo).
     shadow.ApplyStyle();
-    // Hidden again before its shadow came: the shadow shows with the window's next show.
-    if (::IsWindowVisible(GetHWND())) shadow.ForceShow(GetHWND());
+    shadow.AttachTo(GetHWND());
+    // Shown regardless when it does not follow the window's state (desktop composition
+    // on). Hidden again before its shadow came: the shadow shows with the next show.
+    if (::IsWindowVisible(GetHWND()) && !(shadow.Status() & CWndShadow::ShadowVisible)) shadow.ForceShow(GetHWND());
 }
 
 LRESULT CBaseDuilibWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
