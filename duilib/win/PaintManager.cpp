@@ -44,7 +44,7 @@ GdiObject<HBITMAP> MakeDib(int width, int height, const std::uint32_t* pixels) {
     void* bits = nullptr;
     GdiObject<HBITMAP> bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     // 0xAARRGGBB in little-endian memory is the DIB's blue, green, red, alpha.
-    if (bitmap && bits) std::memcpy(bits, pixels, static_cast<std::size_t>(width) * height * 4);
+    if (bitmap && bits && pixels) std::memcpy(bits, pixels, static_cast<std::size_t>(width) * height * 4);
     return bitmap;
 }
 
@@ -197,10 +197,19 @@ void CPaintManagerUI::PaintTo(HDC dc, const RECT& area) {
     RECT client{};
     if (!dc || !::GetClientRect(window_, &client) || client.right <= 0 || client.bottom <= 0) return;
     EnsureLayout();
+    // The buffer stays from one paint to the next: a bitmap of the whole client made at
+    // every paint costs a small repaint most of its time at a high DPI (fresh memory to
+    // map and clear), however little of it is drawn.
+    if (!backBuffer_ || backBufferSize_.cx != client.right || backBufferSize_.cy != client.bottom) {
+        backBuffer_.Reset();
+        backBuffer_ = MakeDib(client.right, client.bottom, nullptr);
+        backBufferSize_ = {client.right, client.bottom};
+    }
     MemoryDC buffer(dc);
-    GdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(dc, client.right, client.bottom));
-    if (!buffer || !bitmap) return;
-    ScopedSelect select(buffer.Get(), bitmap.Get());
+    if (!buffer || !backBuffer_) return;
+    ScopedSelect select(buffer.Get(), backBuffer_.Get());
+    // Only the area is drawn: a control partly inside it (the background) costs no more.
+    ::IntersectClipRect(buffer.Get(), area.left, area.top, area.right, area.bottom);
     ::FillRect(buffer.Get(), &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     if (CControlUI* root = GetRoot()) {
         GdiRenderTarget target(buffer.Get(), *this);
@@ -274,7 +283,9 @@ const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name
         }
         std::optional<Image> image;
         if (decoded) {
-            const DecodedImage sized = ResampleArea(*decoded, width, height);
+            // A variant of exactly these pixels is used as it is; any other is resized once.
+            const bool exact = decoded->width == width && decoded->height == height;
+            const DecodedImage sized = exact ? std::move(*decoded) : ResampleArea(*decoded, width, height);
             if (!sized.pixels.empty()) {
                 Image made;
                 made.bitmap = MakeDib(sized.width, sized.height, sized.pixels.data());

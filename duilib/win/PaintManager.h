@@ -89,6 +89,8 @@ private:
     std::map<std::wstring, std::optional<Image>> images_;  // by lower-case name; empty: unreadable
     CAccessibleWindow* accessible_ = nullptr;  // one reference, made on the first request
     bool dialogShown_ = false;  // a box's dialog-start event went out, its end not yet
+    GdiObject<HBITMAP> backBuffer_;  // the client's off-screen copy, kept between paints
+    SIZE backBufferSize_{};
 };
 
 }  // namespace DuiLib

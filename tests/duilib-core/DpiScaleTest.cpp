@@ -61,6 +61,7 @@ TEST(ScaleAttributeValue, ScalesEveryNumberAndLeavesTheRestAlone) {
 
 TEST(ImageVariants, NamesCarryTheScaleBeforeTheExtension) {
     EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent100), L"on_normal.png");
+    EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent125), L"on_normal@1.25x.png");
     EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent150), L"on_normal@1.5x.png");
     EXPECT_EQ(ImageVariantName(L"mainWnd.jpg", ImageScale::Percent200), L"mainWnd@2x.jpg");
     EXPECT_EQ(ImageVariantName(L"noext", ImageScale::Percent200), L"noext@2x");
@@ -73,13 +74,14 @@ TEST(ImageVariants, TheNearestAtOrAboveTheWindowsScaleFirst) {
         int dpi;
         std::vector<ImageScale> order;
     } cases[] = {
-        {96, {S::Percent100, S::Percent150, S::Percent200}},
-        {120, {S::Percent150, S::Percent200, S::Percent100}},
-        {144, {S::Percent150, S::Percent200, S::Percent100}},
-        {168, {S::Percent200, S::Percent150, S::Percent100}},
-        {192, {S::Percent200, S::Percent150, S::Percent100}},
-        {288, {S::Percent200, S::Percent150, S::Percent100}},  // beyond the largest: the largest, scaled up
-        {72, {S::Percent100, S::Percent150, S::Percent200}},
+        {96, {S::Percent100, S::Percent125, S::Percent150, S::Percent200}},
+        {120, {S::Percent125, S::Percent150, S::Percent200, S::Percent100}},
+        {121, {S::Percent150, S::Percent200, S::Percent125, S::Percent100}},
+        {144, {S::Percent150, S::Percent200, S::Percent125, S::Percent100}},
+        {168, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
+        {192, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
+        {288, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},  // beyond the largest: the largest, scaled up
+        {72, {S::Percent100, S::Percent125, S::Percent150, S::Percent200}},
     };
     for (const auto& c : cases) EXPECT_EQ(ImageVariantsFor(c.dpi), c.order) << c.dpi;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -93,6 +94,69 @@ TEST_F(MainWindowPixels, PointerOverAButtonShowsItsHotImage) {
     const Pixels pushed = testsupport::RenderClient(window.GetHWND());
     ExpectImageAt(pushed, 0, 0, background, LoadSkinImage(L"1btnCloseNormal.png"), 679, 5, L"1btnCloseNormal.png");
     ::ReleaseCapture();
+}
+
+// A device change sets the panel's texts: the window repaints the labels that changed,
+// and a repaint of part of the window draws there what a whole one would, and nothing else.
+TEST_F(MainWindowPixels, ATextChangeRepaintsItsLabelAlone) {
+    const HWND hwnd = window.GetHWND();
+    ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(hwnd);
+    Pump(50);
+    RECT pending{};
+    ASSERT_FALSE(::GetUpdateRect(hwnd, &pending, FALSE)) << "painted";
+
+    DuiLib::CControlUI* model = window.paintManager.FindControl(L"LabelMnVal");
+    ASSERT_TRUE(model);
+    model->SetText(L"Tavik VX310 512GB");
+    testsupport::RenderClient(hwnd);  // the window's buffer now holds the first text
+    ::ValidateRect(hwnd, nullptr);
+    model->SetText(L"Tavik VX310 Pro 1TB");
+    model->SetText(L"Tavik VX310 Pro 1TB");  // the same text again changes nothing
+    ASSERT_TRUE(::GetUpdateRect(hwnd, &pending, FALSE));
+    const DuiLib::UiRect& label = model->GetPos();
+    EXPECT_EQ(pending.left, label.left);
+    EXPECT_EQ(pending.top, label.top);
+    EXPECT_EQ(pending.right, label.right);
+    EXPECT_EQ(pending.bottom, label.bottom);
+
+    // The repaint of that rectangle onto a canvas of another colour.
+    constexpr std::uint32_t kCanvas = 0x00FF00FFu;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = 700;
+    info.bmiHeader.biHeight = -490;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_TRUE(bitmap && bits);
+    auto* canvas = static_cast<std::uint32_t*>(bits);
+    std::fill(canvas, canvas + 700 * 490, kCanvas);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    window.paintManager.PaintTo(dc, pending);
+    ::GdiFlush();
+    const Pixels whole = testsupport::RenderClient(hwnd);
+    int outside = 0;
+    int differing = 0;
+    for (int y = 0; y < 490; ++y) {
+        for (int x = 0; x < 700; ++x) {
+            const std::uint32_t p = canvas[y * 700 + x] & 0xFFFFFF;
+            const bool inside = x >= pending.left && x < pending.right && y >= pending.top && y < pending.bottom;
+            if (!inside) {
+                outside += p != kCanvas;
+            } else {
+                differing += Distance(p, whole.At(x, y)) > kTolerance;
+            }
+        }
+    }
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    ::DeleteObject(bitmap);
+    EXPECT_EQ(outside, 0) << "pixels drawn outside the repainted rectangle";
+    EXPECT_EQ(differing, 0) << "pixels unlike a whole repaint, the earlier text among them";
 }
 
 // The message box's layout, sized and placed by code as the message box does it.
