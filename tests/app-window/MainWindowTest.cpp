@@ -265,7 +265,10 @@ TEST_F(MainWindow, ARefreshThatChangesNothingAnnouncesNothing) {
     EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelStatusVal", window), 1);
     EXPECT_EQ(count(EVENT_OBJECT_STATECHANGE, L"btnOption", window), 1);
     EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelMN", window), 0) << "the captions stay";
-    EXPECT_EQ(announced.size(), 5u) << "capacity too, nothing else";
+    // The health line has no caption and no value without a drive.
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelHealth", window), 1);
+    EXPECT_EQ(count(EVENT_OBJECT_NAMECHANGE, L"LabelHealthVal", window), 1);
+    EXPECT_EQ(announced.size(), 7u) << "capacity too, nothing else";
     ::UnhookWinEvent(hook);
     announcer = nullptr;
 }

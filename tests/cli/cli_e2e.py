@@ -243,7 +243,8 @@ def group_foreign_and_several(cli):
     check(all("physicaldrive3" in c[3].lower() for c in device_calls(calls) if c[2] == "CreateFileW"),
           "the switch opened another drive: %s" % device_calls(calls))
 
-    # Behind Intel RST: a SATA drive gets nothing, another maker's NVMe drive identify only.
+    # Behind Intel RST: a SATA drive gets nothing, another maker's NVMe drive identify and,
+    # in the survey, its health log (each through RST: the drive's SCSI address, then the port).
     rst = ["--drive", "rst-sata", "--drive", "rst-other-nvme", "--drive", "rst"]
     doc, lines = cli.json(rst, ["list"], 0, trace=True)
     drives = doc["drives"]
@@ -254,7 +255,9 @@ def group_foreign_and_several(cli):
     sata = controls_on(lines, drive_paths(0))
     check(sata == ["0x2D1400"], "SATA drive behind RST got %s" % sata)
     foreign = controls_on(lines, drive_paths(1))
-    check(sorted(foreign) == ["0x2D1400", "0x41018", "0x700A0"], "other NVMe drive behind RST got %s" % foreign)
+    check(sorted(foreign) == ["0x2D1400", "0x41018", "0x41018", "0x700A0"],
+          "other NVMe drive behind RST got %s" % foreign)
+    check(drives[1]["health"] is not None, "other NVMe behind RST without health %r" % drives[1])
     port = controls_on(lines, is_scsi_port)
     check(port == ["0x4D008"] * 5, "requests at the RST port: %s" % port)  # 1 identify, then the VX310's 4
 
