@@ -56,39 +56,13 @@ bool CBaseDuilibWnd::InCaptionBand(LPARAM screenPoint) {
     return control && !DuiLib::EqualsNoCase(control->GetClass(), L"ButtonUI");
 }
 
-namespace {
-
-// The shadow follows the window's first frame: a timer message comes only after the
-// window's pending paint, and the shadow's layered window and image are no part of it.
-constexpr UINT_PTR kAttachShadowTimer = 0x5348;
-
-}  // namespace
-
-void CBaseDuilibWnd::AttachShadow() {
-    shadowAttached_ = true;
-    shadow.SetDpi(paintManager.GetDpi());
-    // The program's settings before the shadow shows: it is drawn and placed once, where
-    // it belongs (a visible window gets it shown at once by AttachTo).
-    shadow.ApplyStyle();
-    shadow.AttachTo(GetHWND());
-    // Shown regardless when it does not follow the window's state (desktop composition
-    // on). Hidden again before its shadow came: the shadow shows with the next show.
-    if (::IsWindowVisible(GetHWND()) && !(shadow.Status() & CWndShadow::ShadowVisible)) shadow.ForceShow(GetHWND());
-}
-
 LRESULT CBaseDuilibWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SHOWWINDOW && !shadowAttached_ && !shadowPending_) {
-        shadowPending_ = true;
-        // Without a timer (none left), at once, as before.
-        if (!::SetTimer(GetHWND(), kAttachShadowTimer, 0, nullptr)) {
-            shadowPending_ = false;
-            AttachShadow();
-        }
-    } else if (message == WM_TIMER && wParam == kAttachShadowTimer && shadowPending_) {
-        ::KillTimer(GetHWND(), kAttachShadowTimer);
-        shadowPending_ = false;
-        AttachShadow();
-        return 0;
+    if (message == WM_SHOWWINDOW && !shadowAttached_) {
+        shadowAttached_ = true;
+        shadow.SetDpi(paintManager.GetDpi());
+        shadow.AttachTo(GetHWND());
+        shadow.ApplyStyle();
+        shadow.ForceShow(GetHWND());
     } else if (message == WM_NCHITTEST && InCaptionBand(lParam)) {
         return HTCAPTION;
     } else if (message == WM_DPICHANGED && lParam) {

@@ -41,7 +41,7 @@ public:
 
 protected:
     const wchar_t* WindowClassName() const override { return L"BaseDuilibWnd"; }
-    // Shadow after the first WM_SHOWWINDOW's frame, dragging by the caption band, then the paint
+    // Shadow on the first WM_SHOWWINDOW, dragging by the caption band, then the paint
     // manager, then the previous window procedure.
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     // The window moved to a screen of another DPI: the layout, fonts and images at the
@@ -59,10 +59,8 @@ protected:
 
 private:
     bool InCaptionBand(LPARAM screenPoint);
-    void AttachShadow();
 
     bool shadowAttached_ = false;
-    bool shadowPending_ = false;  // shown, the shadow waits for the first frame
 };
 
 // A string of the program's string table; empty for an id without one. At most 1023

@@ -242,12 +242,15 @@ void CWndShadow::RedrawIfShown() {
 void CWndShadow::ApplyStyle() {
     const ShadowStyle style = ProgramShadowStyle(dpi_);
     size = style.size;
+    RedrawIfShown();
     sharpness = style.sharpness;
+    RedrawIfShown();
     darkness = style.darkness;
+    RedrawIfShown();
     offsetX = style.offsetX;
     offsetY = style.offsetY;
+    RedrawIfShown();
     color = style.color;
-    // Once, with everything set: an image for each setting on the way would be drawn for nothing.
     RedrawIfShown();
 }
 
