@@ -259,7 +259,8 @@ def group_foreign_and_several(cli):
           "other NVMe drive behind RST got %s" % foreign)
     check(drives[1]["health"] is not None, "other NVMe behind RST without health %r" % drives[1])
     port = controls_on(lines, is_scsi_port)
-    check(port == ["0x4D008"] * 5, "requests at the RST port: %s" % port)  # 1 identify, then the VX310's 4
+    # The foreign drive's identify and health log, then the VX310's four and its health log.
+    check(port == ["0x4D008"] * 7, "requests at the RST port: %s" % port)
 
     two = ["--drive", "inbox", "--drive", "usb", "--state", "0"]
     doc = cli.json(two, ["list"], 0)
