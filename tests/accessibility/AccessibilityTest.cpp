@@ -351,7 +351,8 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
             EXPECT_EQ(n.name, e.name);
         }
         EXPECT_EQ(n.role, e.role);
-        EXPECT_EQ(n.state, e.state);
+        // The pointer is shared with the other window tests: a button under it is also hot.
+        EXPECT_EQ(n.state & ~static_cast<long>(STATE_SYSTEM_HOTTRACKED), e.state);
         const RECT place = layout.On(e.control, origin);
         EXPECT_TRUE(Same(n.where, place)) << Show(n.where) << " not " << Show(place);
         EXPECT_EQ(n.action, e.role == ROLE_SYSTEM_PUSHBUTTON ? L"Press" : L"");
