@@ -40,8 +40,20 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(argv[2], &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-        std::fprintf(stderr, "exit_code: cannot start the program (error %lu)\n", ::GetLastError());
+    // Wine now and then fails a start with ERROR_INTERNAL_ERROR while other tests start
+    // programs beside it; a program that is not there fails every attempt alike.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt) ::Sleep(250);
+        if (::CreateProcessW(argv[2], &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+            error = 0;
+            break;
+        }
+        error = ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR) break;
+    }
+    if (error != 0) {
+        std::fprintf(stderr, "exit_code: cannot start the program (error %lu)\n", error);
         return 2;
     }
     ::WaitForSingleObject(info.hProcess, INFINITE);
