@@ -92,7 +92,10 @@ void ReadEveryEntry(benchmark::State& state) {
     const auto archive = ZipArchive::Open(package.data(), package.size());
     std::size_t total = 0;
     for (auto _ : state) {
-        const auto entries = ReadAll(*archive);
+        // An archive counts what all its reads inflate against its cap: one per round, as
+        // each window opens its own.
+        const auto round = ZipArchive::Open(package.data(), package.size());
+        const auto entries = ReadAll(*round);
         total += TotalSize(entries);
         benchmark::DoNotOptimize(entries.data());
     }
