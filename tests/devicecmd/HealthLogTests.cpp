@@ -249,7 +249,9 @@ TEST(ReadHealthLog, RefusedOrShortRepliesDeliverNothing) {
         EXPECT_EQ(ReadHealthLog(io.Device(), MakeTransport(CodeOf(c.path)), out), 0);
         EXPECT_EQ(out[0], 0xEE);
         EXPECT_EQ(out[511], 0xEE);
-        if (c.error != 0) EXPECT_EQ(io.LastError(), c.error);
+        if (c.error != 0) {
+            EXPECT_EQ(io.LastError(), c.error);
+        }
     }
 }
 

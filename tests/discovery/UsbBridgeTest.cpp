@@ -274,7 +274,9 @@ TEST(EnumerateDrives, AKnownBridgeIsFoundWhateverBusItsAdapterReports) {
         DriveTable table;
         discovery::EnumerateDrives(pc.System(), table);
         EXPECT_EQ(table[0] != nullptr, c.found);
-        if (table[0]) EXPECT_EQ(table[0]->busType, devicecmd::TransportUsbBridge);
+        if (table[0]) {
+            EXPECT_EQ(table[0]->busType, devicecmd::TransportUsbBridge);
+        }
         EXPECT_EQ(AnyBridgeCdb(CdbsSentTo(pc.Machine(), drive.physicalPath)), c.found);
     }
 }
