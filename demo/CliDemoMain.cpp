@@ -56,15 +56,17 @@ int wmain(int argc, wchar_t** argv) {
     demo::DemoOptions options;
     std::string error;
     if (!demo::ParseDemoOptions(static_cast<int>(demoArgv.size()), demoArgv.data(), options, error)) {
-        std::fprintf(stderr, "zephra-cli-demo: %s\n\n%s%s", error.c_str(), DemoCliUsage, cli::CliUsage());
-        return cli::ExitUsage;
+        cli::CliRun usage;
+        usage.exitCode = cli::ExitUsage;
+        usage.err = "zephra-cli-demo: " + error + "\n\n" + DemoCliUsage + cli::CliUsage();
+        return cli::Deliver(usage);
     }
     // The demo's own help beside the command line's; with --json, the command line's document.
     const bool json = std::find(command.begin(), command.end(), "--json") != command.end();
     if (!command.empty() && (command[0] == "--help" || command[0] == "-h") && !json) {
-        std::fputs(DemoCliUsage, stdout);
-        std::fputs(cli::CliUsage(), stdout);
-        return cli::ExitSuccess;
+        cli::CliRun help;
+        help.out = std::string(DemoCliUsage) + cli::CliUsage();
+        return cli::Deliver(help);
     }
 
     std::FILE* traceFile = nullptr;
