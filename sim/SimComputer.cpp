@@ -40,6 +40,9 @@ public:
         return result;
     }
     std::vector<std::uint8_t>* Media() override { return inner_->Media(); }
+    bool ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count) override {
+        return inner_->ReadMedia(position, out, size, count);
+    }
     void Reset() override { inner_->Reset(); }
 
 private:

@@ -67,6 +67,9 @@ public:
         : inner_(std::move(inner)), address_(address) {}
     SimResult IoControl(const SimCall& call) override;
     std::vector<std::uint8_t>* Media() override { return inner_->Media(); }
+    bool ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count) override {
+        return inner_->ReadMedia(position, out, size, count);
+    }
 
 private:
     std::shared_ptr<SimEndpoint> inner_;

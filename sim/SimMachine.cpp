@@ -313,6 +313,16 @@ bool SimMachine::IoControl(platform::Handle handle, std::uint32_t code, const vo
     return true;
 }
 
+bool SimEndpoint::ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count) {
+    count = 0;
+    const std::vector<std::uint8_t>* media = Media();
+    if (media == nullptr) return false;
+    const std::uint64_t available = position < media->size() ? media->size() - position : 0;
+    count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, available));
+    if (count != 0) std::memcpy(out, media->data() + position, count);
+    return true;
+}
+
 bool SimMachine::Read(platform::Handle handle, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (bytesRead != nullptr) *bytesRead = 0;
@@ -320,14 +330,16 @@ bool SimMachine::Read(platform::Handle handle, void* buffer, std::uint32_t size,
     SimEndpoint* endpoint = Resolve(handle, &open);
     if (endpoint == nullptr) return false;
     if ((open->access & platform::AccessRead) == 0) return Fail(ErrorAccessDenied);
-    std::vector<std::uint8_t>* media = endpoint->Media();
-    if (media == nullptr) return Fail(ErrorInvalidFunction);
     // Raw disks read whole sectors from sector boundaries.
-    if (size % SectorBytes != 0 || open->position % SectorBytes != 0 || (buffer == nullptr && size != 0))
-        return Fail(ErrorInvalidParameter);
-    const std::uint64_t available = open->position < media->size() ? media->size() - open->position : 0;
-    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, available));
-    if (count != 0) std::memcpy(buffer, media->data() + open->position, count);
+    const bool aligned =
+        size % SectorBytes == 0 && open->position % SectorBytes == 0 && (buffer != nullptr || size == 0);
+    std::uint32_t count = 0;
+    std::uint8_t probe = 0;
+    // Whether there is a medium at all comes before whether the request fits it.
+    if (!endpoint->ReadMedia(open->position, aligned ? static_cast<std::uint8_t*>(buffer) : &probe,
+                             aligned ? size : 0, count))
+        return Fail(ErrorInvalidFunction);
+    if (!aligned) return Fail(ErrorInvalidParameter);
     open->position += count;
     if (bytesRead != nullptr) *bytesRead = count;
     return true;

@@ -46,6 +46,10 @@ public:
     virtual SimResult IoControl(const SimCall& call) = 0;
     // The medium that ReadFile sees; null when the path has none.
     virtual std::vector<std::uint8_t>* Media() { return nullptr; }
+    // Copies up to size bytes of the medium from position into out and sets count; false
+    // when the path has no medium. A stack whose medium is made at its first write
+    // overrides it, so that reading does not make it.
+    virtual bool ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count);
     // Back to the state it was built in: what earlier calls left behind (a half-done
     // exchange, a written medium) and the faults armed on it are gone. A stack that keeps
     // anything between calls overrides it; the devices behind it are reset by their owner.

@@ -119,16 +119,33 @@ bool DirectionMatches(std::uint8_t opcode, std::uint32_t direction) {
 // ---- shared disk stack ----
 
 SimDiskStack::SimDiskStack(SimBusType busType, std::uint32_t mediaBytes)
-    : busType_(busType), media_(mediaBytes, 0) {
-    // A protective MBR signature so that sector 0 looks like a disk's.
-    media_[510] = 0x55;
-    media_[511] = 0xAA;
+    : busType_(busType), mediaBytes_(std::max<std::uint32_t>(mediaBytes, 512)) {}
+
+std::vector<std::uint8_t>* SimDiskStack::Media() {
+    if (media_.empty()) {
+        media_.assign(mediaBytes_, 0);
+        // A protective MBR signature so that sector 0 looks like a disk's.
+        media_[510] = 0x55;
+        media_[511] = 0xAA;
+    }
+    return &media_;
+}
+
+bool SimDiskStack::ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count) {
+    if (!media_.empty()) return SimEndpoint::ReadMedia(position, out, size, count);
+    // Not made yet: the medium as built, zeros but for the signature.
+    const std::uint64_t available = position < mediaBytes_ ? mediaBytes_ - position : 0;
+    count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, available));
+    if (count != 0) std::memset(out, 0, count);
+    for (const std::uint64_t at : {std::uint64_t{510}, std::uint64_t{511}}) {
+        if (at >= position && at - position < count) out[at - position] = at == 510 ? 0x55 : 0xAA;
+    }
+    return true;
 }
 
 void SimDiskStack::Reset() {
-    std::fill(media_.begin(), media_.end(), std::uint8_t{0});
-    media_[510] = 0x55;
-    media_[511] = 0xAA;
+    // Made again as built at the next access.
+    std::vector<std::uint8_t>().swap(media_);
     senseFault = SimSenseFault{};
 }
 

@@ -22,7 +22,10 @@ enum SimBusType : std::uint8_t { BusTypeUsb = 7, BusTypeSata = 11, BusTypeNvme =
 class SimDiskStack : public SimEndpoint {
 public:
     SimDiskStack(SimBusType busType, std::uint32_t mediaBytes);
-    std::vector<std::uint8_t>* Media() override { return &media_; }
+    // Made at the first access: most disks of a large machine are never read, and
+    // building 64 of them was most of a demo program's start.
+    std::vector<std::uint8_t>* Media() override;
+    bool ReadMedia(std::uint64_t position, std::uint8_t* out, std::uint32_t size, std::uint32_t& count) override;
     SimBusType BusType() const { return busType_; }
     // The N of \\.\PhysicalDriveN and the capacity in sectors of sectorBytes (the
     // geometry's bytes per sector).
@@ -48,6 +51,7 @@ protected:
 
 private:
     SimBusType busType_;
+    std::uint32_t mediaBytes_;
     std::vector<std::uint8_t> media_;
     std::uint32_t deviceNumber_ = 0;
     std::uint64_t sectors_ = 0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <thread>
+#include <vector>
 
 #include "sim/SimDrives.h"
 #include "sim/SimMachine.h"
@@ -150,6 +152,34 @@ TEST(MachineMediaTest, ReadsWholeSectorsFromTheSeekPosition) {
     EXPECT_FALSE(machine.Read(handle, sector.data(), 100, &read));
     EXPECT_EQ(machine.LastError(), sim::ErrorInvalidParameter);
     machine.Close(handle);
+}
+
+// A medium nobody has written reads as built, sector by sector and at its end, whether or
+// not it has been made yet; a reset drive reads as a new one.
+TEST(MachineMediaTest, AnUnwrittenMediumReadsAsBuiltToItsEnd) {
+    sim::SimMachine machine;
+    const auto drive = sim::AttachInboxDrive(machine, 0);
+    const auto readAll = [&] {
+        const platform::Handle handle = OpenReadWrite(machine, drive.physicalPath);
+        std::vector<std::uint8_t> all;
+        std::array<std::uint8_t, 4096> chunk{};
+        std::uint32_t read = 0;
+        while (machine.Read(handle, chunk.data(), static_cast<std::uint32_t>(chunk.size()), &read) && read != 0)
+            all.insert(all.end(), chunk.begin(), chunk.begin() + read);
+        machine.Close(handle);
+        return all;
+    };
+    const std::vector<std::uint8_t> unmade = readAll();
+    const std::vector<std::uint8_t> made = *drive.stack->Media();
+    EXPECT_EQ(unmade, made);
+    ASSERT_GT(made.size(), 512u);
+    EXPECT_EQ(made[510], 0x55);
+    EXPECT_EQ(made[511], 0xAA);
+
+    (*drive.stack->Media())[4096] = 0x42;
+    EXPECT_EQ(readAll()[4096], 0x42);
+    drive.stack->Reset();
+    EXPECT_EQ(readAll(), made);
 }
 
 }  // namespace
