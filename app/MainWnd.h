@@ -39,6 +39,8 @@ public:
 
 protected:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The start-up shows the window first; its shadow follows.
+    bool ShadowFollowsFirstFrame() const override { return true; }
 
     discovery::DriveTable drives;
     // Holds the drive table still while the switch runs.

@@ -56,13 +56,44 @@ bool CBaseDuilibWnd::InCaptionBand(LPARAM screenPoint) {
     return control && !DuiLib::EqualsNoCase(control->GetClass(), L"ButtonUI");
 }
 
-LRESULT CBaseDuilibWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SHOWWINDOW && !shadowAttached_) {
-        shadowAttached_ = true;
-        shadow.SetDpi(paintManager.GetDpi());
+namespace {
+
+// A timer message comes only when no paint is pending: after the window's first frame.
+constexpr UINT_PTR kAttachShadowTimer = 0x5348;
+
+}  // namespace
+
+void CBaseDuilibWnd::AttachShadow() {
+    shadowAttached_ = true;
+    shadow.SetDpi(paintManager.GetDpi());
+    if (!shadowPending_) {
         shadow.AttachTo(GetHWND());
         shadow.ApplyStyle();
         shadow.ForceShow(GetHWND());
+        return;
+    }
+    // After the first frame: the settings come first, so that the shadow is drawn and
+    // placed once, by AttachTo, which shows it for a visible window that it follows.
+    // Shown regardless when it does not follow the window's state (desktop composition
+    // on); a window hidden again before its timer gets its shadow with its next show.
+    shadow.ApplyStyle();
+    shadow.AttachTo(GetHWND());
+    if (::IsWindowVisible(GetHWND()) && !(shadow.Status() & CWndShadow::ShadowVisible)) shadow.ForceShow(GetHWND());
+}
+
+LRESULT CBaseDuilibWnd::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SHOWWINDOW && !shadowAttached_ && !shadowPending_) {
+        // Without a timer to be had, at once.
+        if (ShadowFollowsFirstFrame() && ::SetTimer(GetHWND(), kAttachShadowTimer, 0, nullptr)) {
+            shadowPending_ = true;
+        } else {
+            AttachShadow();
+        }
+    } else if (message == WM_TIMER && wParam == kAttachShadowTimer) {
+        ::KillTimer(GetHWND(), kAttachShadowTimer);
+        if (shadowPending_ && !shadowAttached_) AttachShadow();
+        shadowPending_ = false;
+        return 0;
     } else if (message == WM_NCHITTEST && InCaptionBand(lParam)) {
         return HTCAPTION;
     } else if (message == WM_DPICHANGED && lParam) {

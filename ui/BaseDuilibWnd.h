@@ -48,6 +48,10 @@ protected:
     // new DPI, the window in the rectangle the system suggests, the shadow at the new
     // scale. A derived window that places controls itself does so again after this.
     virtual void OnDpiChanged(int dpi, const RECT& suggested);
+    // Whether the shadow waits until the window's first frame is on screen. Its layered
+    // window is a good part of a start under Wine; a box's comes with the box, so that the
+    // box and its owner hand activation back and forth exactly as they always did.
+    virtual bool ShadowFollowsFirstFrame() const { return false; }
 
     DuiLib::CPaintManagerUI paintManager;
     CWndShadow shadow;
@@ -59,8 +63,10 @@ protected:
 
 private:
     bool InCaptionBand(LPARAM screenPoint);
+    void AttachShadow();
 
     bool shadowAttached_ = false;
+    bool shadowPending_ = false;  // its timer is set
 };
 
 // A string of the program's string table; empty for an id without one. At most 1023

@@ -242,15 +242,13 @@ void CWndShadow::RedrawIfShown() {
 void CWndShadow::ApplyStyle() {
     const ShadowStyle style = ProgramShadowStyle(dpi_);
     size = style.size;
-    RedrawIfShown();
     sharpness = style.sharpness;
-    RedrawIfShown();
     darkness = style.darkness;
-    RedrawIfShown();
     offsetX = style.offsetX;
     offsetY = style.offsetY;
-    RedrawIfShown();
     color = style.color;
+    // Once, with everything set: a shadow on screen drawn and moved for each setting on
+    // the way was left by Wine at one of the earlier places.
     RedrawIfShown();
 }
 

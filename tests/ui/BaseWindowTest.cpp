@@ -250,6 +250,54 @@ TEST_F(SkinnedWindow, ShownHiddenAndShownAgainHasOneShadow) {
     EXPECT_EQ(CountShadows(window.GetHWND()), 1);
 }
 
+// A window whose shadow follows its first frame: none while the first paint is pending,
+// one afterwards, at the window's place; a window hidden before then gets it, shown, with
+// its next show.
+class LateShadowWindow : public TestWindow {
+protected:
+    bool ShadowFollowsFirstFrame() const override { return true; }
+};
+
+bool ShadowShownBeside(HWND parent) {
+    HWND found = nullptr;
+    for (HWND w = ::GetWindow(::GetDesktopWindow(), GW_CHILD); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+        wchar_t name[64] = {};
+        ::GetClassNameW(w, name, 64);
+        if (std::wstring(name) == L"TolvoShadowWnd" && ::GetWindow(w, GW_OWNER) == parent) found = w;
+    }
+    RECT shadow{}, window{};
+    if (!found || !::IsWindowVisible(found) || !::GetWindowRect(found, &shadow) || !::GetWindowRect(parent, &window))
+        return false;
+    // It reaches around the window on every side.
+    return shadow.left < window.left && shadow.top < window.top && shadow.right > window.right &&
+           shadow.bottom > window.bottom;
+}
+
+TEST_F(SkinnedWindow, AShadowThatFollowsTheFirstFrameComesAfterThePaint) {
+    LateShadowWindow window;
+    ASSERT_TRUE(window.Open(L"mainSkin.xml", kClientX, kClientY));
+    ::ShowWindow(window.GetHWND(), SW_SHOW);
+    RECT pending{};
+    EXPECT_TRUE(::GetUpdateRect(window.GetHWND(), &pending, FALSE)) << "the first paint is still to come";
+    EXPECT_EQ(CountShadows(window.GetHWND()), 0);
+    ::UpdateWindow(window.GetHWND());
+    EXPECT_EQ(CountShadows(window.GetHWND()), 0) << "the paint itself makes no shadow";
+    Pump(20);
+    EXPECT_EQ(CountShadows(window.GetHWND()), 1);
+    EXPECT_TRUE(ShadowShownBeside(window.GetHWND()));
+
+    LateShadowWindow hiddenAtOnce;
+    ASSERT_TRUE(hiddenAtOnce.Open(L"mainSkin.xml", kClientX, kClientY));
+    ::ShowWindow(hiddenAtOnce.GetHWND(), SW_SHOW);
+    ::ShowWindow(hiddenAtOnce.GetHWND(), SW_HIDE);
+    Pump(20);
+    EXPECT_FALSE(ShadowShownBeside(hiddenAtOnce.GetHWND())) << "no shadow for a hidden window";
+    ::ShowWindow(hiddenAtOnce.GetHWND(), SW_SHOW);
+    Pump(20);
+    EXPECT_EQ(CountShadows(hiddenAtOnce.GetHWND()), 1);
+    EXPECT_TRUE(ShadowShownBeside(hiddenAtOnce.GetHWND()));
+}
+
 TEST_F(SkinnedWindow, FirstRegisteredPackageServesEveryWindow) {
     auto first = std::make_unique<TestWindow>();
     ASSERT_TRUE(first->Open(L"mainSkin.xml", kClientX, kClientY));
