@@ -84,16 +84,26 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
         return out;
     }
 
-    // Rows first, into width x source.height pixels of four 16-bit channels (each scaled
-    // by kWeightOne, less the last kRowShift bits); then columns, scaled by kWeightOne again.
+    // Rows first, into lines of width pixels of four 16-bit channels (each scaled by
+    // kWeightOne, less the last kRowShift bits); then columns, scaled by kWeightOne again.
+    // Only the few resized lines the current column pass needs are kept: a whole resized
+    // copy of a large image is megabytes of fresh memory, which cost more than the sums.
     const Taps across = MakeTaps(source.width, width);
     const Taps down = MakeTaps(source.height, height);
     const std::size_t rowValues = static_cast<std::size_t>(width) * 4;
-    std::unique_ptr<std::uint16_t[]> rows(new std::uint16_t[rowValues * source.height]);
-    for (int y = 0; y < source.height; ++y) {
+    // The source rows of one new row are consecutive, at most down.widest of them, and a
+    // later new row starts no earlier: row r can live in slot r % slots until it is passed.
+    const std::size_t slots = static_cast<std::size_t>(std::max(down.widest, 1));
+    std::unique_ptr<std::uint16_t[]> rows(new std::uint16_t[rowValues * slots]);
+    std::vector<int> slotRow(slots, -1);
+    const auto resizedRow = [&](int y) -> const std::uint16_t* {
+        const std::size_t slot = static_cast<std::size_t>(y) % slots;
+        std::uint16_t* dst = &rows[slot * rowValues];
+        if (slotRow[slot] == y) return dst;
+        slotRow[slot] = y;
         const std::uint32_t* line = &source.pixels[static_cast<std::size_t>(y) * source.width];
-        std::uint16_t* dst = &rows[static_cast<std::size_t>(y) * rowValues];
         const std::uint32_t* weight = across.weights.data();
+        std::uint16_t* out = dst;
         for (int x = 0; x < width; ++x) {
             std::uint32_t a = 0, r = 0, g = 0, b = 0;
             const std::uint32_t* p = line + across.first[static_cast<std::size_t>(x)];
@@ -104,13 +114,14 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
                 g += w * (*p >> 8 & 0xFF);
                 b += w * (*p & 0xFF);
             }
-            dst[0] = static_cast<std::uint16_t>(a >> kRowShift);
-            dst[1] = static_cast<std::uint16_t>(r >> kRowShift);
-            dst[2] = static_cast<std::uint16_t>(g >> kRowShift);
-            dst[3] = static_cast<std::uint16_t>(b >> kRowShift);
-            dst += 4;
+            out[0] = static_cast<std::uint16_t>(a >> kRowShift);
+            out[1] = static_cast<std::uint16_t>(r >> kRowShift);
+            out[2] = static_cast<std::uint16_t>(g >> kRowShift);
+            out[3] = static_cast<std::uint16_t>(b >> kRowShift);
+            out += 4;
         }
-    }
+        return dst;
+    };
     out.pixels.resize(static_cast<std::size_t>(width) * height);
     constexpr int kShift = 2 * kWeightBits - kRowShift;
     constexpr std::uint32_t kHalf = 1u << (kShift - 1);
@@ -118,10 +129,10 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
     const std::uint32_t* weight = down.weights.data();
     for (int y = 0; y < height; ++y) {
         std::fill(sums.begin(), sums.end(), kHalf);  // rounds half up: no channel is negative
-        const std::size_t first = static_cast<std::size_t>(down.first[static_cast<std::size_t>(y)]);
+        const int first = down.first[static_cast<std::size_t>(y)];
         for (int k = 0; k < down.count[static_cast<std::size_t>(y)]; ++k, ++weight) {
             const std::uint32_t w = *weight;
-            const std::uint16_t* p = &rows[(first + static_cast<std::size_t>(k)) * rowValues];
+            const std::uint16_t* p = resizedRow(first + k);
             std::uint32_t* s = sums.data();
             for (std::size_t i = 0; i < rowValues; ++i) s[i] += w * p[i];
         }
