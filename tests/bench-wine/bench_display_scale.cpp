@@ -1,8 +1,8 @@
-// The main window's drawing at 100 % and 200 % display scale: the first paint of a new
+// The main window's drawing at 100 %, 125 %, 175 % and 200 % display scale: the first paint of a new
 // window (its images read, resized and turned into bitmaps, its fonts made, everything
 // drawn) and a refresh (the panel's texts set again and the window's paint of what that
 // invalidated). At 200 %
-// there are four times the pixels; the cost should grow by about that or less.
+// there are four times the pixels; the cost should grow by about the pixels or less.
 //
 //   bench_display_scale.exe RUNS
 #include <windows.h>
@@ -103,25 +103,30 @@ double Median(std::vector<double> v) {
 
 int wmain(int argc, wchar_t** argv) {
     const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 20;
-    const int dpis[] = {96, 192};
-    Times times[2];
-    for (int i = 0; i < 2; ++i) Measure(dpis[i], times[i]);  // warm up once
-    times[0] = {};
-    times[1] = {};
+    // 100 %, then 125 % and 175 %, whose images are resized from a larger variant or drawn
+    // as they are, then 200 %.
+    const int dpis[] = {96, 120, 168, 192};
+    constexpr int kScales = sizeof dpis / sizeof dpis[0];
+    Times times[kScales];
+    for (int i = 0; i < kScales; ++i) Measure(dpis[i], times[i]);  // warm up once
+    for (Times& t : times) t = {};
     for (int run = 0; run < runs; ++run) {
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < kScales; ++i) {
             if (!Measure(dpis[i], times[i])) {
                 std::fprintf(stderr, "cannot open the window at %d DPI\n", dpis[i]);
                 return 1;
             }
         }
     }
-    const double first96 = Median(times[0].first), first192 = Median(times[1].first);
-    const double refresh96 = Median(times[0].refresh), refresh192 = Median(times[1].refresh);
-    std::printf("%-34s %10s %10s %8s\n", "main window (median of runs)", "96 DPI ms", "192 DPI ms", "ratio");
-    std::printf("%-34s %10.2f %10.2f %8.2f\n", "first paint", first96, first192, first192 / first96);
-    std::printf("%-34s %10.2f %10.2f %8.2f\n", "refresh (texts set, repainted)", refresh96, refresh192,
-                refresh192 / refresh96);
-    std::printf("pixels: 700x490 and 1400x980, area ratio 4.00; %d runs each, interleaved\n", runs);
+    const double first96 = Median(times[0].first), refresh96 = Median(times[0].refresh);
+    std::printf("%-12s %10s %12s %8s %12s %8s %8s\n", "main window", "pixels", "first paint", "ratio", "refresh",
+                "ratio", "area");
+    for (int i = 0; i < kScales; ++i) {
+        const int width = DuiLib::ScaleByDpi(700, dpis[i]), height = DuiLib::ScaleByDpi(490, dpis[i]);
+        const double first = Median(times[i].first), refresh = Median(times[i].refresh);
+        std::printf("%4d DPI     %5dx%-4d %9.2f ms %8.2f %9.2f ms %8.2f %8.2f\n", dpis[i], width, height, first,
+                    first / first96, refresh, refresh / refresh96, width * height / (700.0 * 490.0));
+    }
+    std::printf("medians of %d runs each, interleaved; ratios against 96 DPI\n", runs);
     return 0;
 }
