@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/SimBytes.h"
+#include "sim/SimLayouts.h"
 
 namespace sim {
 namespace {
@@ -12,13 +13,6 @@ namespace {
 // The "IntelNvm" request as RST documents it: SRB_IO_CONTROL, then version and address,
 // then NVME_PASS_THROUGH_PARAMETERS, then the data. No pointer: one layout for both widths.
 enum RstOffset : std::uint32_t {
-    SrbHeaderLength = 0,
-    SrbSignature = 4,
-    SrbTimeout = 12,
-    SrbControlCode = 16,
-    SrbReturnCode = 20,
-    SrbLength = 24,
-    SrbHeadSize = 28,
     RstVersion = 28,
     RstPathId = 29,
     RstTargetId = 30,

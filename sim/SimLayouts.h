@@ -12,6 +12,18 @@
 
 namespace sim {
 
+// SRB_IO_CONTROL, the same in both widths, which the miniport's "NvmeMini" and RST's
+// "IntelNvm" requests both begin with.
+enum SrbIoControlOffset : std::uint32_t {
+    SrbHeaderLength = 0,
+    SrbSignature = 4,
+    SrbTimeout = 12,
+    SrbControlCode = 16,
+    SrbReturnCode = 20,
+    SrbLength = 24,
+    SrbHeadSize = 28,
+};
+
 // SCSI_PASS_THROUGH and SCSI_PASS_THROUGH_DIRECT: DataBuffer is ULONG_PTR DataBufferOffset
 // in one and PVOID DataBuffer in the other.
 namespace SimSpt {

@@ -71,15 +71,8 @@ enum ProtocolStatus : std::uint32_t {
 };
 enum CommandSpecificValue : std::uint32_t { NvmeAdminCommand = 1, NvmeNvmCommand = 2 };
 
-// SRB_IO_CONTROL and the "NvmeMini" body.
+// The "NvmeMini" body after SRB_IO_CONTROL.
 enum MiniportOffset : std::uint32_t {
-    SrbHeaderLength = 0,
-    SrbSignature = 4,
-    SrbTimeout = 12,
-    SrbControlCode = 16,
-    SrbReturnCode = 20,
-    SrbLength = 24,
-    SrbHeadSize = 28,
     MpCommand = 52,
     MpCompletion = 116,
     MpDirection = 132,
