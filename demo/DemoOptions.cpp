@@ -8,7 +8,7 @@ namespace demo {
 
 const char* DemoUsage() {
     return "usage: zephra-demo [options]\n"
-           "       zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]\n"
+           "       zephra-demo --report [--transport inbox|miniport|bridge|rst|all] [--state 0|2] [--no-switch] [--trace]\n"
            "\n"
            "Runs Zephra, every window and flow, on a simulated machine instead of the system.\n"
            "\n"

@@ -2,7 +2,7 @@
 // machine, a VX310 behind each NVMe path, identified, detected, its optimize state read,
 // switched and read back, printed as a report.
 //
-//   zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]
+//   zephra-demo --report [--transport inbox|miniport|bridge|rst|all] [--state 0|2] [--no-switch] [--trace]
 
 #include "demo/ReportMode.h"
 
@@ -22,7 +22,7 @@
 namespace {
 
 struct Options {
-    bool inbox = true, miniport = true, bridge = true;
+    bool inbox = true, miniport = true, bridge = true, rst = true;
     std::uint8_t initialState = devicecmd::OptimizeStateOptimizable;
     bool doSwitch = true;
     bool trace = false;
@@ -58,7 +58,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.inbox = which == "inbox" || which == "all";
             options.miniport = which == "miniport" || which == "all";
             options.bridge = which == "bridge" || which == "all";
-            if (!options.inbox && !options.miniport && !options.bridge) return false;
+            options.rst = which == "rst" || which == "all";
+            if (!options.inbox && !options.miniport && !options.bridge && !options.rst) return false;
         } else if (arg == "--state" && i + 1 < argc) {
             const std::string value = argv[++i];
             if (value != "0" && value != "2") return false;
@@ -135,7 +136,7 @@ int demo::RunReport(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: zephra-demo --report [--transport inbox|miniport|bridge|all] [--state 0|2] [--no-switch] [--trace]\n");
+                     "usage: zephra-demo --report [--transport inbox|miniport|bridge|rst|all] [--state 0|2] [--no-switch] [--trace]\n");
         return 2;
     }
 
@@ -145,12 +146,14 @@ int demo::RunReport(int argc, char** argv) {
     const auto inbox = sim::AttachInboxDrive(machine, 1, config);
     const auto miniport = sim::AttachMiniportDrive(machine, 2, config);
     const auto bridge = sim::AttachBridgeDrive(machine, 3, config);
+    const auto rst = sim::AttachIntelRstDrive(machine, 4, config);
 
     std::vector<DemoDrive> drives;
     if (options.inbox) drives.push_back({"inbox NVMe driver", inbox.physicalPath, devicecmd::TransportNvmeInbox});
     if (options.miniport)
         drives.push_back({"NvmeMini miniport", miniport.adapterPath, devicecmd::TransportNvmeMiniport});
     if (options.bridge) drives.push_back({"USB-to-NVMe bridge", bridge.physicalPath, devicecmd::TransportUsbBridge});
+    if (options.rst) drives.push_back({"Intel RST", rst.physicalPath, devicecmd::TransportIntelRst});
 
     bool allGood = true;
     for (const auto& drive : drives) {

@@ -12,6 +12,7 @@ enum IoControlCode : std::uint32_t {
     IoctlStorageProtocolCommand = 0x002DD3C0,
     IoctlScsiPassThrough = 0x0004D004,
     IoctlScsiMiniport = 0x0004D008,
+    IoctlScsiGetAddress = 0x00041018,
     IoctlScsiPassThroughDirect = 0x0004D014,
     IoctlAtaPassThroughDirect = 0x0004D030,
 };

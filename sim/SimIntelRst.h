@@ -16,8 +16,6 @@
 
 namespace sim {
 
-constexpr std::uint32_t IoctlScsiGetAddress = 0x00041018;
-
 // PathId, TargetId and Lun of a disk on its adapter.
 struct SimScsiAddress {
     std::uint8_t portNumber = 0;

@@ -22,6 +22,7 @@ const char* NameOf(std::uint32_t code) {
         case IoctlStorageProtocolCommand: return "STORAGE_PROTOCOL_COMMAND";
         case IoctlScsiPassThrough: return "SCSI_PASS_THROUGH";
         case IoctlScsiMiniport: return "SCSI_MINIPORT";
+        case IoctlScsiGetAddress: return "SCSI_GET_ADDRESS";
         case IoctlScsiPassThroughDirect: return "SCSI_PASS_THROUGH_DIRECT";
         case IoctlAtaPassThroughDirect: return "ATA_PASS_THROUGH_DIRECT";
         case IoctlStorageGetDeviceNumber: return "STORAGE_GET_DEVICE_NUMBER";
@@ -60,8 +61,12 @@ std::string FormatTraceEntry(const SimTraceEntry& entry) {
         line += "  cdb " + Hex(entry.request, 28, entry.request.size() > 6 ? entry.request[6] : 0);
     else if (entry.code == IoctlStorageProtocolCommand)
         line += "  cmd " + Hex(entry.request, 80, 4) + " .. " + Hex(entry.request, 80 + 60, 4);
-    else if (entry.code == IoctlScsiMiniport)
-        line += "  cmd " + Hex(entry.request, 52, 4) + " .. " + Hex(entry.request, 52 + 60, 4);
+    else if (entry.code == IoctlScsiMiniport) {
+        // "NvmeMini" has the command at 52, RST's "IntelNvm" at 32.
+        const bool rst = entry.request.size() >= 12 && std::memcmp(&entry.request[4], "IntelNvm", 8) == 0;
+        const std::size_t at = rst ? 32 : 52;
+        line += "  cmd " + Hex(entry.request, at, 4) + " .. " + Hex(entry.request, at + 60, 4);
+    }
     else if (entry.code == IoctlAtaPassThroughDirect)
         line += "  taskfile " + Hex(entry.request, 32, 8);
     return line;
