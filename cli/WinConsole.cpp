@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-
 namespace cli {
 namespace {
 
@@ -24,6 +23,38 @@ std::wstring FromUtf8(const std::string& text) {
     ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
     out.resize(static_cast<std::size_t>(size) - 1);
     return out;
+}
+
+// Writes one stream's whole text at once. The C library writes to a character device such
+// as NUL one byte per call, which under Wine cost about 30 us a byte. A console gets the text
+// as UTF-16, so that the degree sign and the like show whatever its code page; anything
+// else gets UTF-8 with CRLF line ends, as the C library's text mode wrote it.
+void WriteStream(DWORD which, const std::string& text) {
+    if (text.empty()) return;
+    const HANDLE handle = ::GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = FromUtf8(text);
+        DWORD written = 0;
+        for (std::size_t at = 0; at < wide.size(); at += written) {
+            // Old consoles refuse one call of much more than 32 KiB.
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
+            if (!::WriteConsoleW(handle, wide.data() + at, chunk, &written, nullptr) || written == 0) return;
+        }
+        return;
+    }
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) bytes += '\r';
+        bytes += text[i];
+    }
+    DWORD written = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += written) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
+        if (!::WriteFile(handle, bytes.data() + at, chunk, &written, nullptr) || written == 0) return;
+    }
 }
 
 }  // namespace
@@ -59,42 +90,6 @@ std::FILE* OpenLogFile(const std::string& utf8Path) {
     const std::wstring path = FromUtf8(utf8Path);
     return path.empty() ? nullptr : ::_wfopen(path.c_str(), L"w");
 }
-
-namespace {
-
-// Writes one stream's whole text at once. The C library writes to a character device such
-// as NUL one byte per call, which under Wine cost about 30 us a byte. A console gets the text
-// as UTF-16, so that the degree sign and the like show whatever its code page; anything
-// else gets UTF-8 with CRLF line ends, as the C library's text mode wrote it.
-void WriteStream(DWORD which, const std::string& text) {
-    if (text.empty()) return;
-    const HANDLE handle = ::GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    DWORD mode = 0;
-    if (::GetConsoleMode(handle, &mode)) {
-        const std::wstring wide = FromUtf8(text);
-        DWORD written = 0;
-        for (std::size_t at = 0; at < wide.size(); at += written) {
-            // Old consoles refuse one call of much more than 32 KiB.
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
-            if (!::WriteConsoleW(handle, wide.data() + at, chunk, &written, nullptr) || written == 0) return;
-        }
-        return;
-    }
-    std::string bytes;
-    bytes.reserve(text.size() + text.size() / 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) bytes += '\r';
-        bytes += text[i];
-    }
-    DWORD written = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += written) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
-        if (!::WriteFile(handle, bytes.data() + at, chunk, &written, nullptr) || written == 0) return;
-    }
-}
-
-}  // namespace
 
 int Deliver(const CliRun& run) {
     // Anything the C library still holds goes first, to keep the order.

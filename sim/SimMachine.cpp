@@ -339,9 +339,9 @@ bool SimMachine::Read(platform::Handle handle, void* buffer, std::uint32_t size,
     const bool aligned =
         size % SectorBytes == 0 && open->position % SectorBytes == 0 && (buffer != nullptr || size == 0);
     std::uint32_t count = 0;
-    std::uint8_t probe = 0;
-    // Whether there is a medium at all comes before whether the request fits it.
-    if (!endpoint->ReadMedia(open->position, aligned ? static_cast<std::uint8_t*>(buffer) : &probe,
+    // Whether there is a medium at all comes before whether the request fits it: an
+    // unaligned request asks for nothing.
+    if (!endpoint->ReadMedia(open->position, aligned ? static_cast<std::uint8_t*>(buffer) : nullptr,
                              aligned ? size : 0, count))
         return Fail(ErrorInvalidFunction);
     if (!aligned) return Fail(ErrorInvalidParameter);

@@ -111,15 +111,21 @@ bool DirectionMatches(std::uint8_t opcode, std::uint32_t direction) {
 
 // ---- shared disk stack ----
 
+namespace {
+
+// A protective MBR signature so that sector 0 looks like a disk's; the rest is zeros.
+constexpr std::size_t BootSignatureAt = 510;
+constexpr std::array<std::uint8_t, 2> BootSignature{0x55, 0xAA};
+
+}  // namespace
+
 SimDiskStack::SimDiskStack(SimBusType busType, std::uint32_t mediaBytes)
     : busType_(busType), mediaBytes_(std::max<std::uint32_t>(mediaBytes, 512)) {}
 
 std::vector<std::uint8_t>* SimDiskStack::Media() {
     if (media_.empty()) {
         media_.assign(mediaBytes_, 0);
-        // A protective MBR signature so that sector 0 looks like a disk's.
-        media_[510] = 0x55;
-        media_[511] = 0xAA;
+        std::copy(BootSignature.begin(), BootSignature.end(), media_.begin() + BootSignatureAt);
     }
     return &media_;
 }
@@ -130,8 +136,9 @@ bool SimDiskStack::ReadMedia(std::uint64_t position, std::uint8_t* out, std::uin
     const std::uint64_t available = position < mediaBytes_ ? mediaBytes_ - position : 0;
     count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, available));
     if (count != 0) std::memset(out, 0, count);
-    for (const std::uint64_t at : {std::uint64_t{510}, std::uint64_t{511}}) {
-        if (at >= position && at - position < count) out[at - position] = at == 510 ? 0x55 : 0xAA;
+    for (std::size_t i = 0; i < BootSignature.size(); ++i) {
+        const std::uint64_t at = BootSignatureAt + i;
+        if (at >= position && at - position < count) out[at - position] = BootSignature[i];
     }
     return true;
 }

@@ -67,13 +67,15 @@ void CBaseDuilibWnd::AttachShadow() {
     shadowAttached_ = true;
     shadow.SetDpi(paintManager.GetDpi());
     if (!shadowPending_) {
+        // Before the window shows, in the order it always had: a box and its owner hand
+        // activation back and forth as they did.
         shadow.AttachTo(GetHWND());
         shadow.ApplyStyle();
         shadow.ForceShow(GetHWND());
         return;
     }
-    // After the first frame: the settings come first, so that the shadow is drawn and
-    // placed once, by AttachTo, which shows it for a visible window that it follows.
+    // After the first frame: the settings come first, so that the shadow AttachTo shows
+    // for a visible window it follows is drawn where it belongs from its first image.
     // Shown regardless when it does not follow the window's state (desktop composition
     // on); a window hidden again before its timer gets its shadow with its next show.
     shadow.ApplyStyle();

@@ -1,8 +1,7 @@
-// The main window's drawing at 100 %, 125 %, 175 % and 200 % display scale: the first paint of a new
-// window (its images read, resized and turned into bitmaps, its fonts made, everything
-// drawn) and a refresh (the panel's texts set again and the window's paint of what that
-// invalidated). At 200 %
-// there are four times the pixels; the cost should grow by about the pixels or less.
+// The main window's drawing at 100 %, 125 %, 175 % and 200 % display scale: the first
+// paint of a new window (its images read, resized and turned into bitmaps, its fonts made,
+// everything drawn) and a refresh (the panel's texts set again and the window's paint of
+// what that invalidated). The cost should grow by about the pixels or less.
 //
 //   bench_display_scale.exe RUNS
 #include <windows.h>

@@ -154,8 +154,8 @@ TEST(MachineMediaTest, ReadsWholeSectorsFromTheSeekPosition) {
     machine.Close(handle);
 }
 
-// A medium nobody has written reads as built, sector by sector and at its end, whether or
-// not it has been made yet; a reset drive reads as a new one.
+// A medium nobody has written reads as built, to its end, whether or not it has been made
+// yet; a reset drive reads as a new one.
 TEST(MachineMediaTest, AnUnwrittenMediumReadsAsBuiltToItsEnd) {
     sim::SimMachine machine;
     const auto drive = sim::AttachInboxDrive(machine, 0);
