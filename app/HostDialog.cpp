@@ -36,15 +36,11 @@ void InitCommonControls95() {
     init(&controls);
 }
 
-// No window of the program is a common control, so their registration waits until the
-// main window has painted: loading comctl32 is tens of milliseconds of a start under
-// Wine. A timer message comes only after the window's pending paint.
-constexpr UINT_PTR kCommonControlsTimer = 1;
-
-void CALLBACK InitCommonControlsAfterPaint(HWND window, UINT, UINT_PTR id, DWORD) {
-    ::KillTimer(window, id);
-    InitCommonControls95();
-}
+// What the first frame does not show waits until it has been painted: under Wine,
+// registering for notifications, starting the worker and loading comctl32 (no window of
+// the program is a common control) are each tens of milliseconds of a start. A timer
+// message comes only after the window's pending paint.
+constexpr UINT_PTR kAfterFirstFrameTimer = 1;
 
 }  // namespace
 
@@ -81,6 +77,11 @@ const MessageMap* CZephraDlg::GetMessageMap() const {
          [](CWnd& self, WPARAM, LPARAM) -> LRESULT {
              return reinterpret_cast<LRESULT>(static_cast<CZephraDlg&>(self).OnQueryDragIcon());
          }},
+        {WM_TIMER,
+         [](CWnd& self, WPARAM id, LPARAM) -> LRESULT {
+             if (id == kAfterFirstFrameTimer) static_cast<CZephraDlg&>(self).OnFirstFramePainted();
+             return 0;
+         }},
         {WM_DEVICECHANGE,
          [](CWnd& self, WPARAM event, LPARAM data) -> LRESULT {
              return static_cast<CZephraDlg&>(self).OnDeviceChange(static_cast<UINT>(event),
@@ -96,22 +97,29 @@ BOOL CZephraDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
 
+    // The skin's 700 by 490 at the screen's scale.
+    const int dpi = DuiLib::DpiOfWindow(GetSafeHwnd());
+    CenterWindow(DuiLib::ScaleByDpi(700, dpi), DuiLib::ScaleByDpi(490, dpi));
+
+    if (mainWnd.Subclass(GetSafeHwnd())) mainWnd.AttachToHost(this);
+    if (!::SetTimer(GetSafeHwnd(), kAfterFirstFrameTimer, 0, nullptr)) OnFirstFramePainted();
+    return TRUE;
+}
+
+void CZephraDlg::OnFirstFramePainted() {
+    ::KillTimer(GetSafeHwnd(), kAfterFirstFrameTimer);
     // Without the registration the panel only changes at start; nothing is reported.
     const platform::DeviceInterfaceFilter filter = platform::DiskInterfaceFilter();
     devNotify = watch_.RegisterNotification(GetSafeHwnd(), filter.data(), platform::DeviceNotifyWindowHandle);
+    // A disk that came or went between the panel's enumeration and the registration
+    // sent its message to no one.
+    mainWnd.RefreshDrives();
 
     // Without the worker the program runs without bus rescans; nothing is reported.
     rescan.stop.Reset();
     rescanThread = CWinThread::Begin(RescanThreadProc, &rescan, THREAD_PRIORITY_NORMAL, 0, 0, nullptr);
 
-    // The skin's 700 by 490 at the screen's scale.
-    const int dpi = DuiLib::DpiOfWindow(GetSafeHwnd());
-    MoveWindow(0, 0, DuiLib::ScaleByDpi(700, dpi), DuiLib::ScaleByDpi(490, dpi), TRUE);
-    CenterWindow();
-
-    if (mainWnd.Subclass(GetSafeHwnd())) mainWnd.AttachToHost(this);
-    if (!::SetTimer(GetSafeHwnd(), kCommonControlsTimer, 0, InitCommonControlsAfterPaint)) InitCommonControls95();
-    return TRUE;
+    InitCommonControls95();
 }
 
 BOOL CZephraDlg::DestroyWindow() {

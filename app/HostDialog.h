@@ -47,6 +47,9 @@ protected:
     // The minimised window shows the icon; otherwise the default painting.
     void OnPaint();
     HCURSOR OnQueryDragIcon();
+    // After the first paint: registers for disk-interface notifications, enumerates once
+    // more, starts the worker.
+    void OnFirstFramePainted();
     // Arrival and completed removal of a disk interface refresh the panel. Always true.
     BOOL OnDeviceChange(UINT event, DWORD_PTR data);
 

@@ -25,31 +25,36 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
     return ::SendMessageW(hwnd_, message, wParam, lParam);
 }
 
-BOOL CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) const {
-    return ::MoveWindow(hwnd_, x, y, width, height, repaint);
-}
+namespace {
 
-void CWnd::CenterWindow() const {
-    if (!::IsWindow(hwnd_)) return;
-    RECT window{};
-    ::GetWindowRect(hwnd_, &window);
-    const HWND owner = ::GetWindow(hwnd_, GW_OWNER);
+void Centre(HWND hwnd, int width, int height, UINT flags) {
+    const HWND owner = ::GetWindow(hwnd, GW_OWNER);
     const bool overOwner = owner && ::IsWindowVisible(owner) && !::IsIconic(owner);
 
     MONITORINFO monitor{};
     monitor.cbSize = sizeof(monitor);
-    ::GetMonitorInfoW(::MonitorFromWindow(overOwner ? owner : hwnd_, MONITOR_DEFAULTTONEAREST), &monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(overOwner ? owner : hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
     const RECT work = monitor.rcWork;
     RECT area = work;
     if (overOwner) ::GetWindowRect(owner, &area);
 
-    const int width = window.right - window.left;
-    const int height = window.bottom - window.top;
     int x = (area.left + area.right - width) / 2;
     int y = (area.top + area.bottom - height) / 2;
     if (x + width > work.right) x = work.right - width;
     if (x < work.left) x = work.left;
     if (y + height > work.bottom) y = work.bottom - height;
     if (y < work.top) y = work.top;
-    ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd, nullptr, x, y, width, height, flags | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+void CWnd::CenterWindow() const {
+    RECT window{};
+    if (!::IsWindow(hwnd_) || !::GetWindowRect(hwnd_, &window)) return;
+    Centre(hwnd_, window.right - window.left, window.bottom - window.top, SWP_NOSIZE);
+}
+
+void CWnd::CenterWindow(int width, int height) const {
+    if (::IsWindow(hwnd_)) Centre(hwnd_, width, height, 0);
 }

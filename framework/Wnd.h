@@ -39,10 +39,12 @@ public:
     HWND GetSafeHwnd() const { return hwnd_; }
 
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-    BOOL MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE) const;
     // Centres on the owner, or on the work area of the window's monitor when it has none
     // (or the owner is minimised), kept inside that work area.
     void CenterWindow() const;
+    // The same at the given size: sized and placed in one move, so that the system
+    // makes the window's surface once.
+    void CenterWindow(int width, int height) const;
     BOOL IsIconic() const { return ::IsIconic(hwnd_); }
 
 protected:

@@ -16,10 +16,12 @@ public:
     using CZephraDlg::rescan;
 };
 
-// Runs steps inside the dialog's modal loop: a thread timer fires once the dialog is up.
+// Runs steps inside the dialog's modal loop: a thread timer fires once the dialog is up
+// and has done what follows its first frame (the worker is running).
 struct Script {
     static Script* current;
     std::function<void(HWND)> steps;
+    const TestDlg* dlg = nullptr;
     HWND dialog = nullptr;
     bool ran = false;
 
@@ -33,16 +35,17 @@ struct Script {
     static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
         HWND found = nullptr;
         ::EnumThreadWindows(::GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&found));
-        if (!found || current->ran) return;
+        if (!found || current->ran || !current->dlg->RescanThread()) return;
         ::KillTimer(nullptr, id);
         current->ran = true;
         current->dialog = found;
         current->steps(found);
     }
-    INT_PTR Run(CDialog& dlg) {
+    INT_PTR Run(TestDlg& dialogObject) {
         current = this;
+        dlg = &dialogObject;
         const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, Tick);
-        const INT_PTR result = dlg.DoModal();
+        const INT_PTR result = dialogObject.DoModal();
         ::KillTimer(nullptr, timer);
         current = nullptr;
         return result;
@@ -180,6 +183,43 @@ TEST_F(HostDialog, RemovalShowsNoDeviceAndArrivalShowsTheDriveAgain) {
     };
     script.Run(dlg);
     EXPECT_EQ(headings, (std::vector<std::wstring>{L"drive", L"none", L"drive"}));
+}
+
+TEST_F(HostDialog, ADiskThatArrivesBeforeTheRegistrationIsShownAfterIt) {
+    // The registration follows the first frame; an arrival before it sends no message.
+    class ArrivalBeforeRegistration : public TestDlg {
+    public:
+        ArrivalBeforeRegistration(apptest::AppTestMachine& machine, const sim::SimDisk& disk)
+            : TestDlg(machine.System()), machine_(machine), disk_(disk) {}
+        bool shownAtStart = true;
+
+    protected:
+        BOOL OnInitDialog() override {
+            const BOOL result = TestDlg::OnInitDialog();
+            shownAtStart = MainWindow().Drives()[0] != nullptr;
+            machine_.Plug(disk_);
+            machine_.pc.Machine().Attach(machine_.pc.Adapter(disk_.adapter).interfacePath, disk_.stack);
+            return result;
+        }
+
+    private:
+        apptest::AppTestMachine& machine_;
+        const sim::SimDisk& disk_;
+    };
+    const sim::SimDisk& disk = machine.AddVx310(sim::SimNvmePath::Inbox, 1);
+    machine.Unplug(disk);
+    machine.pc.Machine().Detach(machine.pc.Adapter(disk.adapter).interfacePath);
+    ArrivalBeforeRegistration dlg(machine, disk);
+    bool shown = false;
+    Script script;
+    script.steps = [&](HWND window) {
+        shown = dlg.MainWindow().Drives()[0] != nullptr;
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    };
+    script.Run(dlg);
+    ASSERT_TRUE(script.ran);
+    EXPECT_FALSE(dlg.shownAtStart);
+    EXPECT_TRUE(shown);
 }
 
 TEST_F(HostDialog, CloseCutsTheWorkersPauseShort) {
