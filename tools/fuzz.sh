@@ -100,7 +100,7 @@ PY
 
 # The drive's seeds: every call answered as a sound drive answers, on each path (the first
 # byte picks the machine: path, another maker's drive first, state, refusals, an exchange).
-for shape in 0 1 2 4 5 6 8 9 10 16 17 18 32 33 34; do
+for shape in 0 1 2 3 4 5 6 7 8 9 10 11 16 17 18 19 32 33 34; do
   printf "\\x$(printf %02x "$shape")" > "$out/seeds/drive/shape-$shape"
 done
 

@@ -9,9 +9,11 @@
 //   - an accepted record's state, or a state read, is one the drive did not give;
 //   - a switch or a write reports success that the drive's full reply did not give;
 //   - a handle is used after it was closed, or left open.
+// An RST command's address comes from the disk's SCSI_ADDRESS: a reply altered there
+// counts as an alteration of the command it addressed.
 // Input: one byte choosing the machine, then per seam call one byte choosing the answer
 // and the bytes that answer needs; an exhausted input answers honestly.
-// Each of the six machines is built once per process and reset before every input, so
+// Each of the eight machines is built once per process and reset before every input, so
 // an input meets the same machine as if it had been built for it alone.
 #include <algorithm>
 #include <array>
@@ -26,11 +28,13 @@
 
 #include "optimize/SwitchFlow.h"
 #include "devicecmd/Detect.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Requests.h"
 #include "discovery/Enumerate.h"
 #include "sim/SimCodes.h"
 #include "sim/SimComputer.h"
+#include "sim/SimLayouts.h"
 #include "sim/SimShutdown.h"
 #include "sim/SimStacks.h"
 
@@ -168,6 +172,7 @@ public:
                     reply[input_.U16() % returned] = input_.Byte();
                     exchange.altered = true;
                 }
+                if (code == devicecmd::IoctlScsiGetAddress) addressAltered_ = exchange.altered;
                 break;
             }
             case 7:  // a count larger than the buffer
@@ -215,8 +220,20 @@ private:
                 needed = kind == Kind::VendorRead ? ProtocolDataOffset + SectorSize : ProtocolCommandOffset;
                 break;
             case IoctlScsiMiniport:
+                if (inSize >= RstDataOffset && std::memcmp(in + sim::SrbSignature, "IntelNvm", 8) == 0) {
+                    kind = KindOfOpcode(in[RstCommandOffset]);
+                    needed = kind == Kind::VendorWrite ? RstReplyMinimum : outSize;
+                    exchanges.push_back({phase, kind});
+                    exchanges.back().altered = addressAltered_;
+                    addressAltered_ = false;
+                    return needed;
+                }
                 if (inSize >= 116) kind = KindOfOpcode(in[52]);
                 needed = kind == Kind::VendorWrite ? MiniportReplyMinimum : outSize;
+                break;
+            case IoctlScsiGetAddress:
+                needed = static_cast<std::uint32_t>(ScsiAddressLayout.Size());
+                addressAltered_ = false;
                 break;
             case IoctlStorageQueryProperty:
                 if (inSize >= 4 && Get32(in) == PropertyIdAdapterProtocolSpecific) kind = Kind::Identify;
@@ -264,6 +281,7 @@ private:
     std::set<platform::Handle> closed_;
     bool starts_ = true;
     std::uint8_t callPhase_ = 0;  // the bridge phase of the call at hand; 0 elsewhere
+    bool addressAltered_ = false;  // the last SCSI_ADDRESS reply, for the RST command it addresses
 };
 
 class ScriptedUser : public SwitchUser {
@@ -298,8 +316,8 @@ struct Machine {
     sim::SimDisk* sata = nullptr;
 
     Machine(sim::SimNvmePath path, bool foreignFirst) {
-        const std::size_t adapter =
-            pc.AddAdapter(path == sim::SimNvmePath::Bridge ? sim::AdapterUsb : sim::AdapterNvme);
+        const std::size_t adapter = path == sim::SimNvmePath::IntelRst ? pc.AddIntelRstAdapter()
+                                    : pc.AddAdapter(path == sim::SimNvmePath::Bridge ? sim::AdapterUsb : sim::AdapterNvme);
         if (foreignFirst) pc.AddForeignNvmeDrive(adapter, "Other Maker NVMe SSD 1TB", path);
         vx310 = &pc.AddVx310(adapter, path);
         sim::SimAtaConfig ataConfig;
@@ -311,7 +329,7 @@ struct Machine {
 
 // Built on first use, then reset for each input.
 Machine& MachineFor(sim::SimNvmePath path, bool foreignFirst) {
-    static std::unique_ptr<Machine> machines[3][2];
+    static std::unique_ptr<Machine> machines[4][2];
     std::unique_ptr<Machine>& machine = machines[static_cast<int>(path)][foreignFirst ? 1 : 0];
     if (!machine) machine = std::make_unique<Machine>(path, foreignFirst);
     else machine->pc.Reset();
@@ -323,11 +341,12 @@ Machine& MachineFor(sim::SimNvmePath path, bool foreignFirst) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input input(data, size);
     const std::uint8_t shape = input.Byte();
-    const auto path = static_cast<sim::SimNvmePath>(shape % 3);
+    const auto path = static_cast<sim::SimNvmePath>(shape % 4);
     const bool foreignFirst = (shape & 4) != 0;
     const std::uint8_t initialState = (shape & 8) != 0 ? 0 : 2;
     const bool writeRejected = (shape & 16) != 0;
-    const bool exchangedWhileAsking = (shape & 32) != 0;
+    // Behind RST the port, not the disk's path, leads to the drive: no exchange there.
+    const bool exchangedWhileAsking = (shape & 32) != 0 && path != sim::SimNvmePath::IntelRst;
 
     Machine& machine = MachineFor(path, foreignFirst);
     sim::SimComputer& pc = machine.pc;
@@ -376,6 +395,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     case sim::SimNvmePath::Inbox: stack = std::make_shared<sim::SimInboxNvmeStack>(other); break;
                     case sim::SimNvmePath::Miniport: stack = std::make_shared<sim::SimMiniportStack>(other); break;
                     case sim::SimNvmePath::Bridge: stack = std::make_shared<sim::SimUsbBridgeStack>(other); break;
+                    case sim::SimNvmePath::IntelRst: break;
                 }
                 pc.Machine().Attach(vx310.physicalPath, stack);
                 if (path == sim::SimNvmePath::Miniport) pc.Machine().Attach(pc.Adapter(vx310.adapter).interfacePath, stack);
@@ -415,7 +435,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     const std::uint8_t nvmeTransport = path == sim::SimNvmePath::Inbox      ? devicecmd::TransportNvmeInbox
                                        : path == sim::SimNvmePath::Miniport ? devicecmd::TransportNvmeMiniport
-                                                                            : devicecmd::TransportUsbBridge;
+                                       : path == sim::SimNvmePath::Bridge   ? devicecmd::TransportUsbBridge
+                                                                            : devicecmd::TransportIntelRst;
     const std::wstring nvmePath =
         path == sim::SimNvmePath::Miniport ? pc.Adapter(vx310.adapter).interfacePath : vx310.physicalPath;
     const Target targets[] = {
