@@ -377,6 +377,21 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_FOCUS, main, 11); }, 5000));
     EXPECT_EQ(FocusedChild(window.Get()), 11);
 
+    // ---- and with the arrows, which the dialog's loop leaves to the window ----
+    const struct {
+        UINT key;
+        LPARAM down, up;  // scan code, extended key
+        long focus;
+    } arrows[] = {{VK_UP, 0x01480001, 0xC1480001, 2}, {VK_DOWN, 0x01500001, 0xC1500001, 11}};
+    for (const auto& arrow : arrows) {
+        events.clear();
+        ::PostMessageW(main, WM_KEYDOWN, arrow.key, arrow.down);
+        ::PostMessageW(main, WM_KEYUP, arrow.key, arrow.up);
+        EXPECT_TRUE(PumpUntil([&] { return HasEvent(EVENT_OBJECT_FOCUS, main, arrow.focus); }, 5000))
+            << "no focus event for child " << arrow.focus;
+        EXPECT_EQ(FocusedChild(window.Get()), arrow.focus);
+    }
+
     // ---- the switch's default action opens the confirmation ----
     PumpUntil([] { return false; }, 300);  // the trace is written as calls return
     const std::size_t mark = LineCount(trace);
