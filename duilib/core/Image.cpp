@@ -298,7 +298,7 @@ struct StbFree {
 
 }  // namespace
 
-std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size) {
+std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t size, const PixelPlace& place) {
     if (!data || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
     std::optional<std::vector<PngChunk>> pngChunks;
     if (IsPng(data, size)) {
@@ -327,26 +327,36 @@ std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t si
         static_cast<long long>(width) * height > kMaxPixels) {
         return std::nullopt;
     }
+    std::uint32_t* const pixels = place(width, height);
+    if (!pixels) return std::nullopt;
 
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    image.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const stbi_uc* source = rgba.get();
     bool anyTranslucent = false;
-    for (std::uint32_t& pixel : image.pixels) {
+    for (std::uint32_t* pixel = pixels; pixel != pixels + count; ++pixel, source += 4) {
         const std::uint32_t red = source[0], green = source[1], blue = source[2];
         const std::uint32_t alpha = source[3];
-        source += 4;
         if (alpha == 255) {  // most pixels, and every pixel of a JPEG
-            pixel = 0xFF000000u | red << 16 | green << 8 | blue;
+            *pixel = 0xFF000000u | red << 16 | green << 8 | blue;
             continue;
         }
         anyTranslucent = true;
-        pixel = alpha << 24 | Premultiply(red, alpha) << 16 | Premultiply(green, alpha) << 8 |
-                Premultiply(blue, alpha);
+        *pixel = alpha << 24 | Premultiply(red, alpha) << 16 | Premultiply(green, alpha) << 8 |
+                 Premultiply(blue, alpha);
     }
-    image.hasAlpha = anyTranslucent;
+    return ImageShape{width, height, anyTranslucent};
+}
+
+std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size) {
+    DecodedImage image;
+    const auto shape = DecodeImageInto(data, size, [&](int width, int height) {
+        image.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        return image.pixels.data();
+    });
+    if (!shape) return std::nullopt;
+    image.width = shape->width;
+    image.height = shape->height;
+    image.hasAlpha = shape->hasAlpha;
     return image;
 }
 

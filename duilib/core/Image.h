@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -20,5 +21,16 @@ struct DecodedImage {
 // Nothing for input it cannot decode as PNG or JPEG, or that would be larger
 // than 4096 x 4096 pixels. Ancillary PNG chunks (text of any size) are skipped.
 std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size);
+
+// The same decoding, with the pixels written where the caller keeps them (a bitmap's own
+// memory, say), so that a large image is not held twice. `place` is called once, with
+// the image's size, and returns room for width * height pixels, or null to give up.
+struct ImageShape {
+    int width = 0;
+    int height = 0;
+    bool hasAlpha = false;
+};
+using PixelPlace = std::function<std::uint32_t*(int width, int height)>;
+std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t size, const PixelPlace& place);
 
 }  // namespace DuiLib

@@ -67,21 +67,34 @@ Taps MakeTaps(int oldSize, int newSize) {
     return taps;
 }
 
+bool Resamplable(const DecodedImage& source, int width, int height) {
+    return source.width > 0 && source.height > 0 && width > 0 && height > 0 && width <= kMaxSide &&
+           height <= kMaxSide &&
+           source.pixels.size() == static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height);
+}
+
 }  // namespace
 
 DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
     DecodedImage out;
-    if (source.width <= 0 || source.height <= 0 || width <= 0 || height <= 0 || width > kMaxSide ||
-        height > kMaxSide ||
-        source.pixels.size() != static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height)) {
-        return out;
-    }
+    if (!Resamplable(source, width, height)) return out;
     out.width = width;
     out.height = height;
     out.hasAlpha = source.hasAlpha;
     if (width == source.width && height == source.height) {
         out.pixels = source.pixels;
         return out;
+    }
+    out.pixels.resize(static_cast<std::size_t>(width) * height);
+    ResampleAreaInto(source, width, height, out.pixels.data());
+    return out;
+}
+
+bool ResampleAreaInto(const DecodedImage& source, int width, int height, std::uint32_t* pixels) {
+    if (!pixels || !Resamplable(source, width, height)) return false;
+    if (width == source.width && height == source.height) {
+        std::copy(source.pixels.begin(), source.pixels.end(), pixels);
+        return true;
     }
 
     // Rows first, into lines of width pixels of four 16-bit channels (each scaled by
@@ -122,7 +135,6 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
         }
         return dst;
     };
-    out.pixels.resize(static_cast<std::size_t>(width) * height);
     constexpr int kShift = 2 * kWeightBits - kRowShift;
     constexpr std::uint32_t kHalf = 1u << (kShift - 1);
     std::vector<std::uint32_t> sums(rowValues);
@@ -136,7 +148,7 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
             std::uint32_t* s = sums.data();
             for (std::size_t i = 0; i < rowValues; ++i) s[i] += w * p[i];
         }
-        std::uint32_t* dst = &out.pixels[static_cast<std::size_t>(y) * width];
+        std::uint32_t* dst = pixels + static_cast<std::size_t>(y) * width;
         for (int x = 0; x < width; ++x) {
             const std::uint32_t* s = &sums[static_cast<std::size_t>(x) * 4];
             // A colour byte never exceeds its alpha in premultiplied form.
@@ -147,7 +159,7 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
             dst[x] = alpha << 24 | red << 16 | green << 8 | blue;
         }
     }
-    return out;
+    return true;
 }
 
 }  // namespace DuiLib

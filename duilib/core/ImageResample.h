@@ -12,5 +12,8 @@ namespace DuiLib {
 // The image at width x height; an empty image for an empty source or target, or a
 // target larger than the decoder accepts.
 DecodedImage ResampleArea(const DecodedImage& source, int width, int height);
+// The same into the caller's room for width * height pixels (a bitmap's own memory, say);
+// false, with nothing written, where ResampleArea gives an empty image.
+bool ResampleAreaInto(const DecodedImage& source, int width, int height, std::uint32_t* pixels);
 
 }  // namespace DuiLib

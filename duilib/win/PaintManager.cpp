@@ -33,7 +33,8 @@ UINT ToDrawTextFlags(unsigned style) {
     return flags;
 }
 
-GdiObject<HBITMAP> MakeDib(int width, int height, const std::uint32_t* pixels) {
+// A 32-bit top-down DIB section, like the decoded rows; bits: its memory.
+GdiObject<HBITMAP> NewDib(int width, int height, std::uint32_t** bits) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -41,10 +42,18 @@ GdiObject<HBITMAP> MakeDib(int width, int height, const std::uint32_t* pixels) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    GdiObject<HBITMAP> bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    void* memory = nullptr;
+    GdiObject<HBITMAP> bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &memory, nullptr, 0));
+    *bits = bitmap ? static_cast<std::uint32_t*>(memory) : nullptr;
+    if (!*bits) bitmap = GdiObject<HBITMAP>();
+    return bitmap;
+}
+
+GdiObject<HBITMAP> MakeDib(int width, int height, const std::uint32_t* pixels) {
+    std::uint32_t* bits = nullptr;
+    GdiObject<HBITMAP> bitmap = NewDib(width, height, &bits);
     // 0xAARRGGBB in little-endian memory is the DIB's blue, green, red, alpha.
-    if (bitmap && bits && pixels) std::memcpy(bits, pixels, static_cast<std::size_t>(width) * height * 4);
+    if (bits && pixels) std::memcpy(bits, pixels, static_cast<std::size_t>(width) * height * 4);
     return bitmap;
 }
 
@@ -243,32 +252,44 @@ void CPaintManagerUI::AddFont(const FontSpec& font) {
 const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name) {
     const std::wstring key = ToLowerAscii(name);
     auto it = images_.find(key);
-    if (it == images_.end()) {
-        std::optional<Image> image;
-        const auto bytes = SkinResources::ReadFile(name, SkinResources::kMaxImageSize);
-        const auto decoded = bytes ? DecodeImage(bytes->data(), bytes->size()) : std::nullopt;
-        if (decoded && decoded->width > 0 && decoded->height > 0) {
-            Image made;
-            made.bitmap = MakeDib(decoded->width, decoded->height, decoded->pixels.data());
-            made.width = decoded->width;
-            made.height = decoded->height;
-            if (made.bitmap) image = std::move(made);
-        }
-        it = images_.emplace(key, std::move(image)).first;
-    }
+    if (it == images_.end()) it = images_.emplace(key, ReadImage(name, nullptr)).first;
     return it->second ? &*it->second : nullptr;
 }
 
-namespace {
-
-std::optional<DecodedImage> ReadImage(const std::wstring& name) {
+std::optional<CPaintManagerUI::Image> CPaintManagerUI::ReadImage(const std::wstring& name, const SizeWanted* wanted) {
     const auto bytes = SkinResources::ReadFile(name, SkinResources::kMaxImageSize);
-    auto decoded = bytes ? DecodeImage(bytes->data(), bytes->size()) : std::nullopt;
-    if (decoded && (decoded->width <= 0 || decoded->height <= 0)) decoded.reset();
-    return decoded;
+    if (!bytes) return std::nullopt;
+    // An image of the size wanted (any, without one) is decoded into its bitmap's own
+    // memory; any other into pixels to be resized.
+    Image made;
+    std::optional<DecodedImage> other;
+    const auto shape = DecodeImageInto(bytes->data(), bytes->size(), [&](int width, int height) -> std::uint32_t* {
+        if (!wanted || (width == wanted->width && height == wanted->height)) {
+            std::uint32_t* bits = nullptr;
+            made.bitmap = NewDib(width, height, &bits);
+            return bits;
+        }
+        other.emplace();
+        other->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        return other->pixels.data();
+    });
+    if (!shape || shape->width <= 0 || shape->height <= 0) return std::nullopt;
+    if (other) {
+        other->width = shape->width;
+        other->height = shape->height;
+        other->hasAlpha = shape->hasAlpha;
+        std::uint32_t* bits = nullptr;
+        made.bitmap = NewDib(wanted->width, wanted->height, &bits);
+        if (!ResampleAreaInto(*other, wanted->width, wanted->height, bits)) return std::nullopt;
+        made.width = wanted->width;
+        made.height = wanted->height;
+    } else {
+        made.width = shape->width;
+        made.height = shape->height;
+    }
+    if (!made.bitmap) return std::nullopt;
+    return made;
 }
-
-}  // namespace
 
 const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name, int width, int height) {
     if (GetDpi() == kDesignDpi) return GetImage(name);
@@ -276,23 +297,12 @@ const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name
     const std::wstring key = ToLowerAscii(name) + L'|' + std::to_wstring(width) + L'x' + std::to_wstring(height);
     auto it = images_.find(key);
     if (it == images_.end()) {
-        std::optional<DecodedImage> decoded;
-        for (const ImageScale scale : ImageVariantsFor(GetDpi())) {
-            decoded = ReadImage(ImageVariantName(name, scale));
-            if (decoded) break;
-        }
+        // A variant of exactly these pixels is used as it is; any other is resized once.
+        const SizeWanted wanted{width, height};
         std::optional<Image> image;
-        if (decoded) {
-            // A variant of exactly these pixels is used as it is; any other is resized once.
-            const bool exact = decoded->width == width && decoded->height == height;
-            const DecodedImage sized = exact ? std::move(*decoded) : ResampleArea(*decoded, width, height);
-            if (!sized.pixels.empty()) {
-                Image made;
-                made.bitmap = MakeDib(sized.width, sized.height, sized.pixels.data());
-                made.width = sized.width;
-                made.height = sized.height;
-                if (made.bitmap) image = std::move(made);
-            }
+        for (const ImageScale scale : ImageVariantsFor(GetDpi())) {
+            image = ReadImage(ImageVariantName(name, scale), &wanted);
+            if (image) break;
         }
         it = images_.emplace(key, std::move(image)).first;
     }

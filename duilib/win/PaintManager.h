@@ -81,6 +81,12 @@ private:
     void DrawFocusCue(HDC dc);
     void NotifyAccessibleEvent(DWORD event, const CControlUI* control);
     void DetachAccessible();
+    // The skin's image `name` as a bitmap: as it is without a size, else at that size.
+    struct SizeWanted {
+        int width;
+        int height;
+    };
+    static std::optional<Image> ReadImage(const std::wstring& name, const SizeWanted* wanted);
 
     HWND window_ = nullptr;
     std::wstring name_;

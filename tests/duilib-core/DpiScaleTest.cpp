@@ -140,6 +140,14 @@ TEST(ResampleArea, RefusesWhatItCannotMake) {
     DecodedImage lying = Solid(4, 4, 0);
     lying.height = 5;  // fewer pixels than it claims
     EXPECT_TRUE(ResampleArea(lying, 2, 2).pixels.empty());
+
+    // Into the caller's memory: nothing written where nothing can be made.
+    std::vector<std::uint32_t> room(4, 0x12345678u);
+    EXPECT_FALSE(ResampleAreaInto(lying, 2, 2, room.data()));
+    EXPECT_FALSE(ResampleAreaInto(Solid(4, 4, 0), 2, 2, nullptr));
+    EXPECT_EQ(room, std::vector<std::uint32_t>(4, 0x12345678u));
+    EXPECT_TRUE(ResampleAreaInto(Solid(4, 4, 0xFF000000u), 2, 2, room.data()));
+    EXPECT_EQ(room, std::vector<std::uint32_t>(4, 0xFF000000u));
 }
 
 }  // namespace

@@ -109,6 +109,32 @@ TEST(Image, DecodesPngToPremultipliedPixels) {
     EXPECT_FALSE(opaque->hasAlpha);
 }
 
+TEST(Image, DecodesIntoTheCallersMemoryOrGivesUpWithIt) {
+    const Bytes png = EncodePng(3, 2, kSample);
+    std::vector<std::uint32_t> memory(6, 0xDEADBEEF);
+    std::vector<std::pair<int, int>> asked;
+    const auto shape = DuiLib::DecodeImageInto(png.data(), png.size(), [&](int width, int height) {
+        asked.emplace_back(width, height);
+        return memory.data();
+    });
+    ASSERT_TRUE(shape);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{3, 2}}));
+    EXPECT_EQ(shape->width, 3);
+    EXPECT_EQ(shape->height, 2);
+    EXPECT_TRUE(shape->hasAlpha);
+    EXPECT_EQ(memory, Decode(png)->pixels);
+
+    // No room: nothing decoded. Input refused: no room asked for.
+    EXPECT_FALSE(DuiLib::DecodeImageInto(png.data(), png.size(), [](int, int) { return nullptr; }));
+    const Bytes cut(png.begin(), png.begin() + 40);
+    asked.clear();
+    EXPECT_FALSE(DuiLib::DecodeImageInto(cut.data(), cut.size(), [&](int width, int height) {
+        asked.emplace_back(width, height);
+        return memory.data();
+    }));
+    EXPECT_TRUE(asked.empty());
+}
+
 TEST(Image, DecodesJpeg) {
     constexpr int kWidth = 16;
     constexpr int kHeight = 16;
