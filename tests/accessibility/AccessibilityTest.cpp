@@ -380,7 +380,7 @@ TEST(Accessibility, DemoWindowsReadAndOperatedFromAnotherProcess) {
     // ---- and with the arrows, which the dialog's loop leaves to the window ----
     const struct {
         UINT key;
-        LPARAM down, up;  // scan code, extended key
+        DWORD down, up;  // scan code, extended key
         long focus;
     } arrows[] = {{VK_UP, 0x01480001, 0xC1480001, 2}, {VK_DOWN, 0x01500001, 0xC1500001, 11}};
     for (const auto& arrow : arrows) {
