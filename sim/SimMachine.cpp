@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwctype>
 
+#include "sim/SimLayouts.h"
+
 namespace sim {
 namespace {
 
@@ -63,7 +65,8 @@ std::string FormatTraceEntry(const SimTraceEntry& entry) {
         line += "  cmd " + Hex(entry.request, 80, 4) + " .. " + Hex(entry.request, 80 + 60, 4);
     else if (entry.code == IoctlScsiMiniport) {
         // "NvmeMini" has the command at 52, RST's "IntelNvm" at 32.
-        const bool rst = entry.request.size() >= 12 && std::memcmp(&entry.request[4], "IntelNvm", 8) == 0;
+        const bool rst = entry.request.size() >= SrbSignature + 8 &&
+                         std::memcmp(&entry.request[SrbSignature], "IntelNvm", 8) == 0;
         const std::size_t at = rst ? 32 : 52;
         line += "  cmd " + Hex(entry.request, at, 4) + " .. " + Hex(entry.request, at + 60, 4);
     }

@@ -81,10 +81,6 @@ DecodedImage ResampleArea(const DecodedImage& source, int width, int height) {
     out.width = width;
     out.height = height;
     out.hasAlpha = source.hasAlpha;
-    if (width == source.width && height == source.height) {
-        out.pixels = source.pixels;
-        return out;
-    }
     out.pixels.resize(static_cast<std::size_t>(width) * height);
     ResampleAreaInto(source, width, height, out.pixels.data());
     return out;

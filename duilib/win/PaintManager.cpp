@@ -273,7 +273,7 @@ std::optional<CPaintManagerUI::Image> CPaintManagerUI::ReadImage(const std::wstr
         other->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
         return other->pixels.data();
     });
-    if (!shape || shape->width <= 0 || shape->height <= 0) return std::nullopt;
+    if (!shape) return std::nullopt;
     if (other) {
         other->width = shape->width;
         other->height = shape->height;

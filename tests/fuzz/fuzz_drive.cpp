@@ -214,6 +214,7 @@ private:
         callPhase_ = 0;
         Kind kind = Kind::Other;
         std::uint32_t needed = outSize;
+        bool addressed = false;  // an RST command, addressed by the last SCSI_ADDRESS
         switch (code) {
             case IoctlStorageProtocolCommand:
                 if (inSize >= 144) kind = KindOfOpcode(in[80]);
@@ -223,10 +224,8 @@ private:
                 if (inSize >= RstDataOffset && std::memcmp(in + sim::SrbSignature, "IntelNvm", 8) == 0) {
                     kind = KindOfOpcode(in[RstCommandOffset]);
                     needed = kind == Kind::VendorWrite ? RstReplyMinimum : outSize;
-                    exchanges.push_back({phase, kind});
-                    exchanges.back().altered = addressAltered_;
-                    addressAltered_ = false;
-                    return needed;
+                    addressed = true;
+                    break;
                 }
                 if (inSize >= 116) kind = KindOfOpcode(in[52]);
                 needed = kind == Kind::VendorWrite ? MiniportReplyMinimum : outSize;
@@ -271,6 +270,10 @@ private:
             default: break;
         }
         exchanges.push_back({phase, kind});
+        if (addressed) {
+            exchanges.back().altered = addressAltered_;
+            addressAltered_ = false;
+        }
         return needed;
     }
 
