@@ -9,6 +9,9 @@
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
+//
+// Inside: CliArgs reads the arguments, CliReport says things (text or JSON), and each
+// command has a file of its own (ListCommand.cpp, ...); RunCli dispatches.
 
 #include <cstdint>
 #include <cstdio>
