@@ -5,6 +5,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliReport.h"
+#include "cli/LogPath.h"
 #include "discovery/DebugLog.h"
 
 #ifndef ZEPHRA_VERSION
@@ -107,11 +108,18 @@ CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
 
     std::FILE* log = nullptr;
     if (request.logPath) {
+        // The caller's file name is the fault; the drives are not touched.
+        if (const auto refusal = LogPathRefusal(*request.logPath)) {
+            Reply reply(request);
+            return reply.Fail(ExitUsage, "usage", std::nullopt,
+                              "--log " + *request.logPath + ": " + *refusal + "; the log is a file, appended to.");
+        }
         log = system.openLog ? system.openLog(*request.logPath) : nullptr;
         if (!log) {
             Reply reply(request);
-            // The caller's file name is the fault; the drives are not touched.
-            return reply.Fail(ExitUsage, "usage", std::nullopt, "cannot write the log file " + *request.logPath);
+            return reply.Fail(ExitUsage, "usage", std::nullopt,
+                              "cannot write the log file " + *request.logPath +
+                                  ": it cannot be opened for appending, or it is not a regular file.");
         }
     }
     const LogFile logFile(log);

@@ -58,7 +58,8 @@ struct CliSystem {
     platform::ShutdownIo& shutdown;
     // A text of the program's string table (the state's words).
     std::function<std::wstring(unsigned id)> text;
-    // Opens the --log file for writing; null when it cannot be.
+    // Opens the --log file to append to it, never truncating it; null when it cannot be, or
+    // when what was opened is not a regular file on disk (a device, a pipe, a folder).
     std::function<std::FILE*(const std::string& path)> openLog;
 };
 

@@ -64,29 +64,32 @@ CliRun Health(const Request& request, const CliSystem& system) {
     Reply reply(request);
     discovery::PassScope scope;  // without --disk: the window's pass
     if (request.disk) scope.everyDisk = scope.healthOfEveryDrive = true;
+    reply.Set("drive", Json::Null());
     const Pass pass = RunPass(system, scope);
+    reply.Set("disksNotOpened", DisksNotOpenedJson(pass.examined));
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
     const std::vector<ExaminedDisk>& examined = pass.examined;
     const auto shown = std::find_if(examined.begin(), examined.end(), [&](const ExaminedDisk& seen) {
         return request.disk ? seen.record->phyDriveIndex == *request.disk : seen.verdict == DiskVerdict::Accepted;
     });
     if (shown == examined.end()) {
-        reply.Set("drive", Json::Null());
         if (!request.disk) return NoSupportedDrive(reply, examined);
         return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
                           "there is no disk " + std::to_string(*request.disk) + "; see zephra-cli list.");
     }
     const DriveFacts facts = FactsOf(*shown, system);
     reply.Set("drive", DriveJson(facts));
-    if (shown->verdict == DiskVerdict::NotOpened && shown->openError == ErrorAccessDenied)
-        return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+    if (shown->verdict == DiskVerdict::NotOpened) return OpenFailed(reply, *shown, "its health log was not read.");
     const std::string name = DriveLine(facts);
     if (!facts.identified)
         return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
                           name + " did not identify on an NVMe path, so its health log is not asked for.");
-    if (!shown->record->health)
-        return reply.Fail(ExitHealthUnavailable, "health-unavailable", std::nullopt,
-                          name + ": the drive's health log could not be read (refused or incomplete).");
+    if (!shown->record->health) {
+        const std::optional<std::uint32_t> code = shown->healthError;
+        return reply.Fail(ExitHealthUnavailable, "health-unavailable", code,
+                          name + ": the drive's health log could not be read (refused or incomplete)" +
+                              (code ? ", error code " + std::to_string(static_cast<std::int32_t>(*code)) : "") + ".");
+    }
     DescribeHealthLog(reply, facts);
     if (shown->record->health->HasCriticalWarning())
         return reply.Fail(ExitHealthCritical, "health-critical", std::nullopt,

@@ -36,6 +36,7 @@ CliRun List(const Request& request, const CliSystem& system) {
                         facts.identified ? Utf8(DescribeHealth(d.health).text) : dash});
     }
     reply.Set("drives", std::move(drives));
+    reply.Set("disksNotOpened", DisksNotOpenedJson(examined));
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
     if (examined.empty()) {
         reply.Say("No physical drive found.");
@@ -43,9 +44,12 @@ CliRun List(const Request& request, const CliSystem& system) {
         const std::string table = Aligned(rows);
         reply.Say(table.substr(0, table.size() - 1));
     }
-    // The list is incomplete without the drives that could not be opened.
+    // The list is incomplete without the drives that could not be opened: each row is
+    // printed, and the run fails (access denied first, as it concerns every disk).
     if (AnyAccessDenied(examined))
         return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
+    for (const ExaminedDisk& seen : examined)
+        if (seen.verdict == DiskVerdict::NotOpened) return OpenFailed(reply, seen, "the list is incomplete.");
     return reply.Finish(ExitSuccess);
 }
 

@@ -21,6 +21,7 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
     reply.Set("written", Json::Bool(false));
     reply.Set("newState", Json::Null());
     reply.Set("restart", Json::Null());
+    reply.Set("disksNotOpened", Json::Null());
     if (!request.yes) {
         const std::string which =
             request.disk ? "disk " + std::to_string(*request.disk) : std::string("the supported drive");
@@ -35,6 +36,7 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
     scope.everyDisk = true;
     scope.healthOfEveryDrive = true;
     const Pass pass = RunPass(system, scope);
+    reply.Set("disksNotOpened", DisksNotOpenedJson(pass.examined));
     // A drive missing from an incomplete listing might be the one asked for: nothing is sent.
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
     const std::vector<ExaminedDisk>& examined = pass.examined;
@@ -51,13 +53,8 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
             target = &*named;
         } else {
             if (named != examined.end()) reply.Set("drive", DriveJson(FactsOf(*named, system)));
-            if (named != examined.end() && named->verdict == DiskVerdict::NotOpened) {
-                if (named->openError == ErrorAccessDenied)
-                    return reply.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
-                return reply.FailSystem("open-failed", named->openError,
-                                        "disk " + std::to_string(*request.disk) + ": " +
-                                            Utf8(OpenDeviceErrorText(named->openError)) + ".");
-            }
+            if (named != examined.end() && named->verdict == DiskVerdict::NotOpened)
+                return OpenFailed(reply, *named, "nothing was written.");
             return reply.Fail(ExitNotSupported, "not-supported", std::nullopt,
                               "disk " + std::to_string(*request.disk) +
                                   " is not a supported drive (Tavik VX310 Series SSD); see zephra-cli list.");

@@ -31,6 +31,7 @@ CliRun Status(const Request& request, const CliSystem& system) {
     Reply reply(request);
     reply.Set("drive", Json::Null());
     const Pass pass = RunPass(system, {});  // the window's pass: up to the first supported drive
+    reply.Set("disksNotOpened", DisksNotOpenedJson(pass.examined));
     if (pass.listingError) return ListingFailed(reply, *pass.listingError);
     const std::vector<ExaminedDisk>& examined = pass.examined;
     const auto shown = std::find_if(examined.begin(), examined.end(),

@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace cli {
 namespace {
@@ -88,7 +92,24 @@ std::wstring LoadProgramText(unsigned id) {
 
 std::FILE* OpenLogFile(const std::string& utf8Path) {
     const std::wstring path = FromUtf8(utf8Path);
-    return path.empty() ? nullptr : ::_wfopen(path.c_str(), L"w");
+    if (path.empty()) return nullptr;
+    // Append access alone: every write lands at the end, and nothing the file held is lost.
+    const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    // Whatever the path said, what was opened must be a file on disk: a console, a serial
+    // port, a pipe, a disk or a volume (a link may lead to one) is closed unwritten.
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
+                         !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+    const int descriptor = regular ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_APPEND) : -1;
+    if (descriptor == -1) {
+        ::CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(descriptor, "a");
+    if (!stream) ::_close(descriptor);  // closes the handle too
+    return stream;
 }
 
 int Deliver(const CliRun& run) {

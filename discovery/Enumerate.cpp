@@ -332,11 +332,13 @@ platform::UniqueHandle OpenVolumeByLetter(platform::DeviceIo& io, wchar_t letter
 namespace {
 
 // A refused or short log leaves the drive without health; the pass goes on either way.
-void ReadHealth(const DevicePair& pair, DiskInfo& disk) {
+// Returns the system error of a failed read, taken at once, before another call.
+std::optional<std::uint32_t> ReadHealth(platform::DeviceIo& io, const DevicePair& pair, DiskInfo& disk) {
     devicecmd::HealthLogBytes log{};
     disk.health.reset();
-    if (devicecmd::ReadHealthLog(pair.Ref(), pair.transport, log))
-        disk.health = devicecmd::DecodeHealthLog(log.data(), log.size());
+    if (!devicecmd::ReadHealthLog(pair.Ref(), pair.transport, log)) return io.LastError();
+    disk.health = devicecmd::DecodeHealthLog(log.data(), log.size());
+    return std::nullopt;
 }
 
 }  // namespace
@@ -419,7 +421,7 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
         }
         // The standard health log goes over the path identify took, last; only a survey
         // asks drives other than the accepted one.
-        if (accepted || scope.healthOfEveryDrive) ReadHealth(pair, *disk);
+        if (accepted || scope.healthOfEveryDrive) seen.healthError = ReadHealth(io, pair, *disk);
         if (!accepted) continue;
 
         pair.handle.Reset();

@@ -106,6 +106,9 @@ struct ExaminedDisk {
     std::unique_ptr<DiskInfo> record;  // as far as the pass filled it
     DiskVerdict verdict = DiskVerdict::NotOpened;
     std::uint32_t openError = 0;  // with askWhyNotOpened: the error of the failed open
+    // The system error left by a health log read that failed (the call, a refusal or a
+    // short reply); none when the log was read or not asked for.
+    std::optional<std::uint32_t> healthError;
 };
 
 // The pass itself, in the system's disk order: every disk it came to, the accepted ones

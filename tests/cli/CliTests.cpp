@@ -4,6 +4,7 @@
 #include "cli/Cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "cli/Json.h"
+#include "cli/LogPath.h"
 #include "demo/DemoMachine.h"
 #include "demo/DemoOptions.h"
 #include "sim/SimCodes.h"
@@ -94,6 +96,25 @@ std::function<std::optional<std::uint32_t>(std::uint32_t, const std::uint8_t*, s
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The tests' log opener, as the product's: it appends, and takes only a regular file.
+std::FILE* OpenForAppend(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (!file) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 // The demo's machine with the given drives, and the command line bound to it.
 struct Rig {
     explicit Rig(std::vector<DemoDrive> drives, std::uint8_t state = 2,
@@ -120,7 +141,7 @@ struct Rig {
         const cli::CliSystem bound{{io, system.install, system.volumes},
                                    shutdown,
                                    [](unsigned id) { return kTexts.at(id); },
-                                   [](const std::string& path) { return std::fopen(path.c_str(), "w"); }};
+                                   OpenForAppend};
         return cli::RunCli(args, bound);
     }
 
@@ -141,6 +162,11 @@ struct Rig {
     HookedIo io;
     sim::SimShutdown shutdown;
 };
+
+// Disk 0's open fails with the given system error (32: another program holds the drive).
+std::function<void(Rig&)> RefuseOpenOfDisk0(std::uint32_t error) {
+    return [error](Rig& rig) { rig.machine->Computer().Machine().RefuseOpen(L"\\\\.\\physicaldrive0", error); };
+}
 
 const DemoDrive kPaths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb, DemoDrive::Vx310Rst};
 
@@ -317,6 +343,36 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         {"the drive rejects the write", Rig::Options({DemoDrive::Vx310Miniport}), {"optimize", "on", "--yes"}, 10, "command-failed", 1117u, -1,
          [](Rig& rig) { rig.Disk(0).controller->RejectCommands(NvmeVendorWrite, std::nullopt, sim::NvmeInvalidField); }},
         {"another VX310 behind the path", Rig::Options(vx310, 2, DemoFault::None, DemoBeforeWrite::Exchange), {"optimize", "on", "--yes"}, 1167, "drive-changed", 1167u, 0},
+        // A disk that could not be opened might be the drive: never "no drive" (2).
+        {"the VX310 busy (32): status", Rig::Options(vx310), {"status"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"the VX310 busy (32): health", Rig::Options(vx310), {"health"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"the VX310 busy (32): optimize", Rig::Options(vx310), {"optimize", "on", "--yes"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"the VX310 busy (32): list", Rig::Options(vx310), {"list"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"health --disk N of a disk that was not opened", Rig::Options(vx310), {"health", "--disk", "0"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"optimize --disk N of a disk that was not opened", Rig::Options(vx310), {"optimize", "on", "--yes", "--disk", "0"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"health --disk N where opening is refused", Rig::Options(vx310, 2, DemoFault::AccessDenied), {"health", "--disk", "0"}, 5, "access-denied", 5u, 0},
+        {"list where opening is refused", Rig::Options(vx310, 2, DemoFault::AccessDenied), {"list"}, 5, "access-denied", 5u, 0},
+        {"access denied and another open failure: 5", Rig::Options({DemoDrive::OtherNvme, DemoDrive::Vx310Inbox}), {"status"}, 5, "access-denied", 5u, 0,
+         [](Rig& rig) {
+             rig.machine->Computer().Machine().RefuseOpen(L"\\\\.\\physicaldrive0", 32);
+             rig.machine->Computer().Machine().RefuseOpen(L"\\\\.\\physicaldrive1", sim::ErrorAccessDenied);
+         }},
+        // A disk that opened but does not answer as ours stays "not ours", whatever its error.
+        {"another maker's drive refusing identify", Rig::Options({DemoDrive::OtherNvme}), {"status"}, 2, "no-supported-drive", {}, 0,
+         [](Rig& rig) { rig.Disk(0).controller->RejectCommands(NvmeIdentify, std::nullopt, sim::NvmeInvalidField); }},
+        {"a failed listing: health", Rig::Options(vx310, 2, DemoFault::DeviceList), {"health"}, 10, "listing-failed", 13u, 0},
+        {"the health log read failing with a system code", Rig::Options(vx310), {"health"}, 9, "health-unavailable", 31u, 0,
+         [](Rig& rig) {
+             rig.io.hookAtSectorRead = 1;
+             // The inbox driver's log page query (data type 2 at 12); identify passes.
+             rig.io.refuse = [](std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize) -> std::optional<std::uint32_t> {
+                 if (code == sim::IoctlStorageQueryProperty && in && inSize > 12 && in[12] == 2) return 31;
+                 return std::nullopt;
+             };
+         }},
+        {"the health log refused by the drive", Rig::Options(vx310, 2, DemoFault::None, DemoBeforeWrite::Nothing, demo::DemoHealth::Refused), {"health"}, 9, "health-unavailable", {}, 0},
+        {"a second --log", Rig::Options(vx310), {"list", "--log", "first.log", "--log", "second.log"}, 1, "usage", {}, 0},
+        {"--log on a device", Rig::Options(vx310), {"list", "--log", "\\\\.\\PhysicalDrive0"}, 1, "usage", {}, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -324,8 +380,9 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         if (row.arrange) row.arrange(rig);
         sim::SimDisk* first = rig.machine->Computer().DiskCount() ? &rig.Disk(0) : nullptr;
         const auto firstController = first ? first->controller : nullptr;
-        Args args = row.args;
-        args.push_back("--json");
+        // --json first, so that the row's last argument is the command line's last.
+        Args args{"--json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
         const cli::CliRun run = rig.Run(args);
         EXPECT_EQ(run.exitCode, row.exitCode) << run.out;
         EXPECT_TRUE(Has(run.out, "\"exitCode\": " + std::to_string(row.exitCode) + ",")) << run.out;
@@ -337,7 +394,7 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         } else {
             EXPECT_TRUE(Has(run.out, "\"error\": null")) << run.out;
         }
-        if (row.exitCode == cli::ExitSystemFailure) {
+        if (row.exitCode == cli::ExitSystemFailure || row.exitCode == cli::ExitHealthUnavailable) {
             // The system's code is told, and never as null.
             EXPECT_FALSE(Has(run.out, "\"systemError\": null")) << run.out;
             EXPECT_TRUE(Has(run.out, "error code ")) << run.out;
@@ -439,6 +496,143 @@ TEST(CliCommands, TheLogFileHoldsTheErrors) {
     EXPECT_TRUE(Has(log.str(), "error code = 13")) << log.str();
     EXPECT_TRUE(Has(log.str(), "zephra-cli error listing-failed (exit 10)")) << log.str();
     std::remove(path.c_str());
+}
+
+// A drive found while another disk could not be opened is the drive of status and health,
+// as the window shows it; the documents name the disk that was not examined. list shows
+// every row and fails: its list is incomplete.
+TEST(CliCommands, ADiskThatCouldNotBeOpenedIsNamedBesideTheDriveFound) {
+    Rig rig({DemoDrive::OtherNvme, DemoDrive::Vx310Inbox});
+    RefuseOpenOfDisk0(32)(rig);
+    const std::string named = "\"disksNotOpened\": [\n    {\n      \"disk\": 0,\n      \"systemError\": 32\n";
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{{"status"}, {"health"}}) {
+        const cli::CliRun run = rig.Run({command[0], "--json"});
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_TRUE(Has(run.out, "\"disk\": 1,")) << run.out;
+        EXPECT_TRUE(Has(run.out, named)) << run.out;
+    }
+    const cli::CliRun optimize = rig.Run({"optimize", "on", "--yes", "--json"});
+    EXPECT_EQ(optimize.exitCode, cli::ExitRestartRequired) << optimize.out;
+    EXPECT_TRUE(Has(optimize.out, named)) << optimize.out;
+
+    const cli::CliRun list = rig.Run({"list"});
+    EXPECT_EQ(list.exitCode, cli::ExitSystemFailure);
+    EXPECT_TRUE(Has(list.out, "not opened (error 32)")) << list.out;
+    EXPECT_TRUE(Has(list.out, "Tavik VX310 Series SSD 512GB")) << list.out;
+    EXPECT_TRUE(Has(list.err, "disk 0 could not be opened")) << list.err;
+    EXPECT_TRUE(Has(list.err, "error code 32")) << list.err;
+
+    // Every disk opened: the field is there, empty.
+    Rig plain({DemoDrive::Vx310Inbox});
+    EXPECT_TRUE(Has(plain.Run({"status", "--json"}).out, "\"disksNotOpened\": [],")) << plain.Run({"status", "--json"}).out;
+}
+
+TEST(CliLog, DevicePathsDeviceNamesAndFoldersAreRefusedAndFilesTaken) {
+    struct Case {
+        const char* path;
+        const char* refusal;  // a part of the reason; null: taken
+    };
+    const Case cases[] = {
+        {"zephra.log", nullptr},
+        {"C:\\logs\\zephra.log", nullptr},
+        {"logs/zephra.txt", nullptr},
+        {"\\\\server\\share\\zephra.log", nullptr},
+        {"\\\\?\\C:\\logs\\zephra.log", nullptr},
+        {"\\\\?\\UNC\\server\\share\\zephra.log", nullptr},
+        {"console.log", nullptr},  // a device name inside a longer name is a name
+        {"nul-results.txt", nullptr},
+        {"COM10", nullptr},
+        {"LPT", nullptr},
+        {"C:\\CON\\zephra.log", nullptr},  // only the last component is read as a device
+        {"\\\\.\\PhysicalDrive0", "names a device"},
+        {"//./PhysicalDrive0", "names a device"},
+        {"\\\\.\\C:", "names a device"},
+        {"\\\\.\\C:\\logs\\zephra.log", "names a device"},
+        {"\\\\.\\pipe\\zephra", "names a device"},
+        {"\\\\.", "names a device"},
+        {"//?/C:/logs/zephra.log", "names a device"},  // with slashes, \\?\ is \\.\ to Windows
+        {"\\\\?\\GLOBALROOT\\Device\\Harddisk0\\Partition0", "device or a volume"},
+        {"\\\\?\\globalroot\\device\\harddisk0\\dr0", "device or a volume"},
+        {"\\\\?\\PhysicalDrive0", "device or a volume"},
+        {"\\\\?\\C:", "device or a volume"},
+        {"\\\\?\\C:\\", "device or a volume"},
+        {"\\\\?\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}\\zephra.log", "device or a volume"},
+        {"\\\\?\\UNC\\server", "device or a volume"},
+        {"\\\\?\\UNC\\server\\share", "device or a volume"},
+        {"\\??\\C:\\zephra.log", "namespace"},
+        {"CON", "name of a device"},
+        {"nul", "name of a device"},
+        {"Prn", "name of a device"},
+        {"AUX", "name of a device"},
+        {"NUL.txt", "name of a device"},
+        {"aux.log.txt", "name of a device"},
+        {"COM1", "name of a device"},
+        {"com9.log", "name of a device"},
+        {"LPT1", "name of a device"},
+        {"lpt9", "name of a device"},
+        {"COM\xC2\xB9", "name of a device"},
+        {"CONOUT$", "name of a device"},
+        {"C:\\logs\\NUL", "name of a device"},
+        {"logs/con.txt", "name of a device"},
+        {"C:NUL", "name of a device"},
+        {"NUL ", "name of a device"},  // Windows drops trailing spaces and dots
+        {"NUL.", "name of a device"},
+        {"nul .txt", "name of a device"},
+        {"COM1:", "name of a device"},
+        {"logs\\", "names a folder"},
+        {"logs/", "names a folder"},
+        {"C:", "names a folder"},
+        {".", "names a folder"},
+        {"logs\\..", "names a folder"},
+        {"", "empty"},
+        {"zephra\x01.log", "control character"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::optional<std::string> refusal = cli::LogPathRefusal(c.path);
+        if (!c.refusal) {
+            EXPECT_FALSE(refusal) << *refusal;
+        } else {
+            ASSERT_TRUE(refusal);
+            EXPECT_TRUE(Has(*refusal, c.refusal)) << *refusal;
+        }
+    }
+}
+
+// A refused --log is a usage error that names why, before any drive is touched; a file is
+// appended to, never emptied; a folder is refused by the open's own check.
+TEST(CliLog, TheLogIsAppendedAndARefusedOneTouchesNoDrive) {
+    const std::string path = ::testing::TempDir() + "zephra-cli-append-test.txt";
+    {
+        std::ofstream file(path, std::ios::trunc);
+        file << "first line, kept\n";
+    }
+    Rig rig({DemoDrive::Vx310Inbox});
+    EXPECT_EQ(rig.Run({"status", "--log", path}).exitCode, 0);
+    EXPECT_EQ(rig.Run({"list", "--log", path}).exitCode, 0);
+    const std::string log = ReadFile(path);
+    EXPECT_EQ(log.rfind("first line, kept\n", 0), 0u) << log;
+    const std::size_t first = log.find("Get Disk information start");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("Get Disk information start", first + 1), std::string::npos) << log;  // both runs
+    std::remove(path.c_str());
+
+    for (const std::string& refused : {std::string("\\\\.\\PhysicalDrive0"), std::string("NUL"), ::testing::TempDir()}) {
+        SCOPED_TRACE(refused);
+        Rig untouched({DemoDrive::Vx310Inbox});
+        const cli::CliRun run = untouched.Run({"optimize", "on", "--yes", "--log", refused});
+        EXPECT_EQ(run.exitCode, cli::ExitUsage);
+        EXPECT_TRUE(Has(run.err, refused)) << run.err;
+        EXPECT_TRUE(untouched.machine->Computer().Machine().Trace().empty());
+        EXPECT_EQ(untouched.Writes(0), 0);
+    }
+    // The folder, named without its final separator, passes the path check and is refused
+    // by the open.
+    std::string folder = ::testing::TempDir();
+    while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    const cli::CliRun run = rig.Run({"status", "--log", folder});
+    EXPECT_EQ(run.exitCode, cli::ExitUsage);
+    EXPECT_TRUE(Has(run.err, "not a regular file")) << run.err;
 }
 
 // health: every kind of log on every path, its exit code and what the JSON says; status
