@@ -27,20 +27,6 @@ namespace {
 const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--health", "--trace",
                                            "--state-file"};
 
-constexpr char DemoCliUsage[] =
-    "usage: zephra-cli-demo [machine options] COMMAND [options]\n"
-    "\n"
-    "zephra-cli on a simulated machine. Machine options, before the command (see zephra-demo --help):\n"
-    "  --drive KIND       inbox | miniport | usb | other-nvme | other-sata | other-usb | none; repeatable\n"
-    "  --state 0|2|ff     the VX310s' optimize state\n"
-    "  --fault NAME       state-read | identify | device-list | empty-write | access-denied\n"
-    "  --before-write KIND  what happens to the first VX310 after the listing, before the switch\n"
-    "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
-    "                     place: 1167) | no-identify (it stops answering identify)\n"
-    "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
-    "  --trace FILE       every system call, one line each\n"
-    "  --state-file FILE  the VX310's state kept across runs\n"
-    "\n";
 
 }  // namespace
 
@@ -58,14 +44,14 @@ int wmain(int argc, wchar_t** argv) {
     if (!demo::ParseDemoOptions(static_cast<int>(demoArgv.size()), demoArgv.data(), options, error)) {
         cli::CliRun usage;
         usage.exitCode = cli::ExitUsage;
-        usage.err = "zephra-cli-demo: " + error + "\n\n" + DemoCliUsage + cli::CliUsage();
+        usage.err = "zephra-cli-demo: " + error + "\n\n" + demo::DemoCliUsage() + cli::CliUsage();
         return cli::Deliver(usage);
     }
     // The demo's own help beside the command line's; with --json, the command line's document.
     const bool json = std::find(command.begin(), command.end(), "--json") != command.end();
     if (!command.empty() && (command[0] == "--help" || command[0] == "-h") && !json) {
         cli::CliRun help;
-        help.out = std::string(DemoCliUsage) + cli::CliUsage();
+        help.out = demo::DemoCliUsage() + cli::CliUsage();
         return cli::Deliver(help);
     }
 

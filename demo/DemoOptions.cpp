@@ -46,6 +46,55 @@ const char* DemoUsage() {
            "  --help             this text\n";
 }
 
+const std::vector<DemoDriveKind>& DemoDriveKinds() {
+    static const std::vector<DemoDriveKind> kinds{
+        {"inbox", DemoDrive::Vx310Inbox},
+        {"miniport", DemoDrive::Vx310Miniport},
+        {"usb", DemoDrive::Vx310Usb},
+        {"other-nvme", DemoDrive::OtherNvme},
+        {"other-sata", DemoDrive::OtherSata},
+        {"other-usb", DemoDrive::OtherUsb},
+        {"other-usb-sata", DemoDrive::OtherUsbSata},
+        {"other-raid-sata", DemoDrive::OtherRaidSata},
+        {"other-raid-sas", DemoDrive::OtherRaidSas},
+        {"rst", DemoDrive::Vx310Rst},
+        {"rst-other-nvme", DemoDrive::OtherRstNvme},
+        {"rst-sata", DemoDrive::OtherRstSata},
+        {"rst-old-driver", DemoDrive::Vx310RstOld},
+    };
+    return kinds;
+}
+
+std::string DemoCliUsage() {
+    // The kinds as "a | b | ...", wrapped under the option's text.
+    const std::string indent(21, ' ');
+    std::string kinds = "  --drive KIND       ";
+    std::size_t column = kinds.size();
+    for (const DemoDriveKind& kind : DemoDriveKinds()) {
+        const std::string word = std::string(kind.name) + " | ";
+        if (column + word.size() > 92) {
+            kinds += "\n" + indent;
+            column = indent.size();
+        }
+        kinds += word;
+        column += word.size();
+    }
+    kinds += "none; repeatable (see zephra-demo --help for what each is)\n";
+    return "usage: zephra-cli-demo [machine options] COMMAND [options]\n"
+           "\n"
+           "zephra-cli on a simulated machine. Machine options, before the command (see zephra-demo --help):\n" +
+           kinds +
+           "  --state 0|2|ff     the VX310s' optimize state\n"
+           "  --fault NAME       state-read | identify | device-list | empty-write | cut-state | access-denied\n"
+           "  --before-write KIND  what happens to the first VX310 after the listing, before the switch\n"
+           "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
+           "                     place: 1167) | no-identify (it stops answering identify)\n"
+           "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
+           "  --trace FILE       every system call, one line each\n"
+           "  --state-file FILE  the VX310's state kept across runs\n"
+           "\n";
+}
+
 namespace {
 
 bool ParseCount(const char* text, std::uint32_t& value) {
@@ -76,23 +125,15 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             const std::string kind = argv[++i];
             if (!drivesGiven) options.drives.clear();
             drivesGiven = true;
-            if (kind == "inbox") options.drives.push_back(DemoDrive::Vx310Inbox);
-            else if (kind == "miniport") options.drives.push_back(DemoDrive::Vx310Miniport);
-            else if (kind == "usb") options.drives.push_back(DemoDrive::Vx310Usb);
-            else if (kind == "other-nvme") options.drives.push_back(DemoDrive::OtherNvme);
-            else if (kind == "other-sata") options.drives.push_back(DemoDrive::OtherSata);
-            else if (kind == "other-usb") options.drives.push_back(DemoDrive::OtherUsb);
-            else if (kind == "other-usb-sata") options.drives.push_back(DemoDrive::OtherUsbSata);
-            else if (kind == "other-raid-sata") options.drives.push_back(DemoDrive::OtherRaidSata);
-            else if (kind == "other-raid-sas") options.drives.push_back(DemoDrive::OtherRaidSas);
-            else if (kind == "rst") options.drives.push_back(DemoDrive::Vx310Rst);
-            else if (kind == "rst-old-driver") options.drives.push_back(DemoDrive::Vx310RstOld);
-            else if (kind == "rst-other-nvme") options.drives.push_back(DemoDrive::OtherRstNvme);
-            else if (kind == "rst-sata") options.drives.push_back(DemoDrive::OtherRstSata);
-            else if (kind != "none") {
+            if (kind == "none") continue;
+            const auto& kinds = DemoDriveKinds();
+            const auto known = std::find_if(kinds.begin(), kinds.end(),
+                                            [&](const DemoDriveKind& k) { return kind == k.name; });
+            if (known == kinds.end()) {
                 error = "unknown drive " + kind;
                 return false;
             }
+            options.drives.push_back(known->drive);
         } else if (arg == "--state") {
             if (!needs()) return false;
             const std::string state = argv[++i];

@@ -74,8 +74,18 @@ struct DemoOptions {
     bool help = false;
 };
 
+// The --drive KIND words, one per drive the simulated machine can hold, in the order the
+// help lists them ("none", no disk, is apart). The parser and both programs' help read it.
+struct DemoDriveKind {
+    const char* name;
+    DemoDrive drive;
+};
+const std::vector<DemoDriveKind>& DemoDriveKinds();
+
 // argv[0] is the program. False with a message on a bad option.
 bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, std::string& error);
 const char* DemoUsage();
+// zephra-cli-demo's own part of its help: the machine options before the command.
+std::string DemoCliUsage();
 
 }  // namespace demo

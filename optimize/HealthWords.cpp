@@ -63,10 +63,13 @@ HealthLine DescribeHealth(const std::optional<devicecmd::DriveHealth>& health) {
 }
 
 std::wstring FormatDataUnits(const devicecmd::U128& units) {
+    constexpr double Gib = 1073741824.0;  // 2^30
+    constexpr double Tib = 1024.0 * Gib;
     const double bytes = devicecmd::ToDouble(units) * devicecmd::HealthDataUnitBytes;
-    const bool tera = bytes >= 1e12;
+    // From the size that would round to "1024.00 GB" on, the next unit.
+    const bool tera = bytes >= Tib - 0.005 * Gib;
     std::array<wchar_t, 64> text{};
-    std::swprintf(text.data(), text.size(), L"%.2f %ls", bytes / (tera ? 1e12 : 1e9), tera ? L"TB" : L"GB");
+    std::swprintf(text.data(), text.size(), L"%.2f %ls", bytes / (tera ? Tib : Gib), tera ? L"TB" : L"GB");
     return text.data();
 }
 

@@ -25,7 +25,8 @@ std::vector<std::wstring> CriticalWarningWords(std::uint8_t criticalWarning);
 // Stable names of the same bits for machine-readable output ("spare-below-threshold", ...).
 std::vector<std::string> CriticalWarningNames(std::uint8_t criticalWarning);
 
-// Data units (1,000 x 512 bytes) in decimal terabytes or gigabytes: "5.06 TB", "812.40 GB".
+// Data units (1,000 x 512 bytes) in the capacity's binary units, as Windows shows sizes:
+// "GB" is 2^30 bytes, "TB" 2^40 ("4.60 TB", "756.61 GB").
 std::wstring FormatDataUnits(const devicecmd::U128& units);
 
 // The line's tooltip: the firmware revision, then spare, written data and power-on hours.

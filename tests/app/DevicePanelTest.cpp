@@ -142,7 +142,7 @@ TEST(HealthLine, ShownOnlyWithADriveWithTheFirmwareInItsTooltip) {
     EXPECT_EQ(view.healthCaption, L"Health:");
     EXPECT_EQ(view.health.text, L"Good \u00B7 38 \u00B0C \u00B7 3 % used");
     EXPECT_EQ(view.healthTooltip,
-              L"Firmware revision VX31A005; spare 100 % (threshold 10 %); 5.06 TB written; 1873 power-on hours");
+              L"Firmware revision VX31A005; spare 100 % (threshold 10 %); 4.60 TB written; 1873 power-on hours");
     // A drive whose log could not be read is still shown and switchable.
     drive.health.reset();
     view = DecidePanel(&drive);
@@ -151,12 +151,16 @@ TEST(HealthLine, ShownOnlyWithADriveWithTheFirmwareInItsTooltip) {
     EXPECT_EQ(view.healthTooltip.rfind(L"Firmware revision VX31A005", 0), 0u);
 }
 
-TEST(HealthLine, DataUnitsInDecimalTerabytesOrGigabytes) {
+// The capacity's units (GB = 2^30 bytes, TB = 2^40), so that written data and capacity compare.
+TEST(HealthLine, DataUnitsInTheCapacitysBinaryUnits) {
     EXPECT_EQ(FormatDataUnits({0, 0}), L"0.00 GB");
-    EXPECT_EQ(FormatDataUnits({1586719, 0}), L"812.40 GB");
-    EXPECT_EQ(FormatDataUnits({9876543, 0}), L"5.06 TB");
+    EXPECT_EQ(FormatDataUnits({1586719, 0}), L"756.61 GB");
+    EXPECT_EQ(FormatDataUnits({2097152, 0}), L"1000.00 GB");  // 1.024e12 bytes: below 2^40
+    // Just under 2^40 bytes it would round to "1024.00 GB": the next unit instead.
+    EXPECT_EQ(FormatDataUnits({2147483, 0}), L"1.00 TB");
+    EXPECT_EQ(FormatDataUnits({9876543, 0}), L"4.60 TB");
     // Past 2^64 units the size is still shown, not wrapped.
-    EXPECT_EQ(FormatDataUnits({0, 1}), L"9444732965739.29 TB");
+    EXPECT_EQ(FormatDataUnits({0, 1}), L"8589934592000.00 TB");
 }
 
 }  // namespace

@@ -691,6 +691,8 @@ TEST(CliHealth, CountersAreExactDecimalStringsAndTheTextReportHasEveryField) {
                              "Warning: temperature out of range"})
         EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     EXPECT_NE(text.err.find("Warning: temperature out of range"), std::string::npos);
+    // In the capacity's units (2^40 bytes a TB), with the exact count beside.
+    EXPECT_NE(text.out.find("4.60 TB (9876543 units of 512,000 bytes)"), std::string::npos) << text.out;
 }
 
 TEST(CliHealth, DiskNamesAnyNvmeDriveAndNothingElse) {

@@ -451,6 +451,25 @@ def group_usage_and_log(cli):
                      "Get Disk information end.."):
             check(line in text, "the log has no %r:\n%s" % (line, text))
 
+        # A file the log names is appended to, never emptied.
+        kept = os.path.join(tmp, "kept.log")
+        with open(kept, "w") as f:
+            f.write("first line, kept\n")
+        cli.json([], ["status", "--log", wine_path(kept)], 0)
+        with open(kept, newline="") as f:
+            text = f.read()
+        check(text.startswith("first line, kept\n") and "Get Disk information start.." in text,
+              "the log file lost what it held:\n%s" % text)
+
+        # Devices and folders are refused, naming why, before a drive is touched: by their
+        # path, or (a folder; a Unix device behind Wine's Z: drive) by what the open found.
+        for path, why in (("\\\\.\\PhysicalDrive0", "device"), ("\\\\?\\GLOBALROOT\\Device\\Harddisk0\\DR0", "device"),
+                          ("NUL", "device"), ("com1.txt", "device"), (wine_path(tmp), "regular file"),
+                          ("Z:\\dev\\null", "regular file")):
+            doc, lines = cli.json([], ["optimize", "on", "--yes", "--log", path], 1, trace=True)
+            check(doc["error"]["code"] == "usage" and why in doc["error"]["message"], "--log %s: %r" % (path, doc))
+            check(not [c for c in lines if c[2] == "CreateFileW"], "--log %s: a drive was opened" % path)
+
 
 def group_health(cli):
     """health on each kind of log the demo sets, each on another path: the exit code, the

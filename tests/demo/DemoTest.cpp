@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,27 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
         << error;
     EXPECT_EQ(rst.drives, (std::vector<DemoDrive>{DemoDrive::OtherRstSata, DemoDrive::OtherRstNvme,
                                                   DemoDrive::Vx310RstOld, DemoDrive::Vx310Rst}));
+}
+
+// Each kind of drive is taken by its word, each drive has one, and both programs' help
+// names every one (zephra-cli-demo's once missed rst and the rest).
+TEST(DemoOptions, EveryDriveKindIsTakenAndInBothHelps) {
+    std::set<DemoDrive> drives;
+    const std::string cliUsage = demo::DemoCliUsage();
+    const std::string usage = demo::DemoUsage();
+    for (const demo::DemoDriveKind& kind : demo::DemoDriveKinds()) {
+        SCOPED_TRACE(kind.name);
+        DemoOptions options;
+        std::string error;
+        ASSERT_TRUE(Parse({"--drive", kind.name}, options, error)) << error;
+        EXPECT_EQ(options.drives, std::vector<DemoDrive>{kind.drive});
+        EXPECT_TRUE(drives.insert(kind.drive).second);
+        const std::string word = std::string(" ") + kind.name + " ";
+        EXPECT_NE(cliUsage.find(word), std::string::npos) << cliUsage;
+        EXPECT_NE(usage.find(word), std::string::npos) << usage;
+    }
+    EXPECT_EQ(drives.size(), static_cast<std::size_t>(DemoDrive::OtherRstSata) + 1);
+    EXPECT_NE(cliUsage.find(" rst "), std::string::npos);
 }
 
 TEST(DemoOptions, BadOptionsAreRefusedWithAReason) {
