@@ -40,6 +40,9 @@ void DemoMachine::SetPlugged(bool plugged) {
 
 namespace {
 
+// ERROR_SHARING_VIOLATION: another program holds the file or device.
+constexpr std::uint32_t ErrorSharingViolation = 32;
+
 void SetHealth(sim::SimNvmeController& controller, DemoHealth health) {
     constexpr std::uint16_t InvalidLogPage = 0x109;
     switch (health) {
@@ -159,6 +162,7 @@ void DemoMachine::Build(const DemoOptions& options) {
             controller.RejectCommands(sim::NvmeVendorRead, sim::SubcodeStateRead, sim::NvmeInvalidField);
         if (options.fault == DemoFault::Identify)
             controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
+        if (options.fault == DemoFault::Busy) computer_.Machine().RefuseOpen(disk->physicalPath, ErrorSharingViolation);
         SetHealth(controller, options.health);
         if (!hotplugged_) {
             hotplugged_ = disk;

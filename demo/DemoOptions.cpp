@@ -30,7 +30,8 @@ const char* DemoUsage() {
            "                     ff a value without meaning\n"
            "  --fault NAME       state-read | identify | device-list | locate | reenumerate | notify |\n"
            "                     empty-write | cut-state\n"
-           "                     access-denied (the drives open only for an administrator)\n"
+           "                     access-denied (the drives open only for an administrator) |\n"
+           "                     busy (the VX310 is held by another program: its open fails with 32)\n"
            "  --health KIND      what the VX310's health log says: healthy (default) | worn (112 %\n"
            "                     used) | hot (temperature warning, 85 C) | spare-low (spare below\n"
            "                     threshold) | read-only (media read-only); or refused (the log page\n"
@@ -85,7 +86,8 @@ std::string DemoCliUsage() {
            "zephra-cli on a simulated machine. Machine options, before the command (see zephra-demo --help):\n" +
            kinds +
            "  --state 0|2|ff     the VX310s' optimize state\n"
-           "  --fault NAME       state-read | identify | device-list | empty-write | cut-state | access-denied\n"
+           "  --fault NAME       state-read | identify | device-list | empty-write | cut-state | access-denied |\n"
+           "                     busy (the VX310's open fails with 32, as when another program holds it)\n"
            "  --before-write KIND  what happens to the first VX310 after the listing, before the switch\n"
            "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
            "                     place: 1167) | no-identify (it stops answering identify)\n"
@@ -157,6 +159,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (fault == "empty-write") options.fault = DemoFault::EmptyWrite;
             else if (fault == "cut-state") options.fault = DemoFault::CutState;
             else if (fault == "access-denied") options.fault = DemoFault::AccessDenied;
+            else if (fault == "busy") options.fault = DemoFault::Busy;
             else {
                 error = "unknown fault " + fault;
                 return false;

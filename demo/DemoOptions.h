@@ -36,6 +36,7 @@ enum class DemoFault {
     EmptyWrite,   // the optimize-state write is answered with an empty reply
     CutState,     // the optimize-state read's reply stops right after its signature
     AccessDenied, // the drives and adapters refuse to be opened, as for a user without administrator rights
+    Busy,         // the VX310s are held by another program: opening them fails with 32
 };
 
 // What happens to the first VX310 between the command line's listing and its write (just

@@ -348,6 +348,7 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         {"the VX310 busy (32): health", Rig::Options(vx310), {"health"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
         {"the VX310 busy (32): optimize", Rig::Options(vx310), {"optimize", "on", "--yes"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
         {"the VX310 busy (32): list", Rig::Options(vx310), {"list"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
+        {"the demo's busy VX310", Rig::Options({DemoDrive::OtherSata, DemoDrive::Vx310Usb}, 2, DemoFault::Busy), {"status"}, 10, "open-failed", 32u, 0},
         {"health --disk N of a disk that was not opened", Rig::Options(vx310), {"health", "--disk", "0"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
         {"optimize --disk N of a disk that was not opened", Rig::Options(vx310), {"optimize", "on", "--yes", "--disk", "0"}, 10, "open-failed", 32u, 0, RefuseOpenOfDisk0(32)},
         {"health --disk N where opening is refused", Rig::Options(vx310, 2, DemoFault::AccessDenied), {"health", "--disk", "0"}, 5, "access-denied", 5u, 0},

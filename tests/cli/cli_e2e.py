@@ -406,6 +406,18 @@ def group_faults(cli):
     doc = cli.json(["--drive", "inbox", "--fault", "empty-write"], ["optimize", "on", "--yes"], 10)
     check(doc["error"]["code"] == "command-failed" and doc["error"]["systemError"] is not None, "%r" % doc)
 
+    # The VX310 held by another program (its open fails with 32): a failure naming the
+    # disk and the code, never "no drive"; list shows the row and fails too.
+    busy = ["--drive", "other-sata", "--drive", "inbox", "--fault", "busy"]
+    for command in (["list"], ["status"], ["health"], ["optimize", "on", "--yes"], ["health", "--disk", "1"]):
+        doc = cli.json(busy, command, 10)
+        check(doc["error"]["code"] == "open-failed" and doc["error"]["systemError"] == 32
+              and "disk 1" in doc["error"]["message"] and "error code 32" in doc["error"]["message"],
+              "%s, busy: %r" % (command, doc["error"]))
+        check(doc["disksNotOpened"] == [{"disk": 1, "systemError": 32}], "%s: %r" % (command, doc["disksNotOpened"]))
+    code, out, err, _ = cli.run(busy, ["list"])
+    check(code == 10 and "not opened (error 32)" in out and "error code 32" in err, "busy list: %r %r" % (out, err))
+
     # Not an administrator: every command says so and exits 5.
     denied = ["--drive", "inbox", "--fault", "access-denied"]
     for command in (["list"], ["status"], ["optimize", "on", "--yes"]):

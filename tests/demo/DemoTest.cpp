@@ -41,7 +41,8 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
     EXPECT_EQ(defaults.drives, std::vector<DemoDrive>{DemoDrive::Vx310Inbox});
     EXPECT_EQ(defaults.state, 2);
 
-    for (const auto& [name, fault] : {std::pair{"empty-write", DemoFault::EmptyWrite}, std::pair{"cut-state", DemoFault::CutState}}) {
+    for (const auto& [name, fault] : {std::pair{"empty-write", DemoFault::EmptyWrite}, std::pair{"cut-state", DemoFault::CutState},
+                                      std::pair{"busy", DemoFault::Busy}}) {
         DemoOptions faulty;
         ASSERT_TRUE(Parse({"--fault", name}, faulty, error)) << error;
         EXPECT_EQ(faulty.fault, fault);
