@@ -381,9 +381,13 @@ TEST(CliExitCodes, EachMachineAndCommandHasItsOwnExitAndErrorCode) {
         if (row.arrange) row.arrange(rig);
         sim::SimDisk* first = rig.machine->Computer().DiskCount() ? &rig.Disk(0) : nullptr;
         const auto firstController = first ? first->controller : nullptr;
-        // --json first, so that the row's last argument is the command line's last.
-        Args args{"--json"};
+        // --json first, so that the row's last argument is the command line's last; with no
+        // room past it, a read beyond the arguments is one past the allocation (ASan).
+        Args args;
+        args.reserve(row.args.size() + 1);
+        args.push_back("--json");
         args.insert(args.end(), row.args.begin(), row.args.end());
+        ASSERT_EQ(args.capacity(), args.size());
         const cli::CliRun run = rig.Run(args);
         EXPECT_EQ(run.exitCode, row.exitCode) << run.out;
         EXPECT_TRUE(Has(run.out, "\"exitCode\": " + std::to_string(row.exitCode) + ",")) << run.out;
