@@ -199,7 +199,7 @@ constexpr const char* NvmeVendorSource =
 constexpr const char* MiniSource = "OFA NVMe Windows driver nvmeIoctl.h, nvmeStd.c; opensea-transport of_nvme_helper.c";
 constexpr const char* MiniStatusSource = "public tools check CplEntry[3] >> 17 (LibreHardwareMonitor, opensea-transport)";
 constexpr const char* InboxSource = "Microsoft, \"Working with NVMe drives\"";
-constexpr const char* HealthSource = "NVM Express Base Specification, SMART / Health Information log (02h)";
+constexpr const char* HealthSource = "NVM Express Base, SMART / Health Information log page (02h)";
 
 struct Row {
     const char* fact;
