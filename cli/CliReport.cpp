@@ -21,6 +21,7 @@ const char* VerdictName(DiskVerdict verdict) {
         case DiskVerdict::BusUnknown: return "bus-unknown";
         case DiskVerdict::Sata: return "sata";
         case DiskVerdict::UnknownUsb: return "usb-unknown-bridge";
+        case DiskVerdict::RaidVolume: return "raid-volume";
         case DiskVerdict::NotIdentified: return "not-identified";
         case DiskVerdict::OtherMaker: return "other-maker";
         case DiskVerdict::OtherController: return "other-controller";

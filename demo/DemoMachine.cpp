@@ -81,6 +81,16 @@ void DemoMachine::Build(const DemoOptions& options) {
         if (!rstAdapter) rstAdapter = computer_.AddIntelRstAdapter();
         return *rstAdapter;
     };
+    std::optional<std::size_t> vmdAdapter;
+    const auto sharedVmd = [&]() {
+        if (!vmdAdapter) {
+            sim::SimRstOptions vmd;
+            vmd.service = L"iaStorVD";
+            vmd.scsiPort = 4;
+            vmdAdapter = computer_.AddIntelRstAdapter(vmd);
+        }
+        return *vmdAdapter;
+    };
     std::optional<std::size_t> oldRstAdapter;
     const auto sharedOldRst = [&]() {
         if (!oldRstAdapter) {
@@ -149,6 +159,13 @@ void DemoMachine::Build(const DemoOptions& options) {
                 break;
             case DemoDrive::OtherRstSata:
                 disk = &computer_.AddSataDrive(sharedRst(), otherSata("Other Maker SATA SSD 480GB"));
+                break;
+            case DemoDrive::Vx310RstVmd:
+                disk = &computer_.AddVx310(sharedVmd(), sim::SimNvmePath::IntelRst);
+                vx310 = true;
+                break;
+            case DemoDrive::RstRaidVolume:
+                disk = &computer_.AddRstRaidVolume(sharedRst(), 2 * 1000215216ull, 0);
                 break;
         }
         if (letter <= L'Z') {

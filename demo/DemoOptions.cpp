@@ -25,6 +25,8 @@ const char* DemoUsage() {
            "                                                behind Intel RST\n"
            "                       rst-old-driver           a VX310 behind an Intel RST driver older\n"
            "                                                than its NVMe pass-through (it refuses it)\n"
+           "                       rst-vmd                  a VX310 behind Intel RST's VMD driver\n"
+           "                       rst-raid-volume          an Intel RST RAID 0 volume (sent nothing)\n"
            "                       none                     no disk at all\n"
            "  --state 0|2|ff     the VX310's optimize state (default 2): 0 optimized, 2 optimizable,\n"
            "                     ff a value without meaning\n"
@@ -62,6 +64,8 @@ const std::vector<DemoDriveKind>& DemoDriveKinds() {
         {"rst-other-nvme", DemoDrive::OtherRstNvme},
         {"rst-sata", DemoDrive::OtherRstSata},
         {"rst-old-driver", DemoDrive::Vx310RstOld},
+        {"rst-vmd", DemoDrive::Vx310RstVmd},
+        {"rst-raid-volume", DemoDrive::RstRaidVolume},
     };
     return kinds;
 }
@@ -209,7 +213,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
     }
     const bool hasVx310 = std::any_of(options.drives.begin(), options.drives.end(), [](DemoDrive d) {
         return d == DemoDrive::Vx310Inbox || d == DemoDrive::Vx310Miniport || d == DemoDrive::Vx310Usb ||
-               d == DemoDrive::Vx310Rst || d == DemoDrive::Vx310RstOld;
+               d == DemoDrive::Vx310Rst || d == DemoDrive::Vx310RstOld || d == DemoDrive::Vx310RstVmd;
     });
     if ((options.unplugAfter || options.plugAfter || options.beforeWrite != DemoBeforeWrite::Nothing) && !hasVx310) {
         error = "plugging, unplugging and --before-write need a VX310 among the drives";

@@ -23,6 +23,8 @@ enum class DemoDrive {
     Vx310RstOld,    // a VX310 behind an Intel RST driver older than the pass-through
     OtherRstNvme,   // another maker's NVMe drive behind Intel RST
     OtherRstSata,   // another maker's SATA drive behind Intel RST
+    Vx310RstVmd,    // a VX310 behind Intel RST's VMD driver (iaStorVD)
+    RstRaidVolume,  // an Intel RST RAID 0 volume
 };
 
 enum class DemoFault {

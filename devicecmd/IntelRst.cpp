@@ -63,8 +63,9 @@ std::vector<std::uint8_t> BuildRstRequest(const std::uint8_t* command, const std
     PutU32(q + srb[Srb::Length], static_cast<std::uint32_t>(request.size()) - MiniportHeaderLength);
     q[r[RstRequest::Version]] = RstPassThroughVersion;
     q[r[RstRequest::PathId]] = address.pathId;
-    q[r[RstRequest::TargetId]] = address.targetId;
-    q[r[RstRequest::Lun]] = address.lun;
+    // TargetId and Lun are reserved: the driver addresses the drive by PathId alone.
+    q[r[RstRequest::TargetId]] = 0;
+    q[r[RstRequest::Lun]] = 0;
     std::memcpy(q + RstCommandOffset, command, NvmeCommandSize);
     q[RstQueueFlagOffset] = ioCommandSet ? 1 : 0;
     PutU32(q + RstDataOffsetField, RstDataOffset);
@@ -78,9 +79,17 @@ ReplyVerdict JudgeRstReply(const std::uint8_t* reply, std::uint32_t returned, st
     if (returned > bufferSize || returned < RstReplyMinimum) return ReplyVerdict::Short;
     if (direction == DirectionRead && returned < std::uint64_t{RstDataOffset} + length) return ReplyVerdict::Short;
     const bool signed_ = std::memcmp(reply + SrbLayout[Srb::Signature], RstSignature, sizeof RstSignature) == 0;
-    const bool returnCodeClear = GetU32(reply + SrbLayout[Srb::ReturnCode]) == 0;
+    // Only SRB_STATUS_SUCCESS: a reply left pending (0) has no data and no completion entry.
+    const bool succeeded = GetU32(reply + SrbLayout[Srb::ReturnCode]) == RstSrbSuccess;
     const bool statusClear = CompletionStatusClear(GetU32(reply + RstCompletionOffset + 12));
-    return signed_ && returnCodeClear && statusClear ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+    return signed_ && succeeded && statusClear ? ReplyVerdict::Succeeded : ReplyVerdict::Failed;
+}
+
+std::optional<std::uint32_t> RstReturnCode(const std::uint8_t* reply, std::uint32_t returned,
+                                           std::uint32_t bufferSize) {
+    constexpr std::uint32_t end = SrbLayout[Srb::ReturnCode] + 4;
+    if (returned > bufferSize || returned < end) return std::nullopt;
+    return GetU32(reply + SrbLayout[Srb::ReturnCode]);
 }
 
 bool LooksLikeIdentifyController(const std::uint8_t* data) {
@@ -121,11 +130,18 @@ int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command
             std::uint32_t returned = 0;
             const bool called = device.io->IoControl(port.Get(), IoctlScsiMiniport, request.data(), *size,
                                                      request.data(), *size, &returned);
-            if (TakeReply(*device.io, called, JudgeRstReply(request.data(), returned, *size, direction, length))) {
+            const ReplyVerdict verdict = JudgeRstReply(request.data(), returned, *size, direction, length);
+            if (TakeReply(*device.io, called, verdict)) {
                 if (direction == DirectionRead) std::memcpy(buffer, request.data() + RstDataOffset, length);
                 if (completion != nullptr)
                     std::memcpy(completion, request.data() + RstCompletionOffset, CompletionEntrySize);
                 return 1;
+            }
+            // Sent again it would be refused again.
+            if (called && verdict == ReplyVerdict::Failed &&
+                RstReturnCode(request.data(), returned, *size) == std::optional<std::uint32_t>{RstSrbInvalidRequest}) {
+                device.io->SetLastError(ErrorRstNotPassed);
+                return 0;
             }
         }
         return 0;

@@ -2,9 +2,11 @@
 // Intel Rapid Storage Technology's NVMe pass-through, for NVMe drives behind an RST
 // adapter ("RAID On"), where neither the inbox driver nor an "NvmeMini" miniport answers.
 // The request is an "IntelNvm" SRB_IO_CONTROL sent with IOCTL_SCSI_MINIPORT to the SCSI
-// port of the disk's adapter (\\.\ScsiN:), addressed to the disk by the PathId, TargetId
-// and Lun of its SCSI_ADDRESS. The interface is the one RST 14.6 to 18.x document; the
-// driver reads the data direction from the NVMe opcode.
+// port of the disk's adapter (\\.\ScsiN:), addressed to the disk by the PathId of its
+// SCSI_ADDRESS; TargetId and Lun are reserved and sent as 0. The interface is the one RST
+// 14.6 to 18.x document, also served by the VMD driver (iaStorVD); the driver reads the
+// data direction from the NVMe opcode. Its ReturnCode is an SRB status, not a miniport's
+// 0-for-success code.
 
 #include <array>
 #include <cstdint>
@@ -69,6 +71,24 @@ constexpr std::uint32_t RstDataOffset = RstRequestLayout[RstRequest::Data];     
 constexpr std::uint32_t RstReplyMinimum = RstCompletionOffset + static_cast<std::uint32_t>(CompletionEntrySize);
 static_assert(RstDataOffset % 4 == 0, "the data must start on a dword");
 
+// SRB_IO_CONTROL.ReturnCode of an "IntelNvm" reply: the SRB status the driver completed
+// the request with. Only Success hands back data and a completion entry; Pending is no
+// final answer.
+enum RstSrbStatus : std::uint32_t {
+    RstSrbPending = 0,
+    RstSrbSuccess = 1,
+    RstSrbAborted = 2,
+    RstSrbAbortFailed = 3,
+    RstSrbError = 4,
+    RstSrbBusy = 5,
+    RstSrbInvalidRequest = 6,  // the driver does not pass this command
+    RstSrbInvalidPathId = 7,
+};
+// The last error an invalid-request status leaves (ERROR_NOT_SUPPORTED): the driver has the
+// pass-through but will not carry the command, so this path reaches no drive. Unlike a
+// refusal (ErrorRefused) it is not worth another attempt.
+constexpr std::uint32_t ErrorRstNotPassed = 50;
+
 struct ScsiAddress {
     std::uint8_t portNumber = 0;
     std::uint8_t pathId = 0;
@@ -91,24 +111,30 @@ bool RstDirectionAgrees(std::uint8_t opcode, std::uint8_t direction);
 // The request size for length data bytes: the head and the data; none when too large.
 std::optional<std::uint32_t> RstRequestSize(std::uint32_t length);
 // Requires a size from RstRequestSize(length). data (length bytes) is copied for direction 1.
+// Only the address's PathId is sent; TargetId and Lun are reserved (0).
 std::vector<std::uint8_t> BuildRstRequest(const std::uint8_t* command, const std::uint8_t* data,
                                           std::uint32_t length, std::uint8_t direction, bool ioCommandSet,
                                           std::uint32_t timeout, ScsiAddress address);
 // The reply in the request's buffer of bufferSize bytes, `returned` of them written. The
 // count must reach through the completion entry, and for a read through the data. The
-// signature, ReturnCode 0 and a clear completion status must all say success.
+// signature, ReturnCode RstSrbSuccess and a clear completion status must all say success.
 ReplyVerdict JudgeRstReply(const std::uint8_t* reply, std::uint32_t returned, std::uint32_t bufferSize,
                            std::uint8_t direction, std::uint32_t length);
 
 // Identify-controller data as a drive gives it: not all zeros, and a model number of
 // printable ASCII that is not all blanks. A driver that lays the reply out otherwise
 // does not hand back such data where it is read.
+// The ReturnCode of a reply whose count reaches it; none otherwise.
+std::optional<std::uint32_t> RstReturnCode(const std::uint8_t* reply, std::uint32_t returned,
+                                           std::uint32_t bufferSize);
+
 bool LooksLikeIdentifyController(const std::uint8_t* data);
 
 // One NVMe command (64 bytes, any admin or I/O command; the namespace is the command's
 // dword 1) through the RST pass-through. device is the open physical drive: its SCSI
 // address names the port and the target. ioCommandSet: 0 for the admin queue.
-// completion: optional 16-byte out area for the completion entry.
+// completion: optional 16-byte out area for the completion entry. A command the driver
+// does not pass fails at once with ErrorRstNotPassed.
 int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command, std::uint8_t* buffer,
                             std::uint32_t length, std::uint8_t direction, std::uint8_t ioCommandSet,
                             std::uint32_t timeout, std::uint32_t attempts, std::uint8_t* completion);

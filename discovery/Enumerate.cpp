@@ -125,12 +125,23 @@ bool QueryBusType(platform::DeviceIo& io, platform::Handle drive, std::uint8_t* 
     return true;
 }
 
-// The disk's instance ID names the SCSI vendor "ATA"; an ID that can't be read does not.
-bool IsAtaDisk(DeviceInstall& install, platform::DevInst disk) {
-    std::array<wchar_t, InstanceIdChars> id{};
-    if (install.GetDeviceId(disk, id.data(), static_cast<std::uint32_t>(id.size())) != platform::ConfigSuccess)
-        return false;
-    return IsAtaDiskId(TextOf(id.data(), id.size(), InstanceIdChars));
+// What RST presents the open disk as, from its storage device descriptor; none when the
+// descriptor can't be read.
+std::optional<RstDisk> QueryRstDisk(platform::DeviceIo& io, platform::Handle drive) {
+    std::array<std::uint8_t, AdapterQueryLayout.Size()> query{};
+    PutU32(query.data() + AdapterQueryLayout[devicecmd::Spq::PropertyId], StorageDeviceProperty);
+    PutU32(query.data() + AdapterQueryLayout[devicecmd::Spq::QueryType], PropertyStandardQuery);
+    std::vector<std::uint8_t> descriptor(DeviceDescriptorSize, 0);
+    std::uint32_t returned = 0;
+    if (!io.IoControl(drive, IoctlStorageQueryProperty, query.data(), static_cast<std::uint32_t>(query.size()),
+                      descriptor.data(), static_cast<std::uint32_t>(descriptor.size()), &returned))
+        return std::nullopt;
+    const std::optional<DeviceIdentity> identity = DeviceIdentityFromReply(descriptor.data(), returned, descriptor.size());
+    if (!identity) {
+        io.SetLastError(devicecmd::ErrorShortReply);
+        return std::nullopt;
+    }
+    return ClassifyRstDisk(identity->vendor, identity->product);
 }
 
 void GatherLogicalDrives(const platform::System& system, const PhysicalDiskEntry& entry, wchar_t systemLetter,
@@ -205,10 +216,13 @@ std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvme
     }
 }
 
-std::optional<std::uint8_t> TransportBehindRst(std::optional<std::uint8_t> first, bool rstAdapter, bool ataDisk) {
+std::optional<std::uint8_t> TransportBehindRst(std::optional<std::uint8_t> first, bool rstAdapter,
+                                               std::optional<RstDisk> disk) {
     // SATA and USB stay as they are: RST in AHCI mode reports SATA, and USB is no RST disk.
     if (!rstAdapter || !first || *first == devicecmd::TransportUsbBridge) return first;
-    if (ataDisk) return std::nullopt;
+    // A volume's PathId need not address one drive, and a vendor write must never reach a
+    // member; a SATA drive has no NVMe to speak to.
+    if (disk != RstDisk::Nvme) return std::nullopt;
     return devicecmd::TransportIntelRst;
 }
 
@@ -403,10 +417,14 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
         const bool behindBridge =
             busType != StorageBusNvme && NvmeBridgeAbove(system.install, entry.node) != nullptr;
         std::optional<std::uint8_t> transport = FirstTransport(busType, behindBridge);
-        if (transport && IsIntelRstService(entry.adapterService))
-            transport = TransportBehindRst(transport, true, IsAtaDisk(system.install, entry.node));
         seen.verdict = busType == StorageBusUsb ? DiskVerdict::UnknownUsb : DiskVerdict::Sata;
-        if (!transport) continue;  // SATA, USB behind no known bridge, SATA behind RST: no command
+        if (transport && *transport != devicecmd::TransportUsbBridge && IsIntelRstService(entry.adapterService)) {
+            const std::optional<RstDisk> rstDisk = QueryRstDisk(io, pair.handle.Get());
+            if (rstDisk == RstDisk::RaidVolume) seen.verdict = DiskVerdict::RaidVolume;
+            transport = TransportBehindRst(transport, true, rstDisk);
+        }
+        // SATA, USB behind no known bridge, anything but an NVMe drive behind RST: no command
+        if (!transport) continue;
         disk->busType = *transport;
         pair.transport = devicecmd::MakeTransport(disk->busType, 0);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discovery/DiskInfo.h"
+#include "discovery/IntelRstAdapters.h"
 #include "platform/DeviceIo.h"
 #include "platform/System.h"
 
@@ -72,10 +73,11 @@ DiskInventory BuildInventory(const platform::System& system);
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge);
 
 // On an adapter driven by Intel RST (its service in the table), what FirstTransport gave
-// becomes RST's own pass-through, with the miniport after it; a SATA drive there (the
-// SCSI vendor "ATA" in its instance ID) gets nothing. Elsewhere it stays as it is.
+// becomes RST's own pass-through, with the miniport after it, for a disk RST presents as an
+// NVMe drive; any other disk there (a RAID volume, a SATA drive, or one whose device
+// descriptor could not be read: none) gets nothing. Elsewhere it stays as it is.
 std::optional<std::uint8_t> TransportBehindRst(std::optional<std::uint8_t> first, bool rstAdapter,
-                                               bool ataDisk);
+                                               std::optional<RstDisk> disk);
 
 // Fills slot 0 with the accepted drive or leaves every slot null; always returns 1.
 int EnumerateDrives(const platform::System& system, DriveTable& table);
@@ -94,8 +96,9 @@ struct PassScope {
 enum class DiskVerdict {
     NotOpened,        // the physical drive could not be opened
     BusUnknown,       // the adapter descriptor could not be read
-    Sata,             // on a SATA adapter: no command is sent
+    Sata,             // on a SATA adapter, or no NVMe drive behind Intel RST: no command is sent
     UnknownUsb,       // on USB behind no known USB-to-NVMe bridge: no command is sent
+    RaidVolume,       // an Intel RST RAID volume: no command is sent
     NotIdentified,    // identify failed through the drive and through its adapter
     OtherMaker,       // identified; the model does not name the maker
     OtherController,  // the maker's model, but controller detection did not accept it

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "devicecmd/Detect.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "discovery/DebugLog.h"
 #include "discovery/StorageCodes.h"
@@ -79,8 +80,15 @@ int IdentifyDrive(platform::DeviceIo& io, DevicePair& pair, DiskInfo& disk) {
     std::array<std::uint8_t, IdentifyDataSize> identify{};
     const bool adapterOnly = disk.busType == TransportNvmeMiniport;
     if (adapterOnly || !IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
-        // The storage driver (or RST's pass-through) refused, or only the adapter speaks:
-        // the NVMe miniport through the adapter.
+        // An RST driver that has the pass-through but does not pass the command: no NVMe
+        // drive answers here, and the miniport request is for drivers without it.
+        if (disk.busType == TransportIntelRst && io.LastError() == ErrorRstNotPassed) {
+            DebugLog(LogErrors, "Identify data for phydrive%d error, errcode=%d\n", disk.phyDriveIndex,
+                     static_cast<int>(ErrorRstNotPassed));
+            return 0;
+        }
+        // The storage driver (or an RST driver older than its pass-through) refused, or only
+        // the adapter speaks: the NVMe miniport through the adapter.
         setTransport(TransportNvmeMiniport);
         pair.handle.Reset();
         pair.handle = platform::UniqueHandle::Open(io, TextOf(disk.adapterPath),

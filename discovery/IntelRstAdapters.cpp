@@ -3,13 +3,31 @@
 namespace discovery {
 namespace {
 
-wchar_t Upper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+template <typename Char>
+Char Upper(Char c) {
+    return c >= Char('a') && c <= Char('z') ? static_cast<Char>(c - Char('a') + Char('A')) : c;
+}
 
-bool SameLetters(std::wstring_view a, std::wstring_view b) {
+template <typename Char>
+bool SameLetters(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (Upper(a[i]) != Upper(b[i])) return false;
     return true;
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameLetters(text.substr(0, prefix.size()), prefix);
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && SameLetters(text.substr(text.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -20,9 +38,14 @@ bool IsIntelRstService(std::wstring_view service) {
     return false;
 }
 
-bool IsAtaDiskId(std::wstring_view instanceId) {
-    constexpr std::wstring_view prefix = L"SCSI\\DISK&VEN_ATA&";
-    return instanceId.size() >= prefix.size() && SameLetters(instanceId.substr(0, prefix.size()), prefix);
+RstDisk ClassifyRstDisk(std::string_view vendor, std::string_view product) {
+    vendor = Trimmed(vendor);
+    product = Trimmed(product);
+    // A volume first: whatever its members are, it is no one drive to send a command to.
+    if (SameLetters(vendor, std::string_view("Intel")) && StartsWith(product, "Raid ") && EndsWith(product, " Volume"))
+        return RstDisk::RaidVolume;
+    if (SameLetters(vendor, std::string_view("NVMe"))) return RstDisk::Nvme;
+    return RstDisk::Other;
 }
 
 }  // namespace discovery

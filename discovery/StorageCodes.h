@@ -35,6 +35,14 @@ constexpr std::uint32_t StorageAdapterProperty = 1;
 constexpr std::size_t AdapterDescriptorSize = 32;
 constexpr std::size_t AdapterBusTypeOffset = 24;
 
+// STORAGE_DEVICE_DESCRIPTOR (StorageDeviceProperty): the offsets of its vendor and product
+// texts and its bus type; the texts follow the fixed part in the same reply.
+constexpr std::uint32_t StorageDeviceProperty = 0;
+constexpr std::size_t DeviceDescriptorSize = 1024;
+constexpr std::size_t DeviceDescriptorVendorOffset = 12;
+constexpr std::size_t DeviceDescriptorProductOffset = 16;
+constexpr std::size_t DeviceDescriptorBusTypeOffset = 28;
+
 // STORAGE_BUS_TYPE values the pass tells apart.
 enum StorageBusType : std::uint8_t {
     StorageBusUsb = 7,

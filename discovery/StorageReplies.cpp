@@ -25,4 +25,24 @@ std::optional<DiskCapacity> CapacityFromReply(const std::uint8_t* reply, std::ui
     return DiskCapacity{static_cast<std::uint64_t>(diskSize) / bytesPerSector, bytesPerSector};
 }
 
+std::optional<DeviceIdentity> DeviceIdentityFromReply(const std::uint8_t* reply, std::uint32_t returned,
+                                                      std::size_t bufferSize) {
+    if (returned > bufferSize || returned < DeviceDescriptorBusTypeOffset + 4) return std::nullopt;
+    DeviceIdentity identity;
+    auto text = [&](std::size_t offsetField, std::string& out) {
+        const std::uint32_t at = GetU32(reply + offsetField);
+        if (at == 0) return true;
+        if (at >= returned) return false;
+        const std::uint8_t* begin = reply + at;
+        const std::uint8_t* end = begin;
+        while (end < reply + returned && *end != 0) ++end;
+        out.assign(begin, end);
+        return true;
+    };
+    if (!text(DeviceDescriptorVendorOffset, identity.vendor) || !text(DeviceDescriptorProductOffset, identity.product))
+        return std::nullopt;
+    identity.busType = reply[DeviceDescriptorBusTypeOffset];
+    return identity;
+}
+
 }  // namespace discovery

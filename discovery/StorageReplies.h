@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace discovery {
 
@@ -28,5 +29,17 @@ struct DiskCapacity {
 // disk size, is a capacity of 0 sectors of 0 bytes.
 std::optional<DiskCapacity> CapacityFromReply(const std::uint8_t* reply, std::uint32_t returned,
                                               std::size_t bufferSize);
+
+// STORAGE_DEVICE_DESCRIPTOR: the SCSI vendor and product identification (the texts its
+// offsets name, each ending at a NUL or at the count) and the bus type. The count must
+// reach the bus type; a text offset of 0 is no text, one at or past the count makes the
+// reply no answer.
+struct DeviceIdentity {
+    std::string vendor;
+    std::string product;
+    std::uint8_t busType = 0;
+};
+std::optional<DeviceIdentity> DeviceIdentityFromReply(const std::uint8_t* reply, std::uint32_t returned,
+                                                      std::size_t bufferSize);
 
 }  // namespace discovery

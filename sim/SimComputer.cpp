@@ -1,6 +1,8 @@
 #include "sim/SimComputer.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "sim/SimBytes.h"
 #include "sim/SimCodes.h"
@@ -18,6 +20,7 @@ constexpr wchar_t DiskClass[] = L"{4d36e967-e325-11ce-bfc1-08002be10318}";
 constexpr wchar_t VolumeClass[] = L"{71a27cdd-812a-11d0-bec7-08002be2092f}";
 constexpr wchar_t UsbClass[] = L"{36fc9e60-c465-11cf-8056-444553540000}";
 constexpr std::uint32_t FileDeviceDisk = 7;
+constexpr std::uint32_t StorageDevicePropertyId = 0;
 constexpr std::uint32_t StorageAdapterPropertyId = 1;
 
 std::wstring Format(const wchar_t* format, unsigned a, unsigned b = 0) {
@@ -27,12 +30,18 @@ std::wstring Format(const wchar_t* format, unsigned a, unsigned b = 0) {
 }
 
 
-// The bus type the disk's adapter reports, whatever the stack in front of the drive is.
+// What the disk's own stack reports of it, whatever the stack in front of the drive is: its
+// adapter's bus type, and its storage device descriptor (the SCSI vendor and product
+// identification the port driver made of its inquiry data, padded with blanks as inquiry
+// data is, and the adapter's bus type).
 class SimReportedBus : public SimEndpoint {
 public:
-    SimReportedBus(std::shared_ptr<SimEndpoint> inner, std::uint8_t busType)
-        : inner_(std::move(inner)), busType_(busType) {}
+    SimReportedBus(std::shared_ptr<SimEndpoint> inner, std::uint8_t busType, std::string vendor, std::string product)
+        : inner_(std::move(inner)), busType_(busType), vendor_(std::move(vendor)), product_(std::move(product)) {}
     SimResult IoControl(const SimCall& call) override {
+        if (call.code == IoctlStorageQueryProperty && call.inSize >= 8 && Get32(call.in) == StorageDevicePropertyId &&
+            Get32(call.in + 4) == 0)
+            return DeviceDescriptor(call);
         SimResult result = inner_->IoControl(call);
         if (call.code == IoctlStorageQueryProperty && result.ok && call.inSize >= 8 &&
             Get32(call.in) == StorageAdapterPropertyId && Get32(call.in + 4) == 0 && result.bytesReturned > 24)
@@ -46,9 +55,51 @@ public:
     void Reset() override { inner_->Reset(); }
 
 private:
+    // STORAGE_DEVICE_DESCRIPTOR: as much of it as the buffer holds (at least its 8-byte
+    // header), texts after the fixed part.
+    SimResult DeviceDescriptor(const SimCall& call) const {
+        if (call.outSize < 8) return SimResult::Failure(ErrorInsufficientBuffer);
+        constexpr std::uint32_t fixedPart = 40, vendorWidth = 8, productWidth = 16;
+        std::vector<std::uint8_t> descriptor(fixedPart + vendorWidth + 1 + productWidth + 1, 0);
+        const auto size = static_cast<std::uint32_t>(descriptor.size());
+        Put32(&descriptor[0], size);        // Version
+        Put32(&descriptor[4], size);        // Size
+        descriptor[11] = 1;                 // CommandQueueing
+        Put32(&descriptor[12], fixedPart);  // VendorIdOffset
+        Put32(&descriptor[16], fixedPart + vendorWidth + 1);  // ProductIdOffset
+        Put32(&descriptor[28], busType_);   // BusType
+        auto padded = [&](std::uint32_t at, const std::string& text, std::uint32_t width) {
+            for (std::uint32_t i = 0; i < width; ++i) descriptor[at + i] = i < text.size() ? text[i] : ' ';
+        };
+        padded(fixedPart, vendor_, vendorWidth);
+        padded(fixedPart + vendorWidth + 1, product_, productWidth);
+        const std::uint32_t count = std::min(call.outSize, size);
+        std::memcpy(call.out, descriptor.data(), count);
+        return SimResult::Success(count);
+    }
+
     std::shared_ptr<SimEndpoint> inner_;
     std::uint8_t busType_;
+    std::string vendor_;
+    std::string product_;
 };
+
+// The instance-ID part the port driver makes of an inquiry text: upper case, blanks as '_'.
+std::wstring IdPart(const std::string& text, std::size_t width) {
+    std::wstring part;
+    for (std::size_t i = 0; i < text.size() && i < width; ++i) {
+        const char c = text[i];
+        part += c == ' ' ? L'_' : static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    while (!part.empty() && part.back() == L'_') part.pop_back();
+    return part;
+}
+
+std::wstring Lowered(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
 
 // A disk or volume interface: answers only its storage device number.
 class SimNumberEndpoint : public SimEndpoint {
@@ -148,7 +199,7 @@ std::size_t SimComputer::AddIntelRstAdapter(SimRstOptions options) {
     return index;
 }
 
-SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
+SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpoint> stack, SimScsiIdentity identity,
                               const SimDiskOptions& options, SimUsbId usbDefault) {
     SimAdapter& adapter = adapters_.at(adapterIndex);
     SimDisk disk;
@@ -163,7 +214,8 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     if (disk.number >= nextNumber_ && disk.number != 0xFFFFFFFF) nextNumber_ = disk.number + 1;
     disk.adapter = adapterIndex;
     disk.physicalPath = PhysicalDrivePath(disk.number);
-    disk.stack = std::make_shared<SimReportedBus>(std::move(stack), adapter.busType);
+    disk.stack = std::make_shared<SimReportedBus>(std::move(stack), adapter.busType, identity.vendor, identity.product);
+    disk.identity = identity;
     Attach(disk.physicalPath, disk.stack);
 
     // The chain from the adapter down: an ATA channel, a USB device, or nothing between.
@@ -182,11 +234,12 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
     }
 
     const unsigned n = disk.number;
+    const std::wstring product = IdPart(identity.vendor, 8) + L"&PROD_" + IdPart(identity.product, 16);
     disk.instanceId = L"SCSI\\DISK&VEN_" + product + Format(L"\\5&%X&0&%06u", n, n);
     disk.node = tree_.AddNode(parent, {disk.instanceId, NextDriverKey(DiskClass),
                                        Format(L"Bus Number 0, Target Id %u, LUN 0", n)});
     disk.interfacePath =
-        L"\\\\?\\scsi#disk&ven_" + product + Format(L"#5&%x&0&%06u#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n, n);
+        L"\\\\?\\scsi#disk&ven_" + Lowered(product) + Format(L"#5&%x&0&%06u#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n, n);
     tree_.AddInterface(platform::DiskInterface, disk.interfacePath, disk.node);
     Attach(disk.interfacePath, std::make_shared<SimNumberEndpoint>(options.reportedNumber.value_or(n), 0));
     disks_.push_back(std::move(disk));
@@ -194,6 +247,15 @@ SimDisk& SimComputer::AddDisk(std::size_t adapterIndex, std::shared_ptr<SimEndpo
 }
 
 namespace {
+
+// The inquiry data Windows' port drivers (and RST's) make of an ATA drive's model: the
+// first word as vendor when it fits the vendor's 8 characters, else no vendor and the
+// whole model as product ("Samsung" "SSD 860 EVO 500GB", "" "ST1000VM002-1CT162").
+SimScsiIdentity AtaInquiryIdentity(const std::string& model) {
+    const std::size_t blank = model.find(' ');
+    if (blank == std::string::npos || blank > 8) return {"", model};
+    return {model.substr(0, blank), model.substr(blank + 1)};
+}
 
 std::shared_ptr<SimDiskStack> NvmeStack(SimNvmePath path, const std::shared_ptr<SimNvmeController>& controller) {
     switch (path) {
@@ -212,8 +274,11 @@ SimDisk& SimComputer::AddNvmeDrive(std::size_t adapter, SimNvmePath path, SimNvm
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     const std::uint64_t sectors = controller->Identity().sectors;
     const std::shared_ptr<SimDiskStack> stack = NvmeStack(path, controller);
-    const wchar_t* product = path == SimNvmePath::Bridge ? L"usb&prod_nvme_bridge" : L"nvme&prod_ssd";
-    SimDisk& disk = AddDisk(adapter, stack, product, options, UsbJms583);
+    // An NVMe drive's inquiry data, made by the NVMe driver or RST's SCSI translation: vendor
+    // "NVMe", the model as product. A bridge answers inquiry itself.
+    const SimScsiIdentity identity = path == SimNvmePath::Bridge ? SimScsiIdentity{"USB", "NVMe bridge"}
+                                                                 : SimScsiIdentity{"NVMe", controller->Identity().model};
+    SimDisk& disk = AddDisk(adapter, stack, identity, options, UsbJms583);
     stack->SetDisk(disk.number, sectors);
     disk.diskStack = stack;
     disk.controller = controller;
@@ -241,7 +306,12 @@ SimNvmeController& SimComputer::ExchangeNvmeDrive(SimDisk& disk, SimNvmeConfig c
     auto controller = std::make_shared<SimNvmeController>(std::move(config));
     const std::shared_ptr<SimDiskStack> stack = NvmeStack(path, controller);
     stack->SetDisk(disk.number, controller->Identity().sectors);
-    disk.stack = std::make_shared<SimReportedBus>(stack, adapters_[disk.adapter].busType);
+    if (path != SimNvmePath::Bridge) disk.identity = {"NVMe", controller->Identity().model};
+    std::shared_ptr<SimEndpoint> front = stack;
+    // Behind RST the new drive takes the old one's address.
+    if (disk.scsiAddress) front = std::make_shared<SimScsiAddressed>(front, *disk.scsiAddress);
+    disk.stack = std::make_shared<SimReportedBus>(front, adapters_[disk.adapter].busType, disk.identity.vendor,
+                                                  disk.identity.product);
     disk.diskStack = stack;
     disk.controller = controller;
     machine_.Attach(disk.physicalPath, disk.stack);
@@ -264,9 +334,10 @@ SimDisk& SimComputer::AddForeignNvmeDrive(std::size_t adapter, std::string model
 
 SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, SimDiskOptions options) {
     const std::uint64_t sectors = config.identity.sectors;
+    const SimScsiIdentity identity = AtaInquiryIdentity(config.identity.model);
     auto device = std::make_shared<SimAtaDevice>(std::move(config));
     auto stack = std::make_shared<SimAtaStack>(device);
-    SimDisk& disk = AddDisk(adapter, stack, L"ata&prod_ssd", options, UsbJms578);
+    SimDisk& disk = AddDisk(adapter, stack, identity, options, UsbJms578);
     stack->SetDisk(disk.number, sectors);
     disk.diskStack = stack;
     disk.ataDevice = device;
@@ -275,7 +346,18 @@ SimDisk& SimComputer::AddSataDrive(std::size_t adapter, SimAtaConfig config, Sim
 
 SimDisk& SimComputer::AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options) {
     auto stack = std::make_shared<SimPlainDiskStack>();
-    SimDisk& disk = AddDisk(adapter, stack, L"generic&prod_disk", options, UsbStick);
+    SimDisk& disk = AddDisk(adapter, stack, {"Generic", "Disk"}, options, UsbStick);
+    stack->SetDisk(disk.number, sectors);
+    disk.diskStack = stack;
+    return disk;
+}
+
+SimDisk& SimComputer::AddRstRaidVolume(std::size_t adapter, std::uint64_t sectors, unsigned level,
+                                      SimDiskOptions options) {
+    auto stack = std::make_shared<SimPlainDiskStack>();
+    char product[24];
+    std::snprintf(product, sizeof product, "Raid %u Volume", level);
+    SimDisk& disk = AddDisk(adapter, stack, {"Intel", product}, options, UsbStick);
     stack->SetDisk(disk.number, sectors);
     disk.diskStack = stack;
     return disk;

@@ -58,6 +58,13 @@ struct SimAdapter {
     std::uint8_t nextPathId = 0;      // the PathId of the next disk behind it
 };
 
+// The SCSI vendor and product identification a disk's inquiry data and storage device
+// descriptor give (its instance ID is made of them too).
+struct SimScsiIdentity {
+    std::string vendor;
+    std::string product;
+};
+
 struct SimDisk {
     std::uint32_t number = 0;  // the N of \\.\PhysicalDriveN
     std::size_t adapter = 0;
@@ -71,6 +78,7 @@ struct SimDisk {
     std::shared_ptr<SimAtaDevice> ataDevice;        // SATA drives only
     std::optional<SimNvmePath> nvmePath;            // NVMe drives only
     std::optional<SimScsiAddress> scsiAddress;      // behind an Intel RST adapter
+    SimScsiIdentity identity;
 };
 
 // An Intel RST adapter ("RAID On"): it reports a RAID bus, its driver service is named,
@@ -147,6 +155,11 @@ public:
                                  SimDiskOptions options = {});
     // On a USB, SAS or RAID adapter: a SATA drive behind that adapter's SCSI-to-ATA translation.
     SimDisk& AddSataDrive(std::size_t adapter, SimAtaConfig config = {}, SimDiskOptions options = {});
+    // An Intel RST RAID volume of that level, as RST presents it: a disk whose inquiry data
+    // reads "Intel" "Raid <level> Volume", one of the adapter's targets but no NVMe drive,
+    // with nothing but the disk class driver's requests.
+    SimDisk& AddRstRaidVolume(std::size_t adapter, std::uint64_t sectors, unsigned level = 0,
+                              SimDiskOptions options = {});
     // A disk that answers only the disk class driver's requests (a USB stick, a SCSI or
     // SAS disk).
     SimDisk& AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options = {});
@@ -160,7 +173,7 @@ public:
                           std::uint32_t driveType = platform::DriveFixed);
 
 private:
-    SimDisk& AddDisk(std::size_t adapter, std::shared_ptr<SimEndpoint> stack, const std::wstring& product,
+    SimDisk& AddDisk(std::size_t adapter, std::shared_ptr<SimEndpoint> stack, SimScsiIdentity identity,
                      const SimDiskOptions& options, SimUsbId usbDefault);
     std::wstring NextDriverKey(const wchar_t* classGuid);
     // Attaches, and remembers the attachment for Reset.

@@ -54,12 +54,13 @@ NvmeCommandDwords ReadCommand(const std::uint8_t* bytes) {
 
 std::wstring ScsiPortPath(std::uint8_t portNumber) { return L"\\\\.\\Scsi" + std::to_wstring(portNumber) + L":"; }
 
+// The driver addresses a drive by PathId alone: TargetId and Lun are reserved.
 void SimRstPort::AddNvmeTarget(const SimScsiAddress& address, std::shared_ptr<SimNvmeController> controller) {
-    targets_[Key{address.pathId, address.targetId, address.lun}] = std::move(controller);
+    targets_[Key{address.pathId, 0, 0}] = std::move(controller);
 }
 
 void SimRstPort::AddOtherTarget(const SimScsiAddress& address) {
-    targets_[Key{address.pathId, address.targetId, address.lun}] = nullptr;
+    targets_[Key{address.pathId, 0, 0}] = nullptr;
 }
 
 SimResult SimRstPort::IoControl(const SimCall& call) {
@@ -68,58 +69,66 @@ SimResult SimRstPort::IoControl(const SimCall& call) {
 }
 
 SimResult SimRstPort::PassThrough(const SimCall& call) {
-    const auto invalidRequest = SimResult::Failure(ErrorInvalidFunction);
     const auto invalidParameter = SimResult::Failure(ErrorInvalidParameter);
-    // The port's checks of the SRB_IO_CONTROL head.
+    // The port's checks of the SRB_IO_CONTROL head: the buffers must hold what it names.
     if (call.inSize < SrbHeadSize || call.outSize < SrbHeadSize) return invalidParameter;
     const std::uint8_t* in = call.in;
     const std::uint32_t headerLength = Get32(in + SrbHeaderLength);
     const std::uint64_t handed = std::uint64_t{headerLength} + Get32(in + SrbLength);
     if (headerLength != SrbHeadSize || handed > call.inSize || handed > call.outSize || Get32(in + SrbTimeout) == 0)
         return invalidParameter;
-    // The driver's: a signature and control code it knows, then the body.
+    // The driver's: a signature and control code it knows.
     if (!knowsPassThrough_ || std::memcmp(in + SrbSignature, RstSignature, sizeof RstSignature) != 0 ||
         Get32(in + SrbControlCode) != RstControlCode)
-        return invalidRequest;
-    if (handed < RstParametersEnd || in[RstVersion] != RstPassThroughVersion) return invalidParameter;
+        return SimResult::Failure(ErrorInvalidFunction);
+
+    // From here the driver completes the request and says how in ReturnCode; the reply is
+    // the request as handed back, with the driver's fields filled in.
+    const auto returned = static_cast<std::uint32_t>(handed);
+    std::memcpy(call.out, in, returned);
+    const auto complete = [&](std::uint32_t returnCode) {
+        Put32(call.out + SrbReturnCode, returnCode);
+        return SimResult::Success(returned);
+    };
+    // The body, every field as documented: the whole request is named by Length, version
+    // 1, TargetId and Lun reserved (0), the data right after the parameters (its offset
+    // 0xA4; a request without data may leave it 0) and filling the rest, a queue flag, and
+    // reserved dwords left 0.
+    if (handed < RstParametersEnd || handed != call.inSize || in[RstVersion] != RstPassThroughVersion ||
+        in[RstTargetId] != 0 || in[RstLun] != 0)
+        return complete(RstSrbInvalidRequest);
     const std::uint32_t dataOffset = Get32(in + RstDataBufferOffset);
     const std::uint32_t dataLength = Get32(in + RstDataBufferLength);
-    if (dataOffset % 4 != 0 || (dataLength != 0 && dataOffset < RstParametersEnd) ||
-        std::uint64_t{dataOffset} + dataLength > handed)
-        return invalidParameter;
+    const bool dataPlaced = dataOffset == RstParametersEnd || (dataLength == 0 && dataOffset == 0);
+    if (!dataPlaced || std::uint64_t{RstParametersEnd} + dataLength != handed) return complete(RstSrbInvalidRequest);
     const std::uint8_t queueFlag = in[RstIsIoCommandSet];
-    if (queueFlag > 1) return invalidParameter;
+    if (queueFlag > 1) return complete(RstSrbInvalidRequest);
     for (std::uint32_t at = RstReserved; at < RstParametersEnd; ++at)
-        if (in[at] != 0) return invalidParameter;
+        if (in[at] != 0) return complete(RstSrbInvalidRequest);
 
-    const auto target = targets_.find(Key{in[RstPathId], in[RstTargetId], in[RstLun]});
-    if (target == targets_.end() || target->second == nullptr) return invalidRequest;  // no NVMe drive there
+    const auto target = targets_.find(Key{in[RstPathId], 0, 0});
+    if (target == targets_.end()) return complete(RstSrbInvalidPathId);
+    if (target->second == nullptr) return complete(RstSrbInvalidRequest);  // no NVMe drive there
 
     const NvmeCommandDwords command = ReadCommand(in + RstCommand);
     const std::uint8_t opcode = static_cast<std::uint8_t>(command[0]);
     const bool admin = queueFlag == 0;
-    if (!PassedThrough(admin, opcode)) return invalidRequest;
+    if (!PassedThrough(admin, opcode) || passesNothing.Fire()) return complete(RstSrbInvalidRequest);
     // The driver moves the data the way the opcode says.
     const SimNvmeTransfer transfer = TransferOf(opcode);
-    if ((transfer == SimNvmeTransfer::None) != (dataLength == 0)) return invalidParameter;
+    if ((transfer == SimNvmeTransfer::None) != (dataLength == 0)) return complete(RstSrbInvalidRequest);
+    if (badReturnCode.Fire()) return complete(RstSrbError);
 
-    const auto returned = static_cast<std::uint32_t>(handed);
-    std::memcpy(call.out, in, returned);
-    if (badReturnCode.Fire()) {
-        Put32(call.out + SrbReturnCode, 1);
-        return SimResult::Success(returned);
-    }
     std::vector<std::uint8_t> data(dataLength, 0);
     if (transfer == SimNvmeTransfer::ToController || transfer == SimNvmeTransfer::Both)
-        std::memcpy(data.data(), in + dataOffset, dataLength);
+        std::memcpy(data.data(), in + RstParametersEnd, dataLength);
     const SimCompletion completion = target->second->Execute(admin ? SimQueue::Admin : SimQueue::Io, command,
                                                              data.empty() ? nullptr : data.data(), dataLength);
     const auto entry = completion.Entry();
     std::memcpy(call.out + RstCompletion, entry.data(), entry.size());
     if (transfer == SimNvmeTransfer::FromController || transfer == SimNvmeTransfer::Both)
-        std::memcpy(call.out + dataOffset, data.data(), dataLength);
-    Put32(call.out + SrbReturnCode, 0);
-    return SimResult::Success(returned);
+        std::memcpy(call.out + RstParametersEnd, data.data(), dataLength);
+    return complete(RstSrbSuccess);
 }
 
 SimRstNvmeDiskStack::SimRstNvmeDiskStack() : SimDiskStack(BusTypeNvme, 64 * 1024) {}

@@ -24,20 +24,40 @@ struct SimScsiAddress {
     std::uint8_t lun = 0;
 };
 
-// The RST driver's SCSI port. Requests it does not know, or that are malformed, are
-// refused: the call fails as the port completes an SRB with an invalid-request status.
+// SRB_IO_CONTROL.ReturnCode of an "IntelNvm" reply: the SRB status the driver completed the
+// request with. Only Success hands back data and a completion entry; the driver never
+// leaves a completed request at 0 (pending).
+enum SimRstReturnCode : std::uint32_t {
+    RstSrbSuccess = 1,
+    RstSrbError = 4,
+    RstSrbInvalidRequest = 6,  // a command or a request the driver does not pass
+    RstSrbInvalidPathId = 7,   // no target at that PathId
+};
+
+// The RST driver's SCSI port. The port refuses a request whose SRB_IO_CONTROL does not
+// hold together (the call fails with ERROR_INVALID_PARAMETER) and, on a driver without the
+// pass-through, any "IntelNvm" request (ERROR_INVALID_FUNCTION). A driver with it reads
+// every field of the request as documented and completes the call, its verdict in
+// ReturnCode: 1 done (the drive's own status in the completion entry), 6 for a malformed
+// body or a command it does not pass, 7 for a PathId with no target.
 class SimRstPort : public SimEndpoint {
 public:
     // knowsPassThrough false: a driver older than the pass-through, which refuses "IntelNvm".
     explicit SimRstPort(bool knowsPassThrough = true) : knowsPassThrough_(knowsPassThrough) {}
     SimResult IoControl(const SimCall& call) override;
+    void Reset() override {
+        badReturnCode.Disarm();
+        passesNothing.Disarm();
+    }
 
     void AddNvmeTarget(const SimScsiAddress& address, std::shared_ptr<SimNvmeController> controller);
     // A SATA drive or a RAID volume: a target, but no NVMe drive.
     void AddOtherTarget(const SimScsiAddress& address);
 
-    // ReturnCode 1 for the next requests; the drive does not see them.
+    // ReturnCode 4 (error) for the next well-formed requests; the drive does not see them.
     SimFaultCount badReturnCode;
+    // ReturnCode 6 for the next well-formed requests: a driver that passes no command.
+    SimFaultCount passesNothing;
 
 private:
     using Key = std::tuple<std::uint8_t, std::uint8_t, std::uint8_t>;

@@ -60,11 +60,12 @@ TEST(DemoOptions, DrivesStateFaultEventsAndTrace) {
 
     DemoOptions rst;
     ASSERT_TRUE(Parse({"--drive", "rst-sata", "--drive", "rst-other-nvme", "--drive", "rst-old-driver", "--drive", "rst",
-                       "--unplug-after", "2"},
+                       "--drive", "rst-raid-volume", "--drive", "rst-vmd", "--unplug-after", "2"},
                       rst, error))
         << error;
     EXPECT_EQ(rst.drives, (std::vector<DemoDrive>{DemoDrive::OtherRstSata, DemoDrive::OtherRstNvme,
-                                                  DemoDrive::Vx310RstOld, DemoDrive::Vx310Rst}));
+                                                  DemoDrive::Vx310RstOld, DemoDrive::Vx310Rst,
+                                                  DemoDrive::RstRaidVolume, DemoDrive::Vx310RstVmd}));
 }
 
 // Each kind of drive is taken by its word, each drive has one, and both programs' help
@@ -109,15 +110,15 @@ int Pass(demo::DemoMachine& machine, discovery::DriveTable& table) {
 
 TEST(DemoMachine, FindsTheVx310BehindOtherMakersDrivesOnEachPathInEachState) {
     const DemoDrive paths[] = {DemoDrive::Vx310Inbox, DemoDrive::Vx310Miniport, DemoDrive::Vx310Usb,
-                               DemoDrive::Vx310Rst};
-    const std::uint8_t busTypes[] = {2, 3, 4, 5};
-    for (int p = 0; p < 4; ++p) {
+                               DemoDrive::Vx310Rst, DemoDrive::Vx310RstVmd};
+    const std::uint8_t busTypes[] = {2, 3, 4, 5, 5};
+    for (int p = 0; p < 5; ++p) {
         for (const std::uint8_t state : {0, 2, 0xFF}) {
             DemoOptions options;
             options.drives = {DemoDrive::OtherSata,     DemoDrive::OtherNvme,     DemoDrive::OtherUsb,
                               DemoDrive::OtherUsbSata,  DemoDrive::OtherRaidSata, DemoDrive::OtherRaidSas,
                               DemoDrive::OtherRstSata,  DemoDrive::OtherRstNvme,  DemoDrive::Vx310RstOld,
-                              paths[p]};
+                              DemoDrive::RstRaidVolume, paths[p]};
             options.state = state;
             demo::DemoMachine machine(options);
             discovery::DriveTable table;
@@ -155,6 +156,7 @@ TEST(DemoMachine, FaultsAndNoDrive) {
         // Behind an RST driver older than its pass-through: "No device detected".
         {{DemoDrive::Vx310RstOld}, DemoFault::None, false, 0},
         {{DemoDrive::OtherRstNvme, DemoDrive::OtherRstSata}, DemoFault::None, false, 0},
+        {{DemoDrive::RstRaidVolume}, DemoFault::None, false, 0},
     };
     for (const Case& c : cases) {
         DemoOptions options;

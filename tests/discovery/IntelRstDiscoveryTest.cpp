@@ -1,6 +1,7 @@
-// Disks behind Intel RST ("RAID On"): RST's own NVMe pass-through, only on an adapter
-// whose driver service is RST's, before the "NvmeMini" request; SATA drives and RAID
-// volumes behind it; and an RST driver too old for the pass-through.
+// Disks behind Intel RST ("RAID On", VMD): RST's own NVMe pass-through, only on an adapter
+// whose driver service is RST's and only to a disk RST presents as an NVMe drive, before
+// the "NvmeMini" request; SATA drives and RAID volumes behind it, which hear nothing; and
+// RST drivers that do not carry the request.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "discovery/Enumerate.h"
 #include "discovery/IntelRstAdapters.h"
 #include "LogCapture.h"
+#include "optimize/SwitchFlow.h"
+#include "sim/SimShutdown.h"
 #include "sim/SimComputer.h"
 
 namespace {
@@ -50,7 +53,7 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
     sataConfig.identity.model = "Other Maker SATA SSD 960GB";
     const sim::SimDisk& sata = pc.AddSataDrive(rst, sataConfig);
     const sim::SimDisk& other = pc.AddForeignNvmeDrive(rst, "Other Maker NVMe SSD 1TB", SimNvmePath::IntelRst);
-    const sim::SimDisk& volume = pc.AddPlainDisk(rst, 2 * 1000215216ull);
+    const sim::SimDisk& volume = pc.AddRstRaidVolume(rst, 2 * 1000215216ull, 0);
     const sim::SimDisk& vx310 = pc.AddVx310(rst, SimNvmePath::IntelRst);
     pc.AddVolume(vx310.number, {L"C:\\"}, 400 * sim::GiB, 100 * sim::GiB);
 
@@ -60,7 +63,7 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
     ASSERT_EQ(examined.size(), 4u);
     EXPECT_EQ(examined[0].verdict, DiskVerdict::Sata);
     EXPECT_EQ(examined[1].verdict, DiskVerdict::OtherMaker);
-    EXPECT_EQ(examined[2].verdict, DiskVerdict::NotIdentified);
+    EXPECT_EQ(examined[2].verdict, DiskVerdict::RaidVolume);
     ASSERT_EQ(examined[3].verdict, DiskVerdict::Accepted);
 
     const discovery::DiskInfo& found = *examined[3].record;
@@ -75,18 +78,18 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
     // Another maker's drive answered identify and heard nothing more.
     ASSERT_EQ(other.controller->History().size(), 1u);
     EXPECT_EQ(other.controller->History()[0].command[0], 0x06u);
-    // The SATA drive got no request at all past the bus type; the volume only the two identifies.
+    // The SATA drive and the volume got no request at all past the two property queries.
     EXPECT_TRUE(sata.ataDevice->History().empty());
     for (const auto& entry : pc.Machine().Trace()) {
-        if (entry.path == sata.physicalPath) {
+        if (entry.path == sata.physicalPath || entry.path == volume.physicalPath) {
             EXPECT_EQ(entry.code, sim::IoctlStorageQueryProperty);
         }
     }
-    // Identify to the other maker's drive, identify to the volume, then the VX310's
-    // identify, second identify (detection), vendor identify, state read and health log;
-    // the volume's refusal is followed by the "NvmeMini" request at the adapter.
-    EXPECT_EQ(IntelNvmPathIds(pc.Machine()), (std::vector<int>{1, 2, 3, 3, 3, 3, 3}));
-    EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 4u);
+    // Identify to the other maker's drive, then the VX310's identify, second identify
+    // (detection), vendor identify, state read and health log; none to the volume's
+    // PathId 2, and no "NvmeMini" request anywhere.
+    EXPECT_EQ(IntelNvmPathIds(pc.Machine()), (std::vector<int>{1, 3, 3, 3, 3, 3}));
+    EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 0u);
     // The last of them is the health log: Get Log Page (02h) of page 02h, 128 dwords, for
     // every namespace, 512 bytes of data; the drive's record holds it decoded.
     const auto trace = pc.Machine().Trace();
@@ -120,6 +123,117 @@ TEST(IntelRst, TheVx310IsFoundOtherNvmeIdentifiedOnlySataAndVolumesLeftAlone) {
     EXPECT_EQ(volume.controller, nullptr);
 }
 
+// What RST presents a disk as, from the vendor and product of its device descriptor, as
+// public dumps show them: only "NVMe" is an NVMe drive; "Intel" "Raid N Volume" is a volume.
+TEST(IntelRst, TheDiskIsToldByItsScsiVendorAndProduct) {
+    using discovery::RstDisk;
+    struct Case {
+        const char* vendor;
+        const char* product;
+        RstDisk kind;
+    };
+    const Case cases[] = {
+        {"NVMe", "Samsung SSD 990", RstDisk::Nvme},
+        {"NVMe    ", "Tavik VX310 Seri", RstDisk::Nvme},  // as inquiry pads it
+        {"nvme", "X", RstDisk::Nvme},
+        {"Intel", "Raid 0 Volume", RstDisk::RaidVolume},
+        {"Intel   ", "Raid 1 Volume   ", RstDisk::RaidVolume},
+        {"INTEL", "RAID 10 VOLUME", RstDisk::RaidVolume},
+        {"Intel", "SSDPEKNW512G8", RstDisk::Other},  // an Intel SATA drive, no volume
+        {"Samsung", "SSD 860 EVO 500G", RstDisk::Other},
+        {"", "ST1000VM002-1CT162", RstDisk::Other},
+        {"WDC", "WD10SPZX-21Z10T0", RstDisk::Other},
+        {"ATA", "Samsung SSD 860", RstDisk::Other},
+        {"NVMeX", "SSD", RstDisk::Other},
+        {"NVM", "e SSD", RstDisk::Other},
+        {"", "", RstDisk::Other},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.vendor) + "/" + c.product);
+        EXPECT_EQ(discovery::ClassifyRstDisk(c.vendor, c.product), c.kind);
+    }
+}
+
+// A SATA drive behind RST (its vendor not "NVMe", with or without a vendor word), and a disk
+// whose descriptor can't be read, hear no NVMe request; nor, with the switch, does anything.
+TEST(IntelRst, NoNvmeVendorNoRequest) {
+    struct Case {
+        const char* model;   // of the SATA drive
+        bool descriptorRefused;
+    };
+    for (const Case c : {Case{"Samsung SSD 860 EVO 500GB", false}, Case{"ST1000VM002-1CT162", false},
+                         Case{"Tavik VX310 Series SSD 512GB", false}, Case{"", true}}) {
+        SCOPED_TRACE(c.model);
+        sim::SimComputer pc;
+        const auto rst = pc.AddIntelRstAdapter();
+        const sim::SimDisk* disk = nullptr;
+        if (c.descriptorRefused) {
+            disk = &pc.AddVx310(rst, SimNvmePath::IntelRst);
+            // The adapter descriptor reaches its bus type; the device descriptor stops short of its own.
+            pc.Machine().CutReplies(disk->physicalPath, sim::IoctlStorageQueryProperty, 30);
+        } else {
+            sim::SimAtaConfig config;
+            config.identity.model = c.model;
+            disk = &pc.AddSataDrive(rst, config);
+        }
+        discovery::PassScope scope;
+        scope.everyDisk = true;
+        const auto examined = discovery::ExamineDrives(pc.System(), scope);
+        ASSERT_EQ(examined.size(), 1u);
+        EXPECT_NE(examined[0].verdict, DiskVerdict::Accepted);
+        EXPECT_EQ(CountSigned(pc.Machine(), "IntelNvm"), 0u);
+        EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 0u);
+        for (const auto& entry : pc.Machine().Trace()) {
+            EXPECT_NE(entry.code, sim::IoctlScsiMiniport);
+            EXPECT_NE(entry.code, devicecmd::IoctlScsiGetAddress);
+        }
+    }
+}
+
+// An RST driver that has the pass-through but answers ReturnCode 6 (invalid request) to
+// everything: one identify, no second attempt, no "NvmeMini" after it, "No device detected".
+TEST(IntelRst, ADriverThatPassesNothingLeavesNoDeviceAndHearsNothingMore) {
+    sim::SimComputer pc;
+    const auto rst = pc.AddIntelRstAdapter();
+    const sim::SimDisk& vx310 = pc.AddVx310(rst, SimNvmePath::IntelRst);
+    pc.Adapter(rst).rst->passesNothing.Arm(sim::Forever);
+    discovery_test::LogCapture log;
+    discovery::PassScope scope;
+    scope.everyDisk = true;
+    const auto examined = discovery::ExamineDrives(pc.System(), scope);
+    ASSERT_EQ(examined.size(), 1u);
+    EXPECT_EQ(examined[0].verdict, DiskVerdict::NotIdentified);
+    discovery::DriveTable table;
+    pc.Machine().ClearTrace();
+    discovery::EnumerateDrives(pc.System(), table);
+    EXPECT_EQ(table[0], nullptr);
+    EXPECT_TRUE(vx310.controller->History().empty());
+    EXPECT_EQ(CountSigned(pc.Machine(), "IntelNvm"), 1u);
+    EXPECT_EQ(CountSigned(pc.Machine(), "NvmeMini"), 0u);
+    EXPECT_NE(log.Text().find("Identify data for phydrive0 error, errcode=50\n"), std::string::npos);
+}
+
+// On a VMD machine (iaStorVD) the VX310 is found through the pass-through and switched.
+TEST(IntelRst, OnVmdTheVx310IsFoundAndSwitched) {
+    sim::SimComputer pc;
+    const sim::SimDisk& vx310 = pc.AddVx310(pc.AddIntelRstAdapter({L"iaStorVD"}), SimNvmePath::IntelRst);
+    discovery::DriveTable table;
+    discovery::EnumerateDrives(pc.System(), table);
+    ASSERT_NE(table[0], nullptr);
+    EXPECT_EQ(table[0]->busType, devicecmd::TransportIntelRst);
+    sim::SimShutdown shutdown;
+    struct Yes : SwitchUser {
+        bool ConfirmSwitch() override { return true; }
+        void ShowSwitchError(const std::wstring&) override { ++errors; }
+        int errors = 0;
+    } user;
+    const SwitchResult result = RunOptimizeSwitch(*table[0], pc.Machine(), shutdown, user);
+    EXPECT_EQ(result.outcome, SwitchOutcome::ShutdownRequested);
+    EXPECT_EQ(user.errors, 0);
+    EXPECT_EQ(vx310.controller->Firmware().OptimizeState(), 0);
+    discovery::ReleaseDrives(table);
+}
+
 // The adapter's service decides: RST's names in any letter case take the pass-through;
 // another maker's RAID driver, or one whose service can't be read, never hears of it.
 TEST(IntelRst, OnlyAnRstAdapterGetsTheRequest) {
@@ -128,7 +242,9 @@ TEST(IntelRst, OnlyAnRstAdapterGetsTheRequest) {
         bool rst;
     };
     for (const Case c : {Case{L"iaStorAC", true}, Case{L"IASTORAVC", true}, Case{L"iaStorA", true},
-                         Case{L"megasas", false}, Case{L"iaStorV", false}, Case{L"iaStorAC2", false}, Case{L"", false}}) {
+                         Case{L"iaStorAV", true}, Case{L"iaStorVD", true}, Case{L"iastorvd", true},
+                         Case{L"megasas", false}, Case{L"iaStorV", false}, Case{L"iaStorAC2", false},
+                         Case{L"iaStorVD2", false}, Case{L"", false}}) {
         SCOPED_TRACE(std::string(c.service, c.service + std::wcslen(c.service)));
         sim::SimComputer pc;
         if (c.rst) {
@@ -171,15 +287,6 @@ TEST(IntelRst, AnOldDriverThatRefusesLeavesNoDevice) {
         }
     }
     EXPECT_NE(log.Text().find("Identify data for phydrive0 error, errcode=1\n"), std::string::npos);
-}
-
-TEST(IntelRst, SataBehindRstIsToldByTheScsiVendorInItsInstanceId) {
-    EXPECT_TRUE(discovery::IsAtaDiskId(L"SCSI\\DISK&VEN_ATA&PROD_SAMSUNG_SSD_860\\4&1A2B&0&000000"));
-    EXPECT_TRUE(discovery::IsAtaDiskId(L"scsi\\disk&ven_ata&prod_ssd\\5&0&0&000000"));
-    EXPECT_FALSE(discovery::IsAtaDiskId(L"SCSI\\DISK&VEN_NVME&PROD_TAVIK_VX310\\5&0&0&000000"));
-    EXPECT_FALSE(discovery::IsAtaDiskId(L"SCSI\\DISK&VEN_ATAX&PROD_X\\1"));
-    EXPECT_FALSE(discovery::IsAtaDiskId(L"SCSI\\DISK&VEN_AT"));
-    EXPECT_FALSE(discovery::IsAtaDiskId(L""));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "devicecmd/Bytes.h"
 #include "devicecmd/Detect.h"
+#include "devicecmd/HealthLog.h"
 #include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Transport.h"
@@ -31,9 +33,10 @@ struct Row {
     Bytes bytes;
 };
 
-// Identify, the state read and the switch, as the port receives them: the disk is asked
-// its SCSI address, then one request goes to \\.\Scsi2: for PathId 1, TargetId 0, Lun 0.
-TEST(IntelRstRequest, IdentifyStateReadAndWriteAsTheDriverReadsThem) {
+// Identify, the state read, the switch and the health log, as the port receives them: the
+// disk is asked its SCSI address, then one request goes to \\.\Scsi2: for its PathId, with
+// TargetId and Lun 0 (reserved) whatever the address names.
+TEST(IntelRstRequest, EveryServiceAsTheDriverReadsIt) {
     const std::vector<Row> common = {
         {0, Le32(28)},                 // SRB_IO_CONTROL.HeaderLength
         {4, Text("IntelNvm")},         // Signature
@@ -41,7 +44,6 @@ TEST(IntelRstRequest, IdentifyStateReadAndWriteAsTheDriverReadsThem) {
         {16, Le32(0xF0002808)},        // ControlCode
         {20, Le32(0)},                 // ReturnCode
         {28, {1, 1, 0, 0}},            // Version, PathId, TargetId, Lun
-        {36, Le32(0)},                 // NVMe dword 1: namespace 0
         {96, {0, 0, 0, 0}},            // IsIOCommandSet: admin, and its padding
         {100, Bytes(16, 0)},           // completion entry
         {116, Le32(0xA4)},             // DataBufferOffset
@@ -59,24 +61,37 @@ TEST(IntelRstRequest, IdentifyStateReadAndWriteAsTheDriverReadsThem) {
              return devicecmd::IdentifyDevice(rig.Device(), rig.Transport(), data.data(), 1, 0);
          },
          164 + 4096,
-         {{24, Le32(4232)}, {32, Le32(0x06)}, {72, Le32(1)}, {92, Le32(0)}, {120, Le32(4096)}}},
+         {{24, Le32(4232)}, {32, Le32(0x06)}, {36, Le32(0)}, {72, Le32(1)}, {92, Le32(0)}, {120, Le32(4096)}}},
         {"state read", [](Rig& rig) {
              std::uint8_t state = 0;
              return devicecmd::QueryOptimizeState(rig.Device(), rig.Transport(5), &state);
          },
          164 + 512,
-         {{24, Le32(648)}, {32, Le32(0xFE)}, {72, Le32(128)}, {88, Le32(0)}, {92, Le32(0xD8)}, {120, Le32(512)},
+         {{24, Le32(648)}, {32, Le32(0xFE)}, {36, Le32(0)}, {72, Le32(128)}, {88, Le32(0)}, {92, Le32(0xD8)},
+          {120, Le32(512)},
           {164, Bytes(512, 0)}}},
         {"switch on", [](Rig& rig) {
              return devicecmd::CPrivateCMD7305().SetOptimize(rig.Device(), rig.Transport(5), 0);
          },
          164 + 512,
-         {{24, Le32(648)}, {32, Le32(0xFD)}, {72, Le32(128)}, {92, Le32(0xD7)}, {120, Le32(512)},
+         {{24, Le32(648)}, {32, Le32(0xFD)}, {36, Le32(0)}, {72, Le32(128)}, {92, Le32(0xD7)}, {120, Le32(512)},
           {164, {0xAA, 0x55, 0xAA, 0x55, 0x00}}, {169, Bytes(507, 0)}}},
+        {"health log", [](Rig& rig) {
+             devicecmd::HealthLogBytes log{};
+             return devicecmd::ReadHealthLog(rig.Device(), rig.Transport(), log);
+         },
+         164 + 512,
+         {{24, Le32(648)}, {32, Le32(0x02)}, {36, Le32(0xFFFFFFFF)}, {72, Le32(0x007F0002)}, {120, Le32(512)},
+          {164, Bytes(512, 0)}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(NvmePath::IntelRst);
+        // The disk's address names a TargetId and a Lun; the driver's fields for them are reserved.
+        rig.machine.Attach(rig.openPath, std::make_shared<sim::SimScsiAddressed>(rig.stack, sim::SimScsiAddress{2, 1, 3, 5}));
+        rig.handle = platform::UniqueHandle::Open(rig.machine, rig.openPath, platform::AccessRead | platform::AccessWrite,
+                                                  platform::ShareRead | platform::ShareWrite, platform::OpenExisting,
+                                                  platform::AttributeNormal);
         rig.machine.ClearTrace();
         ASSERT_NE(c.operation(rig), 0);
         const auto trace = rig.machine.Trace();
@@ -99,11 +114,13 @@ TEST(IntelRstRequest, IdentifyStateReadAndWriteAsTheDriverReadsThem) {
     }
 }
 
-// Success only when the count, the signature, ReturnCode and the completion status agree.
+// Success only when the count, the signature, ReturnCode 1 (the SRB status "success") and
+// the completion status agree. Every other SRB status is a refusal, pending (0) too.
 TEST(IntelRstReply, CountReturnCodeAndCompletionStatusMustAllAgree) {
     const std::uint8_t command[64] = {0xFE};
     const Bytes data(512, 0);
-    const Bytes good = devicecmd::BuildRstRequest(command, data.data(), 512, devicecmd::DirectionRead, false, 30, {});
+    Bytes good = devicecmd::BuildRstRequest(command, data.data(), 512, devicecmd::DirectionRead, false, 30, {});
+    std::copy_n(Le32(1).begin(), 4, good.begin() + 20);
     const auto size = static_cast<std::uint32_t>(good.size());
     struct Case {
         const char* what;
@@ -121,7 +138,11 @@ TEST(IntelRstReply, CountReturnCodeAndCompletionStatusMustAllAgree) {
         {"count past the buffer", 2, size + 1, 0, {}, ReplyVerdict::Short},
         {"write: count through the completion entry", 1, 116, 0, {}, ReplyVerdict::Succeeded},
         {"count short of the completion status", 0, 115, 0, {}, ReplyVerdict::Short},
-        {"ReturnCode 1", 2, size, 20, Le32(1), ReplyVerdict::Failed},
+        {"ReturnCode 0: pending, never a success", 2, size, 20, Le32(0), ReplyVerdict::Failed},
+        {"ReturnCode 4: error", 2, size, 20, Le32(4), ReplyVerdict::Failed},
+        {"ReturnCode 6: not passed", 2, size, 20, Le32(6), ReplyVerdict::Failed},
+        {"ReturnCode 7: no such path", 2, size, 20, Le32(7), ReplyVerdict::Failed},
+        {"ReturnCode 0x101: success in the low byte only", 2, size, 20, Le32(0x101), ReplyVerdict::Failed},
         {"status: invalid opcode (bit 17)", 2, size, 112, Le32(0x00020000), ReplyVerdict::Failed},
         {"status: do not retry (bit 31)", 2, size, 112, Le32(0x80000000), ReplyVerdict::Failed},
         {"another signature", 2, size, 4, Text("NvmeMini"), ReplyVerdict::Failed},
@@ -134,8 +155,8 @@ TEST(IntelRstReply, CountReturnCodeAndCompletionStatusMustAllAgree) {
     }
 }
 
-// A refusal leaves a code: the system's for a failed call (an unsupported command comes
-// back with an invalid-request status), 1117 for the driver's or the drive's refusal
+// A refusal leaves a code: the system's for a failed call, 50 for a command the driver does
+// not pass (ReturnCode 6, not sent again), 1117 for the driver's or the drive's refusal
 // after a call that went through, 13 for a short reply.
 TEST(IntelRstErrors, EveryFailureLeavesANonzeroCode) {
     struct Case {
@@ -157,12 +178,13 @@ TEST(IntelRstErrors, EveryFailureLeavesANonzeroCode) {
         {"unsupported command (format NVM)", [](Rig&) {},
          [](Rig& rig) {
              const std::uint8_t format[64] = {0x80};
-             return devicecmd::SendIntelRstNvmeCommand(rig.Device(), format, nullptr, 0, 0, 0, 30, 1, nullptr);
+             return devicecmd::SendIntelRstNvmeCommand(rig.Device(), format, nullptr, 0, 0, 0, 30, 4, nullptr);
          },
-         1, 1},
+         50, 1},
+        {"a driver that passes nothing", [](Rig& rig) { rig.rst->passesNothing.Arm(sim::Forever); }, write, 50, 1},
         {"the drive refuses the switch", [](Rig& rig) { rig.controller->RejectCommands(0xFD, 0xD7, sim::NvmeInvalidField); },
          write, 1117, 4},
-        {"ReturnCode says no", [](Rig& rig) { rig.rst->badReturnCode.Arm(sim::Forever); }, write, 1117, 4},
+        {"ReturnCode says error", [](Rig& rig) { rig.rst->badReturnCode.Arm(sim::Forever); }, write, 1117, 4},
         {"reply cut before the completion entry",
          [](Rig& rig) { rig.machine.CutReplies(L"\\\\.\\Scsi2:", 0x4D008, 100); }, write, 13, 4, 0},
         {"SCSI address cut short",
@@ -239,29 +261,38 @@ TEST(IntelRstSender, RefusesWhatTheDriverWouldMoveTheOtherWay) {
     }
 }
 
-// The simulated driver reads the request by its own description and refuses what is malformed.
+// The simulated driver reads every field of the request as documented. What the port
+// cannot take fails the call; what the driver will not pass completes with ReturnCode 6
+// (7 for a PathId with no target) and reaches no drive.
 TEST(SimRstPort, RefusesMalformedRequests) {
     const auto command = devicecmd::BuildNvmeCommand(0xFE, 128, 0, 0xD8).Bytes();  // the state read
     struct Case {
         const char* what;
         std::size_t at;
         Bytes bytes;
-        std::uint32_t error;  // 0: accepted
+        std::uint32_t error;       // the call fails with it; 0: the call completes
+        std::uint32_t returnCode;  // when it completes
     };
     const Case cases[] = {
-        {"as built", 0, {}, 0},
-        {"HeaderLength", 0, Le32(24), 87},
-        {"Length past the buffer", 24, Le32(4000), 87},
-        {"no timeout", 12, Le32(0), 87},
-        {"signature", 4, Text("NvmeMini"), 1},
-        {"control code", 16, Le32(0xE0002000), 1},
-        {"version", 28, {2}, 87},
-        {"a PathId with no drive", 29, {7}, 1},
-        {"data offset not on a dword", 116, Le32(0xA6), 87},
-        {"data offset inside the parameters", 116, Le32(0xA0), 87},
-        {"data length past the request", 120, Le32(0x201), 87},
-        {"queue flag", 96, {2}, 87},
-        {"reserved dword", 160, Le32(1), 87},
+        {"as built", 0, {}, 0, 1},
+        {"HeaderLength", 0, Le32(24), 87, 0},
+        {"Length past the buffer", 24, Le32(4000), 87, 0},
+        {"no timeout", 12, Le32(0), 87, 0},
+        {"signature", 4, Text("NvmeMini"), 1, 0},
+        {"control code", 16, Le32(0xE0002000), 1, 0},
+        {"Length short of the request", 24, Le32(647), 0, 6},
+        {"version", 28, {2}, 0, 6},
+        {"TargetId", 30, {1}, 0, 6},
+        {"Lun", 31, {1}, 0, 6},
+        {"a PathId with no drive", 29, {7}, 0, 7},
+        {"data offset: the data length (a peer's crash of iaStorVD)", 116, Le32(512), 0, 6},
+        {"data offset not on a dword", 116, Le32(0xA6), 0, 6},
+        {"data offset inside the parameters", 116, Le32(0xA0), 0, 6},
+        {"data offset 0 with data", 116, Le32(0), 0, 6},
+        {"data length past the request", 120, Le32(0x201), 0, 6},
+        {"data length short of the request", 120, Le32(0x1FC), 0, 6},
+        {"queue flag", 96, {2}, 0, 6},
+        {"reserved dword", 160, Le32(1), 0, 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,12 +306,17 @@ TEST(SimRstPort, RefusesMalformedRequests) {
         std::uint32_t returned = 0;
         const auto size = static_cast<std::uint32_t>(request.size());
         const bool ok = rig.machine.IoControl(port.Get(), 0x4D008, request.data(), size, request.data(), size, &returned);
-        EXPECT_EQ(ok, c.error == 0);
+        ASSERT_EQ(ok, c.error == 0);
         if (c.error != 0) {
             EXPECT_EQ(rig.machine.LastError(), c.error);
-            EXPECT_TRUE(rig.controller->History().empty());
         } else {
+            EXPECT_EQ(returned, 28 + devicecmd::GetU32(request.data() + 24));  // what the request named
+            EXPECT_EQ(devicecmd::GetU32(request.data() + 20), c.returnCode);
+        }
+        if (c.returnCode == 1) {
             EXPECT_EQ(request[164], 0xAA);
+        } else {
+            EXPECT_TRUE(rig.controller->History().empty());
         }
     }
 }
