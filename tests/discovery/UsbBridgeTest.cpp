@@ -157,11 +157,12 @@ TEST(FirstTransport, ADiskBehindAKnownBridgeTakesTheBridgeWhateverItsAdapterRepo
         {0, false, devicecmd::TransportNvmeMiniport},  // an unknown bus
         // The bridge chip decides, whatever its driver reports (a UASP driver may say SCSI)...
         {sim::AdapterScsi, true, devicecmd::TransportUsbBridge},
-        {sim::AdapterSata, true, devicecmd::TransportUsbBridge},
         {sim::AdapterRaid, true, devicecmd::TransportUsbBridge},
         {0, true, devicecmd::TransportUsbBridge},
-        // ...except for the NVMe driver's own disks.
+        // ...except for the NVMe driver's own disks, and for a disk whose own handle says
+        // SATA: a disk interface's number led there from the bridge's node.
         {sim::AdapterNvme, true, devicecmd::TransportNvmeInbox},
+        {sim::AdapterSata, true, std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(discovery::FirstTransport(c.bus, c.behindBridge), c.transport)
