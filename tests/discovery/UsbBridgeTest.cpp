@@ -308,4 +308,22 @@ TEST(EnumerateDrives, AVx310BehindAnUnlistedBridgeIsNotEntered) {
     EXPECT_FALSE(AnyBridgeCdb(CdbsSentTo(pc.Machine(), drive.physicalPath)));
 }
 
+// A disk interface below a bridge that reports another disk's number: the drive opened by
+// that number says SATA through its own handle, so it hears no 0xA1 (a SAT translator's
+// reset) and is left alone like any SATA disk; the VX310's own number is not listed.
+TEST(EnumerateDrives, ABridgeNodeWithASataDisksNumberSendsThatDiskNothing) {
+    sim::SimComputer pc;
+    sim::SimAtaConfig ata;
+    ata.identity.model = "Tavik VX310 SATA";
+    const sim::SimDisk& sata = pc.AddSataDrive(pc.AddAdapter(sim::AdapterSata), ata);
+    pc.AddVx310(pc.AddAdapter(sim::AdapterUsb), SimNvmePath::Bridge, {{}, sata.number});
+    const std::vector<discovery::ExaminedDisk> examined = discovery::ExamineDrives(pc.System(), {true});
+    ASSERT_EQ(examined.size(), 2u);
+    for (const auto& seen : examined) {
+        EXPECT_EQ(seen.record->phyDriveIndex, static_cast<std::int32_t>(sata.number));
+        EXPECT_EQ(seen.verdict, discovery::DiskVerdict::Sata);
+    }
+    EXPECT_TRUE(CdbsSentTo(pc.Machine(), sata.physicalPath).empty());
+}
+
 }  // namespace
