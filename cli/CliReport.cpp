@@ -119,7 +119,7 @@ Json HealthJson(const std::optional<devicecmd::DriveHealth>& health) {
     const devicecmd::DriveHealth& h = *health;
     auto counter = [](const devicecmd::U128& value) { return Json::Utf8(devicecmd::ToDecimal(value)); };
     Json warnings = Json::Array();
-    for (const std::string& name : CriticalWarningNames(h.criticalWarning)) warnings.Add(Json::Utf8(name));
+    for (const std::string& name : HealthWarningNames(h)) warnings.Add(Json::Utf8(name));
     const std::optional<int> celsius = h.TemperatureCelsius();
     Json out = Json::Object();
     out.Set("summary", Json::Utf8(Utf8(DescribeHealth(health).text)));

@@ -22,7 +22,7 @@ void DescribeHealthLog(Reply& reply, const DriveFacts& facts) {
     std::string warning = "none";
     if (h.HasCriticalWarning()) {
         warning.clear();
-        for (const std::wstring& words : CriticalWarningWords(h.criticalWarning))
+        for (const std::wstring& words : HealthWarningWords(h))
             warning += (warning.empty() ? "" : ", ") + Utf8(words);
     }
     char bits[8];

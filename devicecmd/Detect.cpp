@@ -45,8 +45,8 @@ int IdentifyDevice(platform::Device device, TransportWord transport, std::uint8_
             // driver predates the pass-through. A reply without identify-controller data
             // where it is read is no drive's answer.
             const auto bytes = identify.Bytes();
-            result = SendIntelRstNvmeCommand(device, bytes.data(), area.data(), IdentifyDataSize, DirectionRead, 0,
-                                             NvmeTimeoutSeconds, 1, nullptr);
+            result = SendIntelRstNvmeCommand(device, RstAddressOf(transport), bytes.data(), area.data(),
+                                             IdentifyDataSize, DirectionRead, 0, NvmeTimeoutSeconds, 1, nullptr);
             if (result && cns == 1 && !LooksLikeIdentifyController(area.data())) {
                 device.io->SetLastError(ErrorRefused);
                 result = 0;

@@ -15,6 +15,7 @@ enum HealthOffset : std::size_t {
     AtAvailableSpare = 3,
     AtSpareThreshold = 4,
     AtPercentageUsed = 5,
+    AtEnduranceGroupWarning = 6,
     AtDataUnitsRead = 32,
     AtDataUnitsWritten = 48,
     AtHostReads = 64,
@@ -97,6 +98,7 @@ std::optional<DriveHealth> DecodeHealthLog(const std::uint8_t* log, std::size_t 
     health.availableSpare = log[AtAvailableSpare];
     health.availableSpareThreshold = log[AtSpareThreshold];
     health.percentageUsed = log[AtPercentageUsed];
+    health.enduranceGroupWarning = log[AtEnduranceGroupWarning];
     health.dataUnitsRead = GetU128(log + AtDataUnitsRead);
     health.dataUnitsWritten = GetU128(log + AtDataUnitsWritten);
     health.hostReadCommands = GetU128(log + AtHostReads);

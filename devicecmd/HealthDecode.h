@@ -31,6 +31,16 @@ enum CriticalWarningBit : std::uint8_t {
     WarningReadOnly = 0x08,
     WarningVolatileBackupFailed = 0x10,
     WarningPersistentMemoryReadOnly = 0x20,
+    WarningReservedBits = 0xC0,
+};
+
+// Bits of the endurance group critical warning summary (byte 6): the same warnings, for
+// any endurance group of the drive.
+enum EnduranceGroupWarningBit : std::uint8_t {
+    EnduranceGroupSpareBelowThreshold = 0x01,
+    EnduranceGroupReliabilityDegraded = 0x04,
+    EnduranceGroupReadOnly = 0x08,
+    EnduranceGroupReservedBits = 0xF2,
 };
 
 struct DriveHealth {
@@ -39,6 +49,7 @@ struct DriveHealth {
     std::uint8_t availableSpare = 0;      // percent
     std::uint8_t availableSpareThreshold = 0;
     std::uint8_t percentageUsed = 0;      // may exceed 100 (to 255)
+    std::uint8_t enduranceGroupWarning = 0;  // EnduranceGroupWarningBit; 0 before NVMe 1.4
     U128 dataUnitsRead;                   // units of 1,000 blocks of 512 bytes
     U128 dataUnitsWritten;
     U128 hostReadCommands;
@@ -54,7 +65,15 @@ struct DriveHealth {
 
     // Degrees Celsius (Kelvin - 273), none when the drive does not report it.
     std::optional<int> TemperatureCelsius() const;
-    bool HasCriticalWarning() const { return criticalWarning != 0; }
+    // The spare is under a threshold the drive set, whatever bit 0 says.
+    bool SpareBelowThreshold() const {
+        return availableSpareThreshold != 0 && availableSpare < availableSpareThreshold;
+    }
+    // The drive warns: a critical-warning bit, an endurance group warning bit, or a spare
+    // below its threshold. Better warned once too often than not at all.
+    bool HasCriticalWarning() const {
+        return criticalWarning != 0 || enduranceGroupWarning != 0 || SpareBelowThreshold();
+    }
 };
 
 // Bytes in a data unit.

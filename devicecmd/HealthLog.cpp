@@ -71,8 +71,8 @@ int ReadHealthLog(platform::Device device, TransportWord transport, HealthLogByt
         }
         case TransportIntelRst: {
             const auto bytes = command.Bytes();
-            result = SendIntelRstNvmeCommand(device, bytes.data(), area.data(), HealthLogSize, DirectionRead, 0,
-                                             NvmeTimeoutSeconds, HealthAttempts, nullptr);
+            result = SendIntelRstNvmeCommand(device, RstAddressOf(transport), bytes.data(), area.data(), HealthLogSize,
+                                             DirectionRead, 0, NvmeTimeoutSeconds, HealthAttempts, nullptr);
             break;
         }
         default:

@@ -9,8 +9,13 @@ namespace devicecmd {
 namespace {
 
 constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
+constexpr TransportWord RstAddressPresent = TransportWord{1} << 16;
+constexpr unsigned RstAddressShift = 32;
+
+}  // namespace
 
 std::optional<ScsiAddress> ReadScsiAddress(platform::Device device) {
+    if (!device.IsUsable()) return std::nullopt;
     std::array<std::uint8_t, ScsiAddressLayout.Size()> reply{};
     std::uint32_t returned = 0;
     if (!device.io->IoControl(device.handle, IoctlScsiGetAddress, nullptr, 0, reply.data(),
@@ -21,7 +26,21 @@ std::optional<ScsiAddress> ReadScsiAddress(platform::Device device) {
     return address;
 }
 
-}  // namespace
+bool SameScsiAddress(const ScsiAddress& a, const ScsiAddress& b) {
+    return a.portNumber == b.portNumber && a.pathId == b.pathId && a.targetId == b.targetId && a.lun == b.lun;
+}
+
+TransportWord WithRstAddress(TransportWord word, ScsiAddress address) {
+    const TransportWord bytes = TransportWord{address.portNumber} | TransportWord{address.pathId} << 8 |
+                                TransportWord{address.targetId} << 16 | TransportWord{address.lun} << 24;
+    return (word & 0xFFFF) | RstAddressPresent | bytes << RstAddressShift;
+}
+
+std::optional<ScsiAddress> RstAddressOf(TransportWord word) {
+    if (!(word & RstAddressPresent)) return std::nullopt;
+    const auto byte = [&](unsigned n) { return static_cast<std::uint8_t>(word >> (RstAddressShift + 8 * n)); };
+    return ScsiAddress{byte(0), byte(1), byte(2), byte(3)};
+}
 
 std::optional<ScsiAddress> ScsiAddressFromReply(const std::uint8_t* reply, std::uint32_t returned,
                                                 std::size_t bufferSize) {
@@ -106,6 +125,14 @@ bool LooksLikeIdentifyController(const std::uint8_t* data) {
 int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command, std::uint8_t* buffer,
                             std::uint32_t length, std::uint8_t direction, std::uint8_t ioCommandSet,
                             std::uint32_t timeout, std::uint32_t attempts, std::uint8_t* completion) {
+    return SendIntelRstNvmeCommand(device, std::nullopt, command, buffer, length, direction, ioCommandSet, timeout,
+                                   attempts, completion);
+}
+
+int SendIntelRstNvmeCommand(platform::Device device, std::optional<ScsiAddress> knownAddress,
+                            const std::uint8_t* command, std::uint8_t* buffer, std::uint32_t length,
+                            std::uint8_t direction, std::uint8_t ioCommandSet, std::uint32_t timeout,
+                            std::uint32_t attempts, std::uint8_t* completion) {
     if (!device.IsUsable() || command == nullptr) return 0;
     if (buffer == nullptr && length != 0) return 0;
     if (length == 0 || direction == DirectionNone) {
@@ -118,7 +145,7 @@ int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command
     attempts = std::max<std::uint32_t>(attempts, 1);
 
     return FailOnAllocationError([&] {
-        const std::optional<ScsiAddress> address = ReadScsiAddress(device);
+        const std::optional<ScsiAddress> address = knownAddress ? knownAddress : ReadScsiAddress(device);
         if (!address) return 0;
         const platform::UniqueHandle port = platform::UniqueHandle::Open(
             *device.io, ScsiPortPath(address->portNumber), platform::AccessRead | platform::AccessWrite,

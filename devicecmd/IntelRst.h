@@ -138,5 +138,20 @@ bool LooksLikeIdentifyController(const std::uint8_t* data);
 int SendIntelRstNvmeCommand(platform::Device device, const std::uint8_t* command, std::uint8_t* buffer,
                             std::uint32_t length, std::uint8_t direction, std::uint8_t ioCommandSet,
                             std::uint32_t timeout, std::uint32_t attempts, std::uint8_t* completion);
+// The same, to the drive at `address`, read when it was identified: the disk's SCSI address
+// is not read again, so that a changed one cannot lead the command to another drive. Without
+// an address, as above.
+int SendIntelRstNvmeCommand(platform::Device device, std::optional<ScsiAddress> address,
+                            const std::uint8_t* command, std::uint8_t* buffer, std::uint32_t length,
+                            std::uint8_t direction, std::uint8_t ioCommandSet, std::uint32_t timeout,
+                            std::uint32_t attempts, std::uint8_t* completion);
+
+// IOCTL_SCSI_GET_ADDRESS on the disk's handle; none when refused or short (last error 13).
+std::optional<ScsiAddress> ReadScsiAddress(platform::Device device);
+bool SameScsiAddress(const ScsiAddress& a, const ScsiAddress& b);
+
+// The transport word carrying the drive's address for every later command, and back.
+TransportWord WithRstAddress(TransportWord word, ScsiAddress address);
+std::optional<ScsiAddress> RstAddressOf(TransportWord word);
 
 }  // namespace devicecmd

@@ -72,8 +72,8 @@ int SendDeviceCommand(platform::Device device, TransportWord transport, std::uin
     }
     if (code == TransportIntelRst) {
         const auto bytes = command.Bytes();
-        return SendIntelRstNvmeCommand(device, bytes.data(), buffer, length, direction, 0, NvmeTimeoutSeconds,
-                                       NvmeAttempts, nullptr);
+        return SendIntelRstNvmeCommand(device, RstAddressOf(transport), bytes.data(), buffer, length, direction, 0,
+                                       NvmeTimeoutSeconds, NvmeAttempts, nullptr);
     }
     const auto block = BuildBridgeBlock(command);
     return SendBridgeNvmeCommand(device, block.data(), buffer, length, direction, 1,

@@ -28,8 +28,10 @@ enum Direction : std::uint8_t {
     DirectionRead = 2,   // device to host
 };
 
-// Low byte: transport code; second byte: vendor layout code; upper bytes unused.
-using TransportWord = std::uint32_t;
+// Low byte: transport code; second byte: vendor layout code. For Intel RST, bit 16 says
+// that bytes 4 to 7 hold the drive's SCSI address (port, PathId, TargetId, Lun), read once
+// when the drive was identified (WithRstAddress). Other bits unused.
+using TransportWord = std::uint64_t;
 
 constexpr TransportWord MakeTransport(std::uint8_t code, std::uint8_t vendorLayout = 0) {
     return static_cast<TransportWord>(code) | (static_cast<TransportWord>(vendorLayout) << 8);

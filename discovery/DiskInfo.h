@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "devicecmd/HealthDecode.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Transport.h"
 
@@ -54,9 +55,15 @@ struct DiskInfo {
     // The drive's health log as the pass read it; none when it was not asked for, was
     // refused or came back short.
     std::optional<devicecmd::DriveHealth> health;
+    // Behind Intel RST: the SCSI address read when the drive was identified. Every later
+    // command goes there; a disk that reports another one is no longer this drive.
+    std::optional<devicecmd::ScsiAddress> rstAddress;
 
     // The transport word every device command for this drive takes.
-    devicecmd::TransportWord Transport() const { return devicecmd::MakeTransport(busType, ctrlFamily); }
+    devicecmd::TransportWord Transport() const {
+        const devicecmd::TransportWord word = devicecmd::MakeTransport(busType, ctrlFamily);
+        return rstAddress ? devicecmd::WithRstAddress(word, *rstAddress) : word;
+    }
 };
 
 // 16 slots, of which only slot 0 is used; owns its records.

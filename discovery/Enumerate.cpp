@@ -204,10 +204,12 @@ void LogSummary(platform::Volumes& volumes, const std::vector<ExaminedDisk>& exa
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge) {
     // The NVMe driver itself answers for its disks; no bridge stands in front of them.
     if (busType == StorageBusNvme) return devicecmd::TransportNvmeInbox;
+    // The disk's own handle says SATA: no bridge is in front of it, whatever the device node
+    // that gave its number says. A SAT translator takes the bridge's CDB 0xA1 for a reset.
+    if (busType == StorageBusSata) return std::nullopt;
     // The bridge chip, not the adapter's word, says what the disk behind it speaks.
     if (behindNvmeBridge) return devicecmd::TransportUsbBridge;
     switch (busType) {
-        case StorageBusSata: return std::nullopt;
         // Behind any other USB device there may be a SCSI-to-ATA translator, which takes
         // the bridge's CDB 0xA1 for ATA PASS-THROUGH(12), a reset. SAS and RAID disks
         // may sit behind one too: they get only the adapter's miniport request.

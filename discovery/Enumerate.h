@@ -67,9 +67,10 @@ DiskInventory BuildInventory(const platform::System& system);
 
 // The transport a disk is first identified through, by its adapter's STORAGE_BUS_TYPE:
 // NVMe the inbox driver; behind a known USB-to-NVMe bridge the bridge, whatever other bus
-// the adapter reports (a UASP enclosure behind a third-party driver may say SCSI); every
-// other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
-// Nothing (no command at all) for SATA and for USB disks behind no known bridge.
+// the adapter reports (a UASP enclosure behind a third-party driver may say SCSI) but SATA;
+// every other bus (SCSI, SAS, RAID, ...) the "NvmeMini" miniport through the adapter.
+// Nothing (no command at all) for SATA, even below a known bridge (the disk interface's
+// number then led to another drive), and for USB disks behind no known bridge.
 std::optional<std::uint8_t> FirstTransport(std::uint8_t busType, bool behindNvmeBridge);
 
 // On an adapter driven by Intel RST (its service in the table), what FirstTransport gave

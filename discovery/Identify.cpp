@@ -76,19 +76,29 @@ int IdentifyDrive(platform::DeviceIo& io, DevicePair& pair, DiskInfo& disk) {
         disk.busType != TransportNvmeMiniport && disk.busType != TransportIntelRst)
         return 0;
     setTransport(disk.busType);
+    disk.rstAddress.reset();
+    // RST's address is read once, here; every later command to the drive goes to it.
+    if (disk.busType == TransportIntelRst) {
+        disk.rstAddress = ReadScsiAddress(pair.Ref());
+        if (disk.rstAddress) pair.transport = WithRstAddress(pair.transport, *disk.rstAddress);
+    }
 
     std::array<std::uint8_t, IdentifyDataSize> identify{};
     const bool adapterOnly = disk.busType == TransportNvmeMiniport;
-    if (adapterOnly || !IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
+    const bool unaddressed = disk.busType == TransportIntelRst && !disk.rstAddress;
+    if (adapterOnly || unaddressed || !IdentifyDevice(pair.Ref(), pair.transport, identify.data(), 1, 0)) {
         // An RST driver that has the pass-through but does not pass the command: no NVMe
         // drive answers here, and the miniport request is for drivers without it.
-        if (disk.busType == TransportIntelRst && io.LastError() == ErrorRstNotPassed) {
-            DebugLog(LogErrors, "Identify data for phydrive%d error, errcode=%d\n", disk.phyDriveIndex,
+        if (disk.busType == TransportIntelRst && !unaddressed && io.LastError() == ErrorRstNotPassed) {
+            DebugLog(LogErrors, "Identify data for phydrive%d error, errcode=%d
+", disk.phyDriveIndex,
                      static_cast<int>(ErrorRstNotPassed));
             return 0;
         }
         // The storage driver (or an RST driver older than its pass-through) refused, or only
         // the adapter speaks: the NVMe miniport through the adapter.
+        disk.rstAddress.reset();
+        pair.transport = MakeTransport(TransportNvmeMiniport, VendorLayoutOf(pair.transport));
         setTransport(TransportNvmeMiniport);
         pair.handle.Reset();
         pair.handle = platform::UniqueHandle::Open(io, TextOf(disk.adapterPath),

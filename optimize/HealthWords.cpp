@@ -19,6 +19,20 @@ constexpr WarningWords Warnings[] = {
     {devicecmd::WarningPersistentMemoryReadOnly, L"persistent memory read-only", "persistent-memory-read-only"},
 };
 
+constexpr WarningWords EnduranceGroupWarnings[] = {
+    {devicecmd::EnduranceGroupSpareBelowThreshold, L"endurance group spare below threshold",
+     "endurance-group-spare-below-threshold"},
+    {devicecmd::EnduranceGroupReliabilityDegraded, L"endurance group reliability degraded",
+     "endurance-group-reliability-degraded"},
+    {devicecmd::EnduranceGroupReadOnly, L"endurance group read-only", "endurance-group-read-only"},
+};
+
+std::wstring Hex(unsigned value) {
+    std::array<wchar_t, 8> hex{};
+    std::swprintf(hex.data(), hex.size(), L"%02X", value & 0xFFu);
+    return hex.data();
+}
+
 constexpr wchar_t Separator[] = L" \u00B7 ";
 constexpr std::uint8_t WornPercent = 100;
 
@@ -31,19 +45,39 @@ std::vector<std::wstring> CriticalWarningWords(std::uint8_t criticalWarning) {
     for (const WarningWords& w : Warnings)
         if (criticalWarning & w.bit) words.emplace_back(w.words);
     // Bits 6 and 7 are reserved; a drive that sets them still warns.
-    if (criticalWarning & 0xC0) words.emplace_back(L"critical warning 0x" + [&] {
-        std::array<wchar_t, 8> hex{};
-        std::swprintf(hex.data(), hex.size(), L"%02X", criticalWarning & 0xC0u);
-        return std::wstring(hex.data());
-    }());
+    if (criticalWarning & devicecmd::WarningReservedBits)
+        words.emplace_back(L"critical warning 0x" + Hex(criticalWarning & devicecmd::WarningReservedBits));
     return words;
+}
+
+std::vector<std::wstring> HealthWarningWords(const devicecmd::DriveHealth& health) {
+    std::vector<std::wstring> words = CriticalWarningWords(health.criticalWarning);
+    if (health.SpareBelowThreshold() && !(health.criticalWarning & devicecmd::WarningSpareBelowThreshold))
+        words.insert(words.begin(), Warnings[0].words);
+    const std::uint8_t group = health.enduranceGroupWarning;
+    for (const WarningWords& w : EnduranceGroupWarnings)
+        if (group & w.bit) words.emplace_back(w.words);
+    if (group & devicecmd::EnduranceGroupReservedBits)
+        words.emplace_back(L"endurance group warning 0x" + Hex(group & devicecmd::EnduranceGroupReservedBits));
+    return words;
+}
+
+std::vector<std::string> HealthWarningNames(const devicecmd::DriveHealth& health) {
+    std::vector<std::string> names = CriticalWarningNames(health.criticalWarning);
+    if (health.SpareBelowThreshold() && !(health.criticalWarning & devicecmd::WarningSpareBelowThreshold))
+        names.insert(names.begin(), Warnings[0].name);
+    const std::uint8_t group = health.enduranceGroupWarning;
+    for (const WarningWords& w : EnduranceGroupWarnings)
+        if (group & w.bit) names.emplace_back(w.name);
+    if (group & devicecmd::EnduranceGroupReservedBits) names.emplace_back("endurance-group-reserved");
+    return names;
 }
 
 std::vector<std::string> CriticalWarningNames(std::uint8_t criticalWarning) {
     std::vector<std::string> names;
     for (const WarningWords& w : Warnings)
         if (criticalWarning & w.bit) names.emplace_back(w.name);
-    if (criticalWarning & 0xC0) names.emplace_back("reserved");
+    if (criticalWarning & devicecmd::WarningReservedBits) names.emplace_back("reserved");
     return names;
 }
 
@@ -51,7 +85,7 @@ HealthLine DescribeHealth(const std::optional<devicecmd::DriveHealth>& health) {
     if (!health) return {HealthUnavailable, false};
     if (health->HasCriticalWarning()) {
         std::wstring text = L"Warning: ";
-        const std::vector<std::wstring> words = CriticalWarningWords(health->criticalWarning);
+        const std::vector<std::wstring> words = HealthWarningWords(*health);
         for (std::size_t i = 0; i < words.size(); ++i) text += (i ? L", " : L"") + words[i];
         return {text, true};
     }

@@ -12,7 +12,7 @@
 // "Warning: spare below threshold", or "Unavailable" when the log could not be read.
 struct HealthLine {
     std::wstring text;
-    bool warning = false;  // a critical-warning bit is set, or the drive is worn past 100 %
+    bool warning = false;  // the drive warns (HasCriticalWarning), or it has used 100 % or more
 };
 HealthLine DescribeHealth(const std::optional<devicecmd::DriveHealth>& health);
 
@@ -24,6 +24,10 @@ constexpr wchar_t HealthUnavailable[] = L"Unavailable";
 std::vector<std::wstring> CriticalWarningWords(std::uint8_t criticalWarning);
 // Stable names of the same bits for machine-readable output ("spare-below-threshold", ...).
 std::vector<std::string> CriticalWarningNames(std::uint8_t criticalWarning);
+// Every warning of the log, in words and in names: the critical-warning bits, a spare below
+// its threshold that bit 0 leaves unsaid, then the endurance group warning bits.
+std::vector<std::wstring> HealthWarningWords(const devicecmd::DriveHealth& health);
+std::vector<std::string> HealthWarningNames(const devicecmd::DriveHealth& health);
 
 // Data units (1,000 x 512 bytes) in the capacity's binary units, as Windows shows sizes:
 // "GB" is 2^30 bytes, "TB" 2^40 ("4.60 TB", "756.61 GB").

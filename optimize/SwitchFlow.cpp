@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "devicecmd/Detect.h"
+#include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "discovery/Identify.h"
 
@@ -66,6 +67,13 @@ enum class Identity { Same, Other, NoAnswer };
 // does: the path may lead to another drive by now. Only the record's drive may get the
 // vendor write and the forced shutdown after it.
 Identity IdentifyAgain(const discovery::DiskInfo& drive, platform::Device device) {
+    // Behind RST the disk's SCSI address leads to the drive: another one than the record's
+    // is another drive (or the same one renumbered), never a place to send the write.
+    if (drive.busType == devicecmd::TransportIntelRst) {
+        const std::optional<devicecmd::ScsiAddress> now = devicecmd::ReadScsiAddress(device);
+        if (!now) return Identity::NoAnswer;
+        if (!drive.rstAddress || !devicecmd::SameScsiAddress(*now, *drive.rstAddress)) return Identity::Other;
+    }
     std::array<std::uint8_t, devicecmd::IdentifyDataSize> identify{};
     if (!devicecmd::IdentifyDevice(device, drive.Transport(), identify.data(), 1, 0)) return Identity::NoAnswer;
     const bool same =

@@ -116,6 +116,9 @@ TEST(HealthLine, WordsAndColourForEachKindOfLog) {
         {"temperature not reported", with([](auto& h) { h.temperatureKelvin = 0; }), L"Good \u00B7 3 % used", false},
         {"worn past 100 %", with([](auto& h) { h.percentageUsed = 255; }), L"Worn \u00B7 38 \u00B0C \u00B7 255 % used",
          true},
+        {"exactly 100 % used", with([](auto& h) { h.percentageUsed = 100; }),
+         L"Worn \u00B7 38 \u00B0C \u00B7 100 % used", true},
+        {"99 % used", with([](auto& h) { h.percentageUsed = 99; }), L"Good \u00B7 38 \u00B0C \u00B7 99 % used", false},
         {"spare below threshold", with([](auto& h) { h.criticalWarning = 0x01; }), L"Warning: spare below threshold",
          true},
         {"hot", with([](auto& h) { h.criticalWarning = 0x02; }), L"Warning: temperature out of range", true},
@@ -125,11 +128,53 @@ TEST(HealthLine, WordsAndColourForEachKindOfLog) {
          L"Warning: volatile memory backup failed, persistent memory read-only", true},
         {"reserved bits only", with([](auto& h) { h.criticalWarning = 0x80; }), L"Warning: critical warning 0x80",
          true},
+        {"the other reserved bit alone", with([](auto& h) { h.criticalWarning = 0x40; }),
+         L"Warning: critical warning 0x40", true},
+        {"spare under its threshold, bit 0 clear", with([](auto& h) { h.availableSpare = 9; }),
+         L"Warning: spare below threshold", true},
+        {"spare under its threshold, bit 0 set", with([](auto& h) { h.availableSpare = 9, h.criticalWarning = 0x01; }),
+         L"Warning: spare below threshold", true},
+        {"spare 0 without a threshold", with([](auto& h) { h.availableSpare = 0, h.availableSpareThreshold = 0; }),
+         L"Good \u00B7 38 \u00B0C \u00B7 3 % used", false},
+        {"endurance group bits", with([](auto& h) { h.enduranceGroupWarning = 0x0D; }),
+         L"Warning: endurance group spare below threshold, endurance group reliability degraded, endurance group "
+         L"read-only",
+         true},
+        {"endurance group reserved bit", with([](auto& h) { h.enduranceGroupWarning = 0x02; }),
+         L"Warning: endurance group warning 0x02", true},
+        {"both bytes", with([](auto& h) { h.criticalWarning = 0x02, h.enduranceGroupWarning = 0x08; }),
+         L"Warning: temperature out of range, endurance group read-only", true},
     };
     for (const Case& c : cases) {
         const HealthLine line = DescribeHealth(c.health);
         EXPECT_EQ(line.text, c.text) << c.name;
         EXPECT_EQ(line.warning, c.warning) << c.name;
+    }
+}
+
+// The names the command line's JSON gives each warning, byte 6 and the spare included.
+TEST(HealthLine, WarningNamesForMachines) {
+    struct Case {
+        std::uint8_t critical, group, spare;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {0x00, 0x00, 100, {}},
+        {0x00, 0x00, 9, {"spare-below-threshold"}},
+        {0x01, 0x00, 9, {"spare-below-threshold"}},
+        {0x42, 0x00, 100, {"temperature", "reserved"}},
+        {0x00, 0x0D, 100,
+         {"endurance-group-spare-below-threshold", "endurance-group-reliability-degraded", "endurance-group-read-only"}},
+        {0x00, 0x80, 100, {"endurance-group-reserved"}},
+        {0x08, 0x04, 5, {"spare-below-threshold", "read-only", "endurance-group-reliability-degraded"}},
+    };
+    for (const Case& c : cases) {
+        devicecmd::DriveHealth h = Healthy();
+        h.criticalWarning = c.critical;
+        h.enduranceGroupWarning = c.group;
+        h.availableSpare = c.spare;
+        EXPECT_EQ(HealthWarningNames(h), c.names) << int{c.critical} << " " << int{c.group} << " " << int{c.spare};
+        EXPECT_EQ(HealthWarningWords(h).size(), c.names.size());
     }
 }
 

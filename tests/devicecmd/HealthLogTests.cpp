@@ -279,6 +279,8 @@ TEST(DecodeHealthLog, FieldsAsTheStandardLaysThemOut) {
         std::uint8_t spare, threshold, used;
         std::string unitsWritten;  // decimal
         std::string powerOnHours;
+        std::uint8_t groupWarning = 0;  // byte 6
+        bool warns = false;             // HasCriticalWarning: what exit 8 and the red line follow
     };
     Bytes base(512, 0);
     base[1] = 0x37, base[2] = 0x01;  // 311 K
@@ -288,13 +290,26 @@ TEST(DecodeHealthLog, FieldsAsTheStandardLaysThemOut) {
     auto with = [&](std::size_t at, const Bytes& value) { return PutLe(base, at, value); };
     const Case cases[] = {
         {"healthy", base, 0, 38, 100, 10, 3, "9876543", "1873"},
-        {"spare below threshold", with(0, Hex("01 37 01 05 0A")), 0x01, 38, 5, 10, 3, "9876543", "1873"},
-        {"temperature outside a threshold", with(0, Hex("02 66 01")), 0x02, 85, 100, 10, 3, "9876543", "1873"},
-        {"reliability degraded", with(0, Hex("04")), 0x04, 38, 100, 10, 3, "9876543", "1873"},
-        {"read-only media", with(0, Hex("08")), 0x08, 38, 100, 10, 3, "9876543", "1873"},
-        {"volatile memory backup failed", with(0, Hex("10")), 0x10, 38, 100, 10, 3, "9876543", "1873"},
-        {"persistent memory read-only", with(0, Hex("20")), 0x20, 38, 100, 10, 3, "9876543", "1873"},
-        {"every bit", with(0, Hex("3F")), 0x3F, 38, 100, 10, 3, "9876543", "1873"},
+        {"spare below threshold", with(0, Hex("01 37 01 05 0A")), 0x01, 38, 5, 10, 3, "9876543", "1873", 0, true},
+        {"temperature outside a threshold", with(0, Hex("02 66 01")), 0x02, 85, 100, 10, 3, "9876543", "1873", 0,
+         true},
+        {"reliability degraded", with(0, Hex("04")), 0x04, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        {"read-only media", with(0, Hex("08")), 0x08, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        {"volatile memory backup failed", with(0, Hex("10")), 0x10, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        {"persistent memory read-only", with(0, Hex("20")), 0x20, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        {"every bit", with(0, Hex("3F")), 0x3F, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        {"reserved bit alone", with(0, Hex("40")), 0x40, 38, 100, 10, 3, "9876543", "1873", 0, true},
+        // Byte 6, the endurance group summary: a warning with byte 0 clear.
+        {"endurance group spare", with(6, Hex("01")), 0, 38, 100, 10, 3, "9876543", "1873", 0x01, true},
+        {"endurance group reliability degraded", with(6, Hex("04")), 0, 38, 100, 10, 3, "9876543", "1873", 0x04,
+         true},
+        {"endurance group read-only", with(6, Hex("08")), 0, 38, 100, 10, 3, "9876543", "1873", 0x08, true},
+        {"endurance group reserved bit", with(6, Hex("10")), 0, 38, 100, 10, 3, "9876543", "1873", 0x10, true},
+        // The spare against its threshold, bit 0 clear.
+        {"spare under the threshold, bit 0 clear", with(3, Hex("09 0A")), 0, 38, 9, 10, 3, "9876543", "1873", 0,
+         true},
+        {"spare at the threshold", with(3, Hex("0A 0A")), 0, 38, 10, 10, 3, "9876543", "1873", 0, false},
+        {"no threshold set", with(3, Hex("00 00")), 0, 38, 0, 0, 3, "9876543", "1873", 0, false},
         {"temperature 0: not reported", with(1, Hex("00 00")), 0, std::nullopt, 100, 10, 3, "9876543", "1873"},
         {"below freezing", with(1, Hex("0C 01")), 0, -5, 100, 10, 3, "9876543", "1873"},
         {"percentage used 255", with(5, Hex("FF")), 0, 38, 100, 10, 255, "9876543", "1873"},
@@ -306,7 +321,8 @@ TEST(DecodeHealthLog, FieldsAsTheStandardLaysThemOut) {
         const std::optional<DriveHealth> health = DecodeHealthLog(c.log.data(), c.log.size());
         ASSERT_TRUE(health);
         EXPECT_EQ(health->criticalWarning, c.warning);
-        EXPECT_EQ(health->HasCriticalWarning(), c.warning != 0);
+        EXPECT_EQ(health->enduranceGroupWarning, c.groupWarning);
+        EXPECT_EQ(health->HasCriticalWarning(), c.warns);
         EXPECT_EQ(health->TemperatureCelsius(), c.celsius);
         EXPECT_EQ(health->availableSpare, c.spare);
         EXPECT_EQ(health->availableSpareThreshold, c.threshold);

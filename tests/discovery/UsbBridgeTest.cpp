@@ -157,11 +157,12 @@ TEST(FirstTransport, ADiskBehindAKnownBridgeTakesTheBridgeWhateverItsAdapterRepo
         {0, false, devicecmd::TransportNvmeMiniport},  // an unknown bus
         // The bridge chip decides, whatever its driver reports (a UASP driver may say SCSI)...
         {sim::AdapterScsi, true, devicecmd::TransportUsbBridge},
-        {sim::AdapterSata, true, devicecmd::TransportUsbBridge},
         {sim::AdapterRaid, true, devicecmd::TransportUsbBridge},
         {0, true, devicecmd::TransportUsbBridge},
-        // ...except for the NVMe driver's own disks.
+        // ...except for the NVMe driver's own disks, and for a disk whose own handle says
+        // SATA: a disk interface's number led there from the bridge's node.
         {sim::AdapterNvme, true, devicecmd::TransportNvmeInbox},
+        {sim::AdapterSata, true, std::nullopt},
     };
     for (const Case& c : cases)
         EXPECT_EQ(discovery::FirstTransport(c.bus, c.behindBridge), c.transport)
@@ -305,6 +306,24 @@ TEST(EnumerateDrives, AVx310BehindAnUnlistedBridgeIsNotEntered) {
     discovery::EnumerateDrives(pc.System(), table);
     EXPECT_EQ(table[0], nullptr);
     EXPECT_FALSE(AnyBridgeCdb(CdbsSentTo(pc.Machine(), drive.physicalPath)));
+}
+
+// A disk interface below a bridge that reports another disk's number: the drive opened by
+// that number says SATA through its own handle, so it hears no 0xA1 (a SAT translator's
+// reset) and is left alone like any SATA disk; the VX310's own number is not listed.
+TEST(EnumerateDrives, ABridgeNodeWithASataDisksNumberSendsThatDiskNothing) {
+    sim::SimComputer pc;
+    sim::SimAtaConfig ata;
+    ata.identity.model = "Tavik VX310 SATA";
+    const sim::SimDisk& sata = pc.AddSataDrive(pc.AddAdapter(sim::AdapterSata), ata);
+    pc.AddVx310(pc.AddAdapter(sim::AdapterUsb), SimNvmePath::Bridge, {{}, sata.number});
+    const std::vector<discovery::ExaminedDisk> examined = discovery::ExamineDrives(pc.System(), {true});
+    ASSERT_EQ(examined.size(), 2u);
+    for (const auto& seen : examined) {
+        EXPECT_EQ(seen.record->phyDriveIndex, static_cast<std::int32_t>(sata.number));
+        EXPECT_EQ(seen.verdict, discovery::DiskVerdict::Sata);
+    }
+    EXPECT_TRUE(CdbsSentTo(pc.Machine(), sata.physicalPath).empty());
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 //   - an accepted record has no "Tavik" model, or one that no identify reply carried;
 //   - an accepted record's state, or a state read, is one the drive did not give;
 //   - a switch or a write reports success that the drive's full reply did not give;
-//   - a handle is used after it was closed, or left open.
-// An RST command's address comes from the disk's SCSI_ADDRESS: a reply altered there
-// counts as an alteration of the command it addressed.
+//   - a handle is used after it was closed, or left open;
+//   - an RST command other than identify goes to another PathId than the identify before
+//     it (the drive's address is read once, when it is identified);
+//   - the bridge's CDB 0xA1 reaches a SATA disk (a disk interface may name another disk's
+//     number; the disk's own handle says SATA).
 // Input: one byte choosing the machine, then per seam call one byte choosing the answer
 // and the bytes that answer needs; an exhausted input answers honestly.
 // Each of the eight machines is built once per process and reset before every input, so
@@ -20,7 +22,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -95,6 +99,12 @@ Kind KindOfOpcode(std::uint8_t opcode) {
     }
 }
 
+std::wstring Lower(std::wstring_view text) {
+    std::wstring lower(text);
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+    return lower;
+}
+
 class HostileIo : public platform::DeviceIo {
 public:
     HostileIo(sim::SimMachine& machine, Input& input) : machine_(machine), input_(input) {}
@@ -115,6 +125,9 @@ public:
     }
     std::function<void(const Exchange&)> onVendorWrite;
 
+    // Paths of SATA disks: no bridge CDB may reach them.
+    std::set<std::wstring> sataPaths;
+
     platform::Handle Open(std::wstring_view path, std::uint32_t access, std::uint32_t share, std::uint32_t creation,
                           std::uint32_t flags) override {
         if (input_.Byte() % 16 == 15) {
@@ -122,7 +135,10 @@ public:
             return platform::InvalidHandle();
         }
         const platform::Handle handle = machine_.Open(path, access, share, creation, flags);
-        if (platform::IsUsable(handle)) open_.insert(handle);
+        if (platform::IsUsable(handle)) {
+            open_.insert(handle);
+            paths_[handle] = Lower(path);
+        }
         return handle;
     }
     bool Close(platform::Handle handle) override {
@@ -135,6 +151,7 @@ public:
         REQUIRE(closed_.count(handle) == 0);
         const auto* request = static_cast<const std::uint8_t*>(in);
         const std::uint32_t needed = Classify(code, request, inSize, outSize);
+        if (bridgeCdb_) REQUIRE(sataPaths.count(paths_[handle]) == 0);
         Exchange& exchange = exchanges.back();
         if (exchange.kind == Kind::VendorWrite && onVendorWrite && starts_) onVendorWrite(exchange);
 
@@ -172,7 +189,6 @@ public:
                     reply[input_.U16() % returned] = input_.Byte();
                     exchange.altered = true;
                 }
-                if (code == devicecmd::IoctlScsiGetAddress) addressAltered_ = exchange.altered;
                 break;
             }
             case 7:  // a count larger than the buffer
@@ -214,7 +230,7 @@ private:
         callPhase_ = 0;
         Kind kind = Kind::Other;
         std::uint32_t needed = outSize;
-        bool addressed = false;  // an RST command, addressed by the last SCSI_ADDRESS
+        bridgeCdb_ = false;
         switch (code) {
             case IoctlStorageProtocolCommand:
                 if (inSize >= 144) kind = KindOfOpcode(in[80]);
@@ -224,7 +240,10 @@ private:
                 if (inSize >= RstDataOffset && std::memcmp(in + sim::SrbSignature, "IntelNvm", 8) == 0) {
                     kind = KindOfOpcode(in[RstCommandOffset]);
                     needed = kind == Kind::VendorWrite ? RstReplyMinimum : outSize;
-                    addressed = true;
+                    const std::uint8_t pathId = in[RstRequestLayout[RstRequest::PathId]];
+                    // One drive, one address: what its identify went to.
+                    if (kind == Kind::Identify) rstPathId_ = pathId;
+                    else REQUIRE(pathId == rstPathId_);
                     break;
                 }
                 if (inSize >= 116) kind = KindOfOpcode(in[52]);
@@ -232,7 +251,6 @@ private:
                 break;
             case IoctlScsiGetAddress:
                 needed = static_cast<std::uint32_t>(ScsiAddressLayout.Size());
-                addressAltered_ = false;
                 break;
             case IoctlStorageQueryProperty:
                 if (inSize >= 4 && Get32(in) == PropertyIdAdapterProtocolSpecific) kind = Kind::Identify;
@@ -246,6 +264,7 @@ private:
                 const bool dataIn = in[spt[Spt::DataIn]] == ScsiDataIn;
                 needed = dataIn && code == IoctlScsiPassThrough ? outSize : spt.Size();
                 if (cdb[0] == 0xA1) {
+                    bridgeCdb_ = true;
                     const std::uint8_t bridgePhase = cdb[1] & 0x0F;
                     callPhase_ = bridgePhase;
                     if (bridgePhase != 0 && !exchanges.empty()) {
@@ -270,10 +289,6 @@ private:
             default: break;
         }
         exchanges.push_back({phase, kind});
-        if (addressed) {
-            exchanges.back().altered = addressAltered_;
-            addressAltered_ = false;
-        }
         return needed;
     }
 
@@ -284,7 +299,9 @@ private:
     std::set<platform::Handle> closed_;
     bool starts_ = true;
     std::uint8_t callPhase_ = 0;  // the bridge phase of the call at hand; 0 elsewhere
-    bool addressAltered_ = false;  // the last SCSI_ADDRESS reply, for the RST command it addresses
+    std::map<platform::Handle, std::wstring> paths_;  // lower case
+    bool bridgeCdb_ = false;       // the call at hand carries the bridge's CDB
+    int rstPathId_ = -1;           // the PathId of the last RST identify
 };
 
 class ScriptedUser : public SwitchUser {
@@ -364,6 +381,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     HostileIo io(pc.Machine(), input);
+    io.sataPaths.insert(Lower(sata.physicalPath));
     const platform::System system{io, pc.Tree(), pc.Volumes()};
 
     // ---- enumeration ----
@@ -451,7 +469,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::UniqueHandle handle = platform::UniqueHandle::Open(
             io, target.path, platform::AccessRead | platform::AccessWrite, platform::ShareRead | platform::ShareWrite,
             platform::OpenExisting, platform::AttributesNone);
-        const devicecmd::TransportWord word = devicecmd::MakeTransport(target.transport, devicecmd::VendorLayout7305);
+        devicecmd::TransportWord word = devicecmd::MakeTransport(target.transport, devicecmd::VendorLayout7305);
+        // As a drive record carries it: the address read when the drive was identified.
+        if (target.transport == devicecmd::TransportIntelRst && vx310.scsiAddress) {
+            const sim::SimScsiAddress& a = *vx310.scsiAddress;
+            word = devicecmd::WithRstAddress(word, {a.portNumber, a.pathId, a.targetId, a.lun});
+        }
         std::array<std::uint8_t, 4096> identify{};
         devicecmd::IdentifyDevice(handle.Ref(), word, identify.data(), 1, 0);
         const std::uint8_t before = target.firmware->OptimizeState();
