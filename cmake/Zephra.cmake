@@ -18,7 +18,10 @@ endfunction()
 # it, when Wine lost its start. For test and demo programs, never for a shipped one.
 function(zephra_start_mark target)
   if(WIN32)
-    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/winestart/StartMark.cpp)
+    if(NOT TARGET zephra_start_mark)
+      add_library(zephra_start_mark OBJECT ${PROJECT_SOURCE_DIR}/tests/winestart/StartMark.cpp)
+    endif()
+    target_link_libraries(${target} PRIVATE zephra_start_mark)
   endif()
 endfunction()
 

@@ -71,10 +71,12 @@ for ((attempt = 1; attempt <= attempts; attempt++)); do
   [[ -e "$mark" ]] && exit "$status"
   kill "$filter" 2>/dev/null
   filter=
+  how="exit status $status"
+  ((status > 128)) && how="signal $((status - 128)) ($(kill -l $((status - 128)) 2>/dev/null))"
   if ((attempt < attempts)); then
-    echo "wine-start: $name did not start: Wine ended it with exit status $status before any of its code ran; starting it again ($((attempt + 1)) of $attempts)" >&2
+    echo "wine-start: $name did not start: Wine ended it with $how before any of its code ran; starting it again ($((attempt + 1)) of $attempts)" >&2
   else
-    echo "wine-start: $name did not start: Wine ended it with exit status $status before any of its code ran, $attempts times; giving up" >&2
+    echo "wine-start: $name did not start: Wine ended it with $how before any of its code ran, $attempts times; giving up" >&2
   fi
   if [[ -s "$work/errors" ]]; then
     echo "wine-start: Wine's messages about that start:" >&2

@@ -9,6 +9,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -68,7 +69,7 @@ class Program:
                 pid = re.search(r"= (\d+)", run("xprop", "-id", m.group(1), "_NET_WM_PID"))
             except subprocess.CalledProcessError:
                 continue  # the window went between the listing and the question
-            if pid and int(pid.group(1)) != self.process.pid:
+            if pid and int(pid.group(1)) not in self.pids():
                 continue
             found.append((m.group(1), int(m.group(3)), int(m.group(4)), int(m.group(5)), int(m.group(6))))
         return found
@@ -94,8 +95,19 @@ class Program:
         except subprocess.TimeoutExpired:
             return None
 
+    def pids(self):
+        """This run's processes: the one started, and the Wine process that tools/wine-start.sh
+        started in turn (it waits for it, to start it again when Wine lost the start)."""
+        children = subprocess.run(["pgrep", "-P", str(self.process.pid)], capture_output=True, text=True).stdout
+        return {self.process.pid, *(int(pid) for pid in children.split())}
+
     def kill(self):
         if self.process.poll() is None:
+            for pid in self.pids() - {self.process.pid}:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
             self.process.kill()
             self.process.wait()
 

@@ -14,7 +14,7 @@ import tempfile
 import time
 
 # The fake loader plays one line of its plan per start: "lost STATUS" ends the process
-# as Wine does when a start fails (no mark); "ran STATUS" is the program running: it
+# as Wine does when a start fails (no mark), "killed" by a signal; "ran STATUS" is the program running: it
 # writes the mark, echoes its arguments and standard input, and ends with STATUS; "hang"
 # writes the mark and runs until it is told to end. Every start prints a line of Wine's
 # "err" class, numbered, first.
@@ -25,6 +25,7 @@ echo "$n" >"$plan.count"
 read -r kind status <<<"$(sed -n "${n}p" "$plan")"
 echo "0024:err:module:import_dll Library ucrtbase.dll not found (start $n)" >&2
 [[ $kind == lost ]] && exit "$status"
+[[ $kind == killed ]] && kill -KILL $$
 mark=${ZEPHRA_START_MARK#Z:}
 : >"${mark//\\//}"
 echo "start $n of $1: arguments [${*:2}], WINEDEBUG=$WINEDEBUG"
@@ -38,7 +39,7 @@ fi
 exit "$status"
 """
 
-LOST = "wine-start: program.exe did not start: Wine ended it with exit status"
+LOST = "wine-start: program.exe did not start: Wine ended it with "
 CAUSE = "wine-start:   0024:err:module:import_dll Library ucrtbase.dll not found (start %d)"
 
 # name, plan, expected exit status, expected number of starts, lines standard error must
@@ -47,12 +48,14 @@ CASES = [
     ("runs at once", ["ran 0"], 0, 1,
      ["program's own error line"], ["wine-start:", "0024:err"]),
     ("lost once, then runs and its status is kept", ["lost 1", "ran 3"], 3, 2,
-     [LOST + " 1 before any of its code ran; starting it again (2 of 3)", CAUSE % 1, "program's own error line"],
+     [LOST + "exit status 1 before any of its code ran; starting it again (2 of 3)", CAUSE % 1, "program's own error line"],
      [CAUSE % 2, "giving up"]),
+    ("killed at its start, then runs", ["killed", "ran 0"], 0, 2,
+     [LOST + "signal 9 (KILL) before any of its code ran; starting it again (2 of 3)", CAUSE % 1], [CAUSE % 2]),
     ("fails on its own: never started again", ["ran 1", "ran 0"], 1, 1,
      ["program's own error line"], ["wine-start:", "0024:err"]),
     ("lost every time: gives up, never a success", ["lost 0", "lost 0", "lost 0", "ran 0"], 1, 3,
-     [LOST + " 0 before any of its code ran, 3 times; giving up", CAUSE % 1, CAUSE % 3], []),
+     [LOST + "exit status 0 before any of its code ran, 3 times; giving up", CAUSE % 1, CAUSE % 3], []),
 ]
 
 
