@@ -38,7 +38,8 @@ trap '[[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null' TERM INT HUP
 mark="$work/started"
 export ZEPHRA_START_MARK="Z:${mark//\//\\}"
 export WINEDEBUG=-all,err+all
-exec 3<&0  # the program's standard input (a background job would get /dev/null)
+# The program's standard input (a background job would get /dev/null); none if closed.
+{ exec 3<&0; } 2>/dev/null || exec 3</dev/null
 
 # Wine's debug lines start with a thread id (and, with +pid, a process id) and the class.
 wine_error='^[0-9a-f]+:([0-9a-f]+:)?err:'
