@@ -29,7 +29,8 @@ case "$machine" in
 esac
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH="$arch" WINELOADER="$loader"
 
-"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch"
+"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch" ||
+  { echo "wine-run: the Wine prefix $WINEPREFIX could not be made ready (see above), so $exe did not run" >&2; exit 1; }
 if ((prepare)); then exit 0; fi
 if grep -qaF ZEPHRA_START_MARK "$exe"; then
   exec "$(dirname "$0")/wine-start.sh" "$loader" "$exe" "$@"
