@@ -18,7 +18,6 @@
 # dropped, as WINEDEBUG=-all did before. Everything else of standard error passes through.
 # Each line this script writes begins with "wine-start: ", for harnesses that compare a
 # program's standard error to take out.
-# ZEPHRA_WINE_START_ATTEMPTS sets how many starts are tried (3 by default).
 set -uo pipefail
 if (($# < 2)); then
   echo "usage: wine-start.sh LOADER PROGRAM.exe [ARGUMENT ...]" >&2
@@ -26,14 +25,15 @@ if (($# < 2)); then
 fi
 loader=$1 exe=$2
 shift 2
-attempts=${ZEPHRA_WINE_START_ATTEMPTS:-3}
+attempts=3
 name=$(basename "$exe")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zephra-start.XXXXXX") || exit 2
-child= filter=
+child= filter= stopping=0
 trap 'rm -rf "$work"' EXIT
-# ctest's timeout and the harnesses' ends reach the program, not only this script.
-trap '[[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null' TERM INT HUP
+# ctest's timeout and the harnesses' ends reach the program, not only this script, and
+# no start follows them.
+trap 'stopping=1; [[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null' TERM INT HUP
 
 mark="$work/started"
 export ZEPHRA_START_MARK="Z:${mark//\//\\}"
@@ -70,6 +70,7 @@ for ((attempt = 1; attempt <= attempts; attempt++)); do
     sleep 0.1
   done
   [[ -e "$mark" ]] && exit "$status"
+  ((stopping)) && exit 143
   kill "$filter" 2>/dev/null
   filter=
   how="exit status $status"
@@ -86,6 +87,7 @@ for ((attempt = 1; attempt <= attempts; attempt++)); do
     echo "wine-start: Wine printed no message about that start" >&2
   fi
   sleep 0.5
+  ((stopping)) && exit 143
 done
 ((status != 0)) || status=1  # never a success for a program that did not run
 exit "$status"

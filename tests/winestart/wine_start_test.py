@@ -77,7 +77,6 @@ def setup(tmp, plan):
     with open(plan_file, "w") as f:
         f.write("\n".join(plan) + "\n")
     env = dict(os.environ, FAKE_PLAN=plan_file, TMPDIR=tmp)
-    env.pop("ZEPHRA_WINE_START_ATTEMPTS", None)
     return loader, plan_file, env
 
 
