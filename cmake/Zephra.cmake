@@ -6,9 +6,22 @@ function(zephra_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  zephra_start_mark(${name})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# zephra_start_mark(<target>): under the Windows build the program writes the start mark
+# (tests/winestart/StartMark.cpp), so that tools/wine-start.sh starts it again, and only
+# it, when Wine lost its start. For test and demo programs, never for a shipped one.
+function(zephra_start_mark target)
+  if(WIN32)
+    if(NOT TARGET zephra_start_mark)
+      add_library(zephra_start_mark OBJECT ${PROJECT_SOURCE_DIR}/tests/winestart/StartMark.cpp)
+    endif()
+    target_link_libraries(${target} PRIVATE zephra_start_mark)
   endif()
 endfunction()
 

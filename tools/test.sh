@@ -71,12 +71,19 @@ windows_suite() {
     # services and desktop start with the server's first program and then live as long as
     # the server: started first by wineboot, on the display and writing nowhere, they hold
     # no test's output open (ctest would wait for that output to end, for ever).
+    # A server that an interrupted run left behind is ended first: "wineserver -p" fails
+    # beside it (silently), and its desktop would belong to that run's display, long gone.
+    # A test program that Wine still ends before any of its code ran is started again by
+    # tools/wine-start.sh, which says so in the test's output.
     local loader=/usr/lib/wine/wine
     [[ "$4" == win64 ]] && loader=/usr/lib/wine/wine64
-    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" && wineserver -p &&
+    wineserver -k 2>/dev/null && wineserver -w 2>/dev/null
+    "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" &&
+      { wineserver -p || { echo "test: cannot start the wine server for $WINEPREFIX" >&2; false; }; } &&
       WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
       xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
-        '"$0" wineboot </dev/null >/dev/null 2>&1; exec ctest --test-dir "$1" --output-on-failure -j "$2"' \
+        '"$0" wineboot </dev/null >/dev/null 2>&1 || echo "test: wineboot ended with status $? before the tests" >&2
+         exec ctest --test-dir "$1" --output-on-failure -j "$2"' \
         "$loader" "$dir" "$jobs" || status=$?
     wineserver -k 2>/dev/null || true
     unset WINEPREFIX

@@ -37,8 +37,15 @@ if [[ ! -f "$ready" ]]; then
   else
     "$loader" wineboot -i >/dev/null 2>&1 || true
   fi
-  "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /t REG_SZ /d 'Liberation Sans' /f >/dev/null 2>&1
-  "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  # A step that fails says so: without the ready mark the next program tries again, and
+  # a failure hidden here would end that program's test with no word of why.
+  for setting in 'HKCU\Software\Wine\Fonts\Replacements|Arial|Liberation Sans' 'HKCU\Software\Wine\X11 Driver|Managed|N'; do
+    IFS='|' read -r key name value <<<"$setting"
+    if ! out=$("$loader" reg add "$key" /v "$name" /t REG_SZ /d "$value" /f 2>&1); then
+      echo "wine-prefix: setting $key\\$name in $prefix failed: $out" >&2
+      exit 1
+    fi
+  done
   wineserver -w
   touch "$ready"
 fi

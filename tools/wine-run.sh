@@ -5,6 +5,8 @@
 # Used by ctest as the cross-compiling emulator, and by hand: tools/wine-run.sh X.exe args
 # With --prepare first, it only makes the prefix ready for X.exe and returns: whoever then
 # waits for the program's window does not count the prefix's first boot against it.
+# A program that writes the start mark (every test and demo program; not the shipped ones)
+# goes through tools/wine-start.sh, which starts it again when Wine lost its start.
 set -euo pipefail
 prepare=0
 if [[ "${1:-}" == --prepare ]]; then prepare=1; shift; fi
@@ -27,6 +29,10 @@ case "$machine" in
 esac
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH="$arch" WINELOADER="$loader"
 
-"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch"
+"$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" "$arch" ||
+  { echo "wine-run: the Wine prefix $WINEPREFIX could not be made ready (see above), so $exe did not run" >&2; exit 1; }
 if ((prepare)); then exit 0; fi
+if grep -qaF ZEPHRA_START_MARK "$exe"; then
+  exec "$(dirname "$0")/wine-start.sh" "$loader" "$exe" "$@"
+fi
 exec "$loader" "$exe" "$@"

@@ -61,6 +61,12 @@ class Cli:
         done = subprocess.run([os.path.join(self.options.tools, "wine-run.sh"), self.launcher, wine_path(code_file),
                                wine_path(self.exe), *args, *command],
                               capture_output=True, text=True, timeout=120)
+        # A start that Wine lost and wine-start.sh tried again is said in the test's output,
+        # not in the program's standard error.
+        stderr = "".join(line for line in done.stderr.splitlines(True) if not line.startswith("wine-start: "))
+        for line in done.stderr.splitlines():
+            if line.startswith("wine-start: "):
+                print(line)
         check(done.returncode == 0, "the launcher failed (%d): %s" % (done.returncode, done.stderr))
         with open(code_file) as f:
             code = int(f.read().strip())
@@ -69,7 +75,7 @@ class Cli:
             with open(trace_file) as f:
                 lines = [parse_trace(line) for line in f.read().splitlines()]
         print("$ zephra-cli-demo %s -> %d" % (" ".join(machine + command), code))
-        return code, done.stdout, done.stderr, lines
+        return code, done.stdout, stderr, lines
 
     def json(self, machine, command, expect, trace=False):
         """The command with --json: the exit code as expected, one JSON document that says

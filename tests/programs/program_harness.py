@@ -9,6 +9,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -56,6 +57,7 @@ class Program:
     def windows(self):
         """Mapped top-level windows of this program: (id, width, height, x, y)."""
         found = []
+        mine = self.pids()
         for line in run("xwininfo", "-root", "-children").splitlines():
             m = re.match(r'\s*(0x[0-9a-f]+) .*\("([^"]*)" "[^"]*"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)',
                          line)
@@ -68,7 +70,7 @@ class Program:
                 pid = re.search(r"= (\d+)", run("xprop", "-id", m.group(1), "_NET_WM_PID"))
             except subprocess.CalledProcessError:
                 continue  # the window went between the listing and the question
-            if pid and int(pid.group(1)) != self.process.pid:
+            if pid and int(pid.group(1)) not in mine:
                 continue
             found.append((m.group(1), int(m.group(3)), int(m.group(4)), int(m.group(5)), int(m.group(6))))
         return found
@@ -94,8 +96,29 @@ class Program:
         except subprocess.TimeoutExpired:
             return None
 
+    def pids(self):
+        """This run's processes: the one started, and the Wine process that tools/wine-start.sh
+        started in turn (it waits for it, to start it again when Wine lost the start)."""
+        found = {self.process.pid}
+        for entry in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    stat = f.read()
+            except (OSError, ValueError):
+                continue
+            # The parent's id is the second field after the name, which is in parentheses.
+            fields = stat.rsplit(")", 1)[-1].split()
+            if entry.isdigit() and len(fields) > 1 and fields[1] == str(self.process.pid):
+                found.add(int(entry))
+        return found
+
     def kill(self):
         if self.process.poll() is None:
+            for pid in self.pids() - {self.process.pid}:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
             self.process.kill()
             self.process.wait()
 
