@@ -90,8 +90,7 @@ int IdentifyDrive(platform::DeviceIo& io, DevicePair& pair, DiskInfo& disk) {
         // An RST driver that has the pass-through but does not pass the command: no NVMe
         // drive answers here, and the miniport request is for drivers without it.
         if (disk.busType == TransportIntelRst && !unaddressed && io.LastError() == ErrorRstNotPassed) {
-            DebugLog(LogErrors, "Identify data for phydrive%d error, errcode=%d
-", disk.phyDriveIndex,
+            DebugLog(LogErrors, "Identify data for phydrive%d error, errcode=%d\n", disk.phyDriveIndex,
                      static_cast<int>(ErrorRstNotPassed));
             return 0;
         }
