@@ -102,7 +102,8 @@ std::FILE* OpenLogFile(const std::string& utf8Path) {
     BY_HANDLE_FILE_INFORMATION info{};
     const bool regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
                          !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-    const int descriptor = regular ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_APPEND) : -1;
+    const int descriptor =
+        regular ? ::_open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY | _O_APPEND) : -1;
     if (descriptor == -1) {
         ::CloseHandle(file);
         return nullptr;

@@ -648,6 +648,7 @@ TEST(CliHealth, ExitCodesAndJsonForEachKindOnEachPath) {
         int exitCode;
         const char* errorCode;  // null: no error
         const char* inJson;     // a member the document carries
+        const char* systemError = "\"systemError\": null";
     };
     const Case cases[] = {
         {demo::DemoHealth::Healthy, 0, nullptr, "\"summary\": \"Good \u00b7 38 \u00b0C \u00b7 3 % used\""},
@@ -655,8 +656,9 @@ TEST(CliHealth, ExitCodesAndJsonForEachKindOnEachPath) {
         {demo::DemoHealth::Hot, 8, "health-critical", "\"warnings\": [\n"},
         {demo::DemoHealth::SpareLow, 8, "health-critical", "\"spare-below-threshold\""},
         {demo::DemoHealth::ReadOnly, 8, "health-critical", "\"read-only\""},
-        {demo::DemoHealth::Refused, 9, "health-unavailable", "\"health\": null"},
-        {demo::DemoHealth::Short, 9, "health-unavailable", "\"health\": null"},
+        // The read's own code: refused by the drive or its driver, or answered short.
+        {demo::DemoHealth::Refused, 9, "health-unavailable", "\"health\": null", "\"systemError\": 1117,"},
+        {demo::DemoHealth::Short, 9, "health-unavailable", "\"health\": null", "\"systemError\": 13,"},
     };
     for (const DemoDrive path : kPaths) {
         for (const Case& c : cases) {
@@ -668,6 +670,7 @@ TEST(CliHealth, ExitCodesAndJsonForEachKindOnEachPath) {
             if (c.errorCode) {
                 EXPECT_NE(health.out.find(std::string("\"code\": \"") + c.errorCode + "\""), std::string::npos)
                     << health.out;
+                EXPECT_NE(health.out.find(c.systemError), std::string::npos) << health.out;
             } else {
                 EXPECT_NE(health.out.find("\"error\": null"), std::string::npos) << health.out;
             }

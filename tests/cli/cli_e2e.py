@@ -454,6 +454,9 @@ def group_usage_and_log(cli):
               "%s does not run as invoker" % program)
     code, out, err, _ = cli.run([], ["--help"])
     check(code == 0 and all(str(c) in out for c in (3010, 1641, 1167, 10)), "help: %r" % out)
+    # The demo's own part names every drive kind it takes, Intel RST's among them.
+    for kind in ("inbox", "other-raid-sas", "rst", "rst-other-nvme", "rst-sata", "rst-old-driver"):
+        check(re.search(r"[ |]%s[ |;]" % re.escape(kind), out), "help without drive kind %s: %r" % (kind, out))
     for flag in ("--help", "--version"):
         code, out, err, _ = cli.run([], [flag, "--json"])
         doc = json.loads(out)
