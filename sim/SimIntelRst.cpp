@@ -26,6 +26,7 @@ enum RstOffset : std::uint32_t {
     RstParametersEnd = 164,
 };
 constexpr char RstSignature[8] = {'I', 'n', 't', 'e', 'l', 'N', 'v', 'm'};
+constexpr char MiniportSignature[8] = {'N', 'v', 'm', 'e', 'M', 'i', 'n', 'i'};
 constexpr std::uint32_t RstControlCode = 0xF0002808;  // CTL_CODE(0xF000, 0xA02, METHOD_BUFFERED, FILE_ANY_ACCESS)
 constexpr std::uint8_t RstPassThroughVersion = 1;
 
@@ -77,6 +78,9 @@ SimResult SimRstPort::PassThrough(const SimCall& call) {
     const std::uint64_t handed = std::uint64_t{headerLength} + Get32(in + SrbLength);
     if (headerLength != SrbHeadSize || handed > call.inSize || handed > call.outSize || Get32(in + SrbTimeout) == 0)
         return invalidParameter;
+    // RST's port refuses the "NvmeMini" miniport request as a device error (1117).
+    if (std::memcmp(in + SrbSignature, MiniportSignature, sizeof MiniportSignature) == 0)
+        return SimResult::Failure(ErrorIoDevice);
     // The driver's: a signature and control code it knows.
     if (!knowsPassThrough_ || std::memcmp(in + SrbSignature, RstSignature, sizeof RstSignature) != 0 ||
         Get32(in + SrbControlCode) != RstControlCode)
@@ -135,7 +139,11 @@ SimRstNvmeDiskStack::SimRstNvmeDiskStack() : SimDiskStack(BusTypeNvme, 64 * 1024
 
 SimResult SimRstNvmeDiskStack::IoControl(const SimCall& call) {
     switch (call.code) {
-        case IoctlStorageQueryProperty: return AnswerAdapterQueryOnly(call);
+        case IoctlStorageQueryProperty: {
+            // RST knows the adapter property but none of the NVMe protocol properties.
+            const SimResult answer = AnswerAdapterQueryOnly(call);
+            return answer.ok ? answer : SimResult::Failure(ErrorInvalidFunction);
+        }
         case IoctlScsiPassThrough:
         case IoctlScsiPassThroughDirect: return HandleScsiPassThrough(scsi_, call, senseFault);
         case IoctlStorageProtocolCommand:

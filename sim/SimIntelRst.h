@@ -35,8 +35,9 @@ enum SimRstReturnCode : std::uint32_t {
 };
 
 // The RST driver's SCSI port. The port refuses a request whose SRB_IO_CONTROL does not
-// hold together (the call fails with ERROR_INVALID_PARAMETER) and, on a driver without the
-// pass-through, any "IntelNvm" request (ERROR_INVALID_FUNCTION). A driver with it reads
+// hold together (the call fails with ERROR_INVALID_PARAMETER), the "NvmeMini" miniport
+// request (ERROR_IO_DEVICE, as iaStorVD does) and, on a driver without the pass-through,
+// any "IntelNvm" request (ERROR_INVALID_FUNCTION). A driver with it reads
 // every field of the request as documented and completes the call, its verdict in
 // ReturnCode: 1 done (the drive's own status in the completion entry), 6 for a malformed
 // body or a command it does not pass, 7 for a PathId with no target.
@@ -68,7 +69,9 @@ private:
 };
 
 // An NVMe drive's disk behind RST as the disk class driver sees it: the adapter
-// property, device number, geometry, sector reads and plain SCSI; no NVMe request.
+// property, device number, geometry, sector reads and plain SCSI; no NVMe request (the
+// inbox driver's protocol property fails with ERROR_INVALID_FUNCTION, as it does on
+// iaStorVD).
 class SimRstNvmeDiskStack : public SimDiskStack {
 public:
     SimRstNvmeDiskStack();

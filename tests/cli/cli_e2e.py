@@ -258,10 +258,11 @@ def group_foreign_and_several(cli):
     check(drives[1]["examined"] == "other-maker" and drives[1]["transport"] == "intel-rst",
           "other NVMe behind RST %r" % drives[1])
     check_drive(drives[2], 2, "rst", "2")
+    # Behind RST each disk is asked its adapter and its device descriptor (the SCSI vendor).
     sata = controls_on(lines, drive_paths(0))
-    check(sata == ["0x2D1400"], "SATA drive behind RST got %s" % sata)
+    check(sata == ["0x2D1400", "0x2D1400"], "SATA drive behind RST got %s" % sata)
     foreign = controls_on(lines, drive_paths(1))
-    check(sorted(foreign) == ["0x2D1400", "0x41018", "0x41018", "0x700A0"],
+    check(sorted(foreign) == ["0x2D1400", "0x2D1400", "0x41018", "0x41018", "0x700A0"],
           "other NVMe drive behind RST got %s" % foreign)
     check(drives[1]["health"] is not None, "other NVMe behind RST without health %r" % drives[1])
     port = controls_on(lines, is_scsi_port)

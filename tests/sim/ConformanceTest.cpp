@@ -344,6 +344,21 @@ const std::vector<Row>& Rows() {
              Put32(wrong, DataLengthField, 1024);
              EXPECT_NE(m.ToPort(wrong).Code(), 1u);
          }},
+        {"behind RST the inbox property query fails with 1 and \"NvmeMini\" with 1117; only IntelNvm reaches the drive",
+         "smartmontools issue 212; smart-sniffer issue 30",
+         [] {
+             RstMachine m;
+             const Exchange property =
+                 Send(m.Io(), m.vx310->physicalPath, IoctlStorageQueryProperty, LogPageQuery(2, 0, 512));
+             EXPECT_FALSE(property.ok);
+             EXPECT_EQ(property.error, 1u);
+             const Exchange mini =
+                 Send(m.Io(), m.pc.Adapter(m.adapter).interfacePath, IoctlScsiMiniport, MiniportRequest(0x06, 0, 1, 4096));
+             EXPECT_FALSE(mini.ok);
+             EXPECT_EQ(mini.error, 1117u);
+             EXPECT_EQ(m.Vx310Commands(), 0u);
+             EXPECT_EQ(m.ToPort(RstIdentify(1)).Code(), 1u);
+         }},
         {"an NVMe disk behind RST's SCSI translation: its SCSI vendor reads \"NVMe\"", NvmeVendorSource,
          [] {
              RstMachine m;
@@ -474,6 +489,28 @@ const std::vector<Row>& Rows() {
              EXPECT_EQ(Le64(read.log, 128), 1873u);
              EXPECT_EQ(Le64(read.log, 144), 7u);
              for (const std::size_t high : {40, 56, 120, 136, 152}) EXPECT_EQ(Le64(read.log, high), 0u);
+         }},
+        {"counters: 64 host reads, 80 host writes, 96 busy minutes, 160 media errors, 176 error log entries",
+         HealthSource,
+         [] {
+             const HealthRead healthy = InboxHealthLog(sim::SimHealthKind::Healthy);
+             const HealthRead readOnly = InboxHealthLog(sim::SimHealthKind::ReadOnly);
+             ASSERT_TRUE(healthy.ok && readOnly.ok);
+             EXPECT_EQ(Le64(healthy.log, 64), 402311755u);
+             EXPECT_EQ(Le64(healthy.log, 80), 318224590u);
+             EXPECT_EQ(Le64(healthy.log, 96), 2210u);
+             EXPECT_EQ(Le64(healthy.log, 160), 0u);
+             EXPECT_NE(Le64(readOnly.log, 160), 0u);  // read-only media comes with media errors
+             EXPECT_EQ(Le64(healthy.log, 176), 2u);
+         }},
+        {"192-195, 196-199: minutes above the warning and the critical composite temperature", HealthSource,
+         [] {
+             const HealthRead hot = InboxHealthLog(sim::SimHealthKind::Hot);
+             const HealthRead healthy = InboxHealthLog(sim::SimHealthKind::Healthy);
+             ASSERT_TRUE(hot.ok && healthy.ok);
+             EXPECT_GT(Get32(hot.log, 192), 0u);
+             EXPECT_GT(Get32(hot.log, 192), Get32(hot.log, 196));
+             EXPECT_EQ(Get32(healthy.log, 192) + Get32(healthy.log, 196), 0u);
          }},
     };
     return rows;
