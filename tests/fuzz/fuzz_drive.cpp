@@ -110,6 +110,11 @@ public:
     HostileIo(sim::SimMachine& machine, Input& input) : machine_(machine), input_(input) {}
 
     Phase phase = Phase::Enumeration;
+    // A new phase; an RST command before any identify in it must go to rstPathId (none: -1).
+    void StartPhase(Phase next, int rstPathId = -1) {
+        phase = next;
+        rstPathId_ = rstPathId;
+    }
     std::vector<Exchange> exchanges;
     // Every reply of an identify exchange as far as it was returned.
     std::vector<std::vector<std::uint8_t>> identifyReplies;
@@ -301,7 +306,7 @@ private:
     std::uint8_t callPhase_ = 0;  // the bridge phase of the call at hand; 0 elsewhere
     std::map<platform::Handle, std::wstring> paths_;  // lower case
     bool bridgeCdb_ = false;       // the call at hand carries the bridge's CDB
-    int rstPathId_ = -1;           // the PathId of the last RST identify
+    int rstPathId_ = -1;           // the PathId of the phase's last RST identify
 };
 
 class ScriptedUser : public SwitchUser {
@@ -401,7 +406,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // ---- the switch ----
     if (record != nullptr && record->privateCmd) {
-        io.phase = Phase::Switch;
+        io.StartPhase(Phase::Switch);
         sim::SimShutdown shutdown;
         ScriptedUser user;
         std::shared_ptr<sim::SimNvmeController> other;
@@ -448,7 +453,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     discovery::ReleaseDrives(table);
 
     // ---- the command layer on each transport ----
-    io.phase = Phase::Commands;
+    // The command layer's RST target carries the VX310's address, as a record would.
+    io.StartPhase(Phase::Commands, vx310.scsiAddress ? vx310.scsiAddress->pathId : -1);
     struct Target {
         std::wstring path;
         std::uint8_t transport;
