@@ -11,8 +11,8 @@
 //   - a handle is used after it was closed, or left open;
 //   - an RST command other than identify goes to another PathId than the identify before
 //     it (the drive's address is read once, when it is identified);
-//   - the bridge's CDB 0xA1 reaches a SATA disk (a disk interface may name another disk's
-//     number; the disk's own handle says SATA).
+//   - the bridge's CDB 0xA1, or RST's SCSI_ADDRESS request, reaches a SATA disk (a disk
+//     interface may name another disk's number; the disk's own handle says SATA).
 // Input: one byte choosing the machine, then per seam call one byte choosing the answer
 // and the bytes that answer needs; an exhausted input answers honestly.
 // Each of the eight machines is built once per process and reset before every input, so
@@ -156,7 +156,8 @@ public:
         REQUIRE(closed_.count(handle) == 0);
         const auto* request = static_cast<const std::uint8_t*>(in);
         const std::uint32_t needed = Classify(code, request, inSize, outSize);
-        if (bridgeCdb_) REQUIRE(sataPaths.count(paths_[handle]) == 0);
+        // No pass-through meant for another kind of disk reaches a SATA disk's handle.
+        if (bridgeCdb_ || code == devicecmd::IoctlScsiGetAddress) REQUIRE(sataPaths.count(paths_[handle]) == 0);
         Exchange& exchange = exchanges.back();
         if (exchange.kind == Kind::VendorWrite && onVendorWrite && starts_) onVendorWrite(exchange);
 
