@@ -103,6 +103,11 @@ PY
 for shape in 0 1 2 3 4 5 6 7 8 9 10 11 16 17 18 19 32 33 34; do
   printf "\\x$(printf %02x "$shape")" > "$out/seeds/drive/shape-$shape"
 done
+# And the reproducers of earlier findings (tests/fuzz/drive), run first as seeds:
+# rst-address-moves-before-the-write: behind RST, the disk's SCSI_ADDRESS names the other
+# drive's PathId between the switch's identify and its write;
+# bridge-node-names-the-sata-disk: the bridge's disk interface gives the SATA disk's number.
+cp "$root"/tests/fuzz/drive/* "$out/seeds/drive/"
 
 run() {
   local name=$1; shift

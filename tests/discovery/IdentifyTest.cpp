@@ -7,6 +7,7 @@
 #include <string>
 
 #include "devicecmd/PrivateCmd.h"
+#include "discovery/Enumerate.h"
 #include "discovery/Identify.h"
 #include "LogCapture.h"
 #include "RecordingIo.h"
@@ -130,6 +131,38 @@ TEST(IdentifyDrive, AnInboxReplyNamingTooLittleDataFallsBackToTheAdapter) {
         EXPECT_STREQ(candidate.disk.serialNumber.data(), "TVK310A0000000000017");
         EXPECT_STREQ(candidate.disk.firmwareRev.data(), "VX31A005");
         EXPECT_EQ(log.Text(), "");
+    }
+}
+
+// Behind RST a reply without a drive's identify data where it is read (a model of zeros,
+// control bytes or blanks) is no answer: identification goes on to the adapter's miniport
+// request, which the RST port refuses, and the disk is no drive.
+TEST(IdentifyDrive, AnRstIdentifyWithoutAReadableModelFallsBackAndIsNoDrive) {
+    const std::string models[] = {std::string(40, '\0'), "Tavik VX310\x01\x02 Series SSD", std::string(40, ' '),
+                                  "Tavik VX310\x7F", std::string("Tavik\0VX310", 11)};
+    for (const std::string& model : models) {
+        SCOPED_TRACE(testing::PrintToString(model));
+        sim::SimComputer pc;
+        const auto rst = pc.AddIntelRstAdapter();
+        sim::SimNvmeConfig config;
+        config.identity.model = model;
+        const sim::SimDisk& drive = pc.AddNvmeDrive(rst, SimNvmePath::IntelRst, config);
+        discovery_test::RecordingIo io(pc.Machine());
+        discovery_test::LogCapture log;
+        Candidate candidate;
+        Prepare(candidate, io, pc, drive, devicecmd::TransportIntelRst);
+
+        EXPECT_EQ(discovery::IdentifyDrive(io, candidate.pair, candidate.disk), 0);
+        EXPECT_TRUE(io.Opened(pc.Adapter(rst).interfacePath));
+        EXPECT_EQ(candidate.disk.modelNumber[0], '\0');
+        EXPECT_FALSE(candidate.disk.rstAddress);
+
+        discovery::DriveTable table;
+        discovery::EnumerateDrives(pc.System(), table);
+        EXPECT_EQ(table[0], nullptr);
+        const auto examined = discovery::ExamineDrives(pc.System(), {true});
+        ASSERT_EQ(examined.size(), 1u);
+        EXPECT_EQ(examined[0].verdict, discovery::DiskVerdict::NotIdentified);
     }
 }
 

@@ -11,8 +11,8 @@
 //   - a handle is used after it was closed, or left open;
 //   - an RST command other than identify goes to another PathId than the identify before
 //     it (the drive's address is read once, when it is identified);
-//   - the bridge's CDB 0xA1 reaches a SATA disk (a disk interface may name another disk's
-//     number; the disk's own handle says SATA).
+//   - the bridge's CDB 0xA1, or RST's SCSI_ADDRESS request, reaches a SATA disk (a disk
+//     interface may name another disk's number; the disk's own handle says SATA).
 // Input: one byte choosing the machine, then per seam call one byte choosing the answer
 // and the bytes that answer needs; an exhausted input answers honestly.
 // Each of the eight machines is built once per process and reset before every input, so
@@ -110,6 +110,11 @@ public:
     HostileIo(sim::SimMachine& machine, Input& input) : machine_(machine), input_(input) {}
 
     Phase phase = Phase::Enumeration;
+    // A new phase; an RST command before any identify in it must go to rstPathId (none: -1).
+    void StartPhase(Phase next, int rstPathId = -1) {
+        phase = next;
+        rstPathId_ = rstPathId;
+    }
     std::vector<Exchange> exchanges;
     // Every reply of an identify exchange as far as it was returned.
     std::vector<std::vector<std::uint8_t>> identifyReplies;
@@ -151,7 +156,8 @@ public:
         REQUIRE(closed_.count(handle) == 0);
         const auto* request = static_cast<const std::uint8_t*>(in);
         const std::uint32_t needed = Classify(code, request, inSize, outSize);
-        if (bridgeCdb_) REQUIRE(sataPaths.count(paths_[handle]) == 0);
+        // No pass-through meant for another kind of disk reaches a SATA disk's handle.
+        if (bridgeCdb_ || code == devicecmd::IoctlScsiGetAddress) REQUIRE(sataPaths.count(paths_[handle]) == 0);
         Exchange& exchange = exchanges.back();
         if (exchange.kind == Kind::VendorWrite && onVendorWrite && starts_) onVendorWrite(exchange);
 
@@ -301,7 +307,7 @@ private:
     std::uint8_t callPhase_ = 0;  // the bridge phase of the call at hand; 0 elsewhere
     std::map<platform::Handle, std::wstring> paths_;  // lower case
     bool bridgeCdb_ = false;       // the call at hand carries the bridge's CDB
-    int rstPathId_ = -1;           // the PathId of the last RST identify
+    int rstPathId_ = -1;           // the PathId of the phase's last RST identify
 };
 
 class ScriptedUser : public SwitchUser {
@@ -401,7 +407,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // ---- the switch ----
     if (record != nullptr && record->privateCmd) {
-        io.phase = Phase::Switch;
+        io.StartPhase(Phase::Switch);
         sim::SimShutdown shutdown;
         ScriptedUser user;
         std::shared_ptr<sim::SimNvmeController> other;
@@ -448,7 +454,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     discovery::ReleaseDrives(table);
 
     // ---- the command layer on each transport ----
-    io.phase = Phase::Commands;
+    // The command layer's RST target carries the VX310's address, as a record would.
+    io.StartPhase(Phase::Commands, vx310.scsiAddress ? vx310.scsiAddress->pathId : -1);
     struct Target {
         std::wstring path;
         std::uint8_t transport;
