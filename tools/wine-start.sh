@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts a Windows program through a Wine loader, and starts it again only when Wine lost
-# the start: the process ended before any code of the program ran. Under a busy parallel
-# suite Wine now and then ends a new process during its own start-up (no output, an exit
-# within milliseconds; a Windows parent sees CreateProcess fail with error 1359). A
-# program that ran and failed is never started again.
+# the start: the process ended before any code of the program ran. Wine now and then ends
+# a new process during its own start-up (no output, an exit within milliseconds; a Windows
+# parent sees CreateProcess fail with error 1359); tools/wine-run.sh removes the one cause
+# known where the system allows it, and this catches what is left. A program that ran and
+# failed is never started again.
 #
 # Usage: tools/wine-start.sh LOADER PROGRAM.exe [ARGUMENT ...]
 #
