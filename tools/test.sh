@@ -75,13 +75,16 @@ windows_suite() {
     # beside it (silently), and its desktop would belong to that run's display, long gone.
     # A test program that Wine still ends before any of its code ran is started again by
     # tools/wine-start.sh, which says so in the test's output.
-    local loader=/usr/lib/wine/wine
+    # The whole suite runs without address space randomisation where the system allows
+    # it, the Wine programs its harnesses start themselves too (tools/wine-run.sh says why).
+    local loader=/usr/lib/wine/wine norandom=()
     [[ "$4" == win64 ]] && loader=/usr/lib/wine/wine64
+    setarch -R true 2>/dev/null && norandom=(setarch -R)
     wineserver -k 2>/dev/null && wineserver -w 2>/dev/null
     "$root/tools/wine-prefix.sh" "$WINEPREFIX" "$4" &&
       { wineserver -p || { echo "test: cannot start the wine server for $WINEPREFIX" >&2; false; }; } &&
       WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-      xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
+      "${norandom[@]}" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
         '"$0" wineboot </dev/null >/dev/null 2>&1 || echo "test: wineboot ended with status $? before the tests" >&2
          exec ctest --test-dir "$1" --output-on-failure -j "$2"' \
         "$loader" "$dir" "$jobs" || status=$?

@@ -9,6 +9,10 @@
 # kernel without 32-bit programs it would run under the emulator: two minutes instead of
 # fifteen seconds.
 set -euo pipefail
+# Its Wine starts without address space randomisation, as tools/wine-run.sh says why.
+if ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) && setarch -R true 2>/dev/null; then
+  exec setarch -R "$BASH" "$0" "$@"
+fi
 prefix=$1
 arch=${2:-win32}
 case "$arch" in

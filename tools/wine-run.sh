@@ -8,6 +8,16 @@
 # A program that writes the start mark (every test and demo program; not the shipped ones)
 # goes through tools/wine-start.sh, which starts it again when Wine lost its start.
 set -euo pipefail
+# Wine maps the shared user data at a fixed address (0x7ffe0000) as every process starts.
+# Debian's Wine has no preloader to keep that address free, and with address space
+# randomisation the heap of its loader (linked at 0x7d000000) starts anywhere in the GiB
+# above it: now and then over that address, and Wine ends the process before any of the
+# program's code ran ("failed to map the shared user data: c0000018", exit status 1, no
+# output under WINEDEBUG=-all). Without randomisation the heap follows the loader. Where
+# the system refuses that (a container's seccomp), such a start is only tried again.
+if ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) && setarch -R true 2>/dev/null; then
+  exec setarch -R "$BASH" "$0" "$@"
+fi
 prepare=0
 if [[ "${1:-}" == --prepare ]]; then prepare=1; shift; fi
 exe=$1; shift

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts a Windows program through a Wine loader, and starts it again only when Wine lost
-# the start: the process ended before any code of the program ran. Under a busy parallel
-# suite Wine now and then ends a new process during its own start-up (no output, an exit
-# within milliseconds; a Windows parent sees CreateProcess fail with error 1359). A
-# program that ran and failed is never started again.
+# the start: the process ended before any code of the program ran. Wine now and then ends
+# a new process during its own start-up (no output, an exit within milliseconds; a Windows
+# parent sees CreateProcess fail with error 1359); tools/wine-run.sh removes the one cause
+# known where the system allows it, and this catches what is left. A program that ran and
+# failed is never started again.
 #
 # Usage: tools/wine-start.sh LOADER PROGRAM.exe [ARGUMENT ...]
 #
@@ -26,7 +27,7 @@ fi
 loader=$1 exe=$2
 shift 2
 attempts=3
-name=$(basename "$exe")
+name=$(basename -- "$exe")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zephra-start.XXXXXX") || exit 2
 child= filter= stopping=0
@@ -41,8 +42,9 @@ export WINEDEBUG=-all,err+all
 # The program's standard input (a background job would get /dev/null); none if closed.
 { exec 3<&0; } 2>/dev/null || exec 3</dev/null
 
-# Wine's debug lines start with a thread id (and, with +pid, a process id) and the class.
-wine_error='^[0-9a-f]+:([0-9a-f]+:)?err:'
+# Wine's debug lines start with the class, after a thread id (and, with +pid, a process
+# id) once the process has its first thread.
+wine_error='^([0-9a-f]+:)?([0-9a-f]+:)?err:'
 
 status=0
 for ((attempt = 1; attempt <= attempts; attempt++)); do
@@ -54,11 +56,11 @@ for ((attempt = 1; attempt <= attempts; attempt++)); do
   filter=$!
   "$loader" "$exe" "$@" <&3 2>"$work/stderr" &
   child=$!
-  wait "$child"
+  wait "$child" 2>/dev/null  # no job notice for a killed start: it is reported below
   status=$?
   # A signal handled above interrupts the wait; the program's own end comes after it.
   while kill -0 "$child" 2>/dev/null; do
-    wait "$child"
+    wait "$child" 2>/dev/null
     status=$?
   done
   child=
