@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "cli/Json.h"
+#include "cli/SelfTestCommand.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Transport.h"
 #include "discovery/DebugLog.h"
@@ -707,6 +708,14 @@ CliRun Health(const Request& request, const CliSystem& system) {
         return reply.Fail(ExitHealthUnavailable, "health-unavailable", std::nullopt,
                           name + ": the drive's health log could not be read (refused or incomplete).");
     DescribeHealthLog(reply, facts);
+    LastSelfTest lastSelfTest = ReadLastSelfTest(system, *shown->record);
+    reply.Set("lastSelfTest", std::move(lastSelfTest.json));
+    if (!lastSelfTest.line.empty()) {
+        // In the column of the rows above, whose longest label is the integrity errors'.
+        std::string label = "  Last self-test:";
+        label.resize(sizeof "  Media and data integrity errors:" + 1, ' ');
+        reply.Say(label + lastSelfTest.line);
+    }
     if (shown->record->health->HasCriticalWarning())
         return reply.Fail(ExitHealthCritical, "health-critical", std::nullopt,
                           name + ": " + Utf8(DescribeHealth(shown->record->health).text));
@@ -747,6 +756,16 @@ const char* CliUsage() {
            "  health [--disk N]    the health log of the supported drive (or of disk N, any drive\n"
            "                       identified on an NVMe path): warnings, temperature, wear, spare,\n"
            "                       data read and written, power-on hours, errors\n"
+           "  selftest short|extended [--disk N] [--wait]\n"
+           "                       starts the drive's own self-test (short: about 2 minutes; extended:\n"
+           "                       the time the drive states). --wait follows it to its end, reading\n"
+           "                       its progress once a second: a bar on standard error when that is a\n"
+           "                       console, a line per percentage otherwise\n"
+           "  selftest abort [--disk N]\n"
+           "                       stops the running self-test (one another tool started too)\n"
+           "  selftest status [--disk N] [--wait]\n"
+           "                       the running test and its progress, and the drive's last results\n"
+           "                       (newest first); the exit code follows the newest result\n"
            "  optimize on|off --yes [--disk N] [--shutdown]\n"
            "                       turns the drive's optimize feature on or off. Without --yes it only\n"
            "                       says what it would do. --disk N (the number list shows) is needed\n"
@@ -762,7 +781,8 @@ const char* CliUsage() {
            "  --help, --version\n"
            "\n"
            "Exit codes:\n"
-           "  0     success (also: the drive already is in the asked state)\n"
+           "  0     success (also: the drive already is in the asked state; selftest: the test passed,\n"
+           "        or was started or aborted as asked)\n"
            "  1     usage error\n"
            "  2     no supported drive on this computer (the only \"not applicable\")\n"
            "  3     optimize without --yes: nothing was done\n"
@@ -774,12 +794,17 @@ const char* CliUsage() {
            "  9     health: the drive's health log could not be read (refused or incomplete)\n"
            "  10    a system call failed: the listing, an open, identify or the vendor command\n"
            "        (the system's error code is in the message and in the JSON's systemError)\n"
+           "  11    selftest: the drive's self-test failed (the message names the failing segment)\n"
+           "  12    selftest: the self-test was aborted (by an abort, a reset or the drive itself)\n"
+           "  13    selftest: the drive does not offer the device self-test\n"
+           "  14    selftest: a self-test already runs, so none was started (or it ran far past its time)\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
            "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
            "  1641  switched, and the shutdown was started (--shutdown)\n";
 }
 
 CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
+    if (IsSelfTestCommand(args)) return RunSelfTest(args, system);
     Request request;
     std::string error;
     if (!Parse(args, request, error)) {

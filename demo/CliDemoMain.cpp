@@ -3,7 +3,7 @@
 // command with its own options:
 //
 //   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--before-write KIND]
-//                   [--health KIND]
+//                   [--health KIND] [--selftest KIND] [--selftest-short S] [--selftest-extended S]
 //                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
@@ -15,6 +15,7 @@
 
 #include "cli/Cli.h"
 #include "cli/WinConsole.h"
+#include "cli/WinProgress.h"
 #include "demo/DemoMachine.h"
 #include "demo/DemoOptions.h"
 #include "demo/DemoShutdown.h"
@@ -24,7 +25,9 @@
 namespace {
 
 // The demo options that describe the machine; each takes a value.
-const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--health", "--trace",
+const std::set<std::string> MachineOptions{"--drive",    "--state",          "--fault",
+                                           "--before-write", "--health", "--selftest",
+                                           "--selftest-short", "--selftest-extended", "--trace",
                                            "--state-file"};
 
 constexpr char DemoCliUsage[] =
@@ -38,6 +41,10 @@ constexpr char DemoCliUsage[] =
     "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
     "                     place: 1167) | no-identify (it stops answering identify)\n"
     "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
+    "  --selftest KIND    passes | failing-segment | aborted | unsupported | log-refused: how the\n"
+    "                     VX310's device self-tests go\n"
+    "  --selftest-short S, --selftest-extended S   the tests' lengths in seconds of simulated time,\n"
+    "                     which passes only while selftest --wait waits (120 and 600)\n"
     "  --trace FILE       every system call, one line each\n"
     "  --state-file FILE  the VX310's state kept across runs\n"
     "\n";
@@ -90,7 +97,12 @@ int wmain(int argc, wchar_t** argv) {
         // The simulated session records the request; the command line itself ends the run.
         sim::SimShutdown session;
         demo::TracedShutdown shutdown(trace, session);
-        const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        // The drive's time passes while the command waits, at once: the simulated test
+        // runs its minutes in no time, and its progress still rises with each read.
+        system.wait = [&machine](std::uint32_t ms) { machine.Computer().AdvanceTime(ms); };
+        system.progress = cli::WriteProgress;
+        system.progressIsConsole = cli::ProgressIsConsole();
         status = cli::Deliver(cli::RunCli(command, system));
         if (!options.stateFile.empty()) {
             if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);

@@ -55,6 +55,20 @@ void SetHealth(sim::SimNvmeController& controller, DemoHealth health) {
     }
 }
 
+sim::SimSelfTestConfig SelfTestOf(const DemoOptions& options) {
+    sim::SimSelfTestConfig config;
+    config.shortMs = options.selfTestShortSeconds * 1000;
+    config.extendedMs = options.selfTestExtendedSeconds * 1000;
+    switch (options.selfTest) {
+        case DemoSelfTest::Passes: break;
+        case DemoSelfTest::FailingSegment: config.fault = sim::SimSelfTestFault::FailingSegment; break;
+        case DemoSelfTest::Aborted: config.fault = sim::SimSelfTestFault::DriveAborts; break;
+        case DemoSelfTest::Unsupported: config.supported = false; break;
+        case DemoSelfTest::LogRefused: config.fault = sim::SimSelfTestFault::LogRefused; break;
+    }
+    return config;
+}
+
 }  // namespace
 
 void DemoMachine::Build(const DemoOptions& options) {
@@ -160,6 +174,7 @@ void DemoMachine::Build(const DemoOptions& options) {
         if (options.fault == DemoFault::Identify)
             controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
         SetHealth(controller, options.health);
+        controller.SetSelfTest(SelfTestOf(options));
         if (!hotplugged_) {
             hotplugged_ = disk;
             viaAdapter_ = drive == DemoDrive::Vx310Miniport;

@@ -35,6 +35,14 @@ const char* DemoUsage() {
            "                     used) | hot (temperature warning, 85 C) | spare-low (spare below\n"
            "                     threshold) | read-only (media read-only); or refused (the log page\n"
            "                     is refused) | short (the log's reply stops after 256 bytes)\n"
+           "  --selftest KIND    how the VX310's device self-tests go: passes (default) |\n"
+           "                     failing-segment (each test stops halfway, segment 2 failed) |\n"
+           "                     aborted (the drive aborts each test halfway) | unsupported (no\n"
+           "                     self-test: OACS bit 4 clear, the command an invalid opcode) |\n"
+           "                     log-refused (the self-test log, page 06h, is refused)\n"
+           "  --selftest-short S, --selftest-extended S\n"
+           "                     the short and the extended test's length in seconds of simulated\n"
+           "                     time, which passes only while the program waits (120 and 600)\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -134,6 +142,26 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
                 error = "unknown health " + kind;
                 return false;
             }
+        } else if (arg == "--selftest") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "passes") options.selfTest = DemoSelfTest::Passes;
+            else if (kind == "failing-segment") options.selfTest = DemoSelfTest::FailingSegment;
+            else if (kind == "aborted") options.selfTest = DemoSelfTest::Aborted;
+            else if (kind == "unsupported") options.selfTest = DemoSelfTest::Unsupported;
+            else if (kind == "log-refused") options.selfTest = DemoSelfTest::LogRefused;
+            else {
+                error = "unknown selftest " + kind;
+                return false;
+            }
+        } else if (arg == "--selftest-short" || arg == "--selftest-extended") {
+            if (!needs()) return false;
+            std::uint32_t seconds = 0;
+            if (!ParseCount(argv[++i], seconds) || seconds == 0) {
+                error = arg + " needs a number of seconds from 1 on";
+                return false;
+            }
+            (arg == "--selftest-short" ? options.selfTestShortSeconds : options.selfTestExtendedSeconds) = seconds;
         } else if (arg == "--unplug-after" || arg == "--plug-after") {
             if (!needs()) return false;
             std::uint32_t count = 0;
