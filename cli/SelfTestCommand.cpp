@@ -191,7 +191,8 @@ std::string EntryLine(const SelfTestEntry& e) {
 }
 
 std::string RunningWords(const SelfTestLog& log) {
-    return "a " + SelfTestName(log.currentOperation) + " self-test is running (" +
+    const std::string test = SelfTestName(log.currentOperation);
+    return std::string(test[0] == 'e' ? "an " : "a ") + test + " self-test is running (" +
            std::to_string(log.completionPercent) + " % done)";
 }
 
@@ -289,10 +290,11 @@ CliRun Conclude(Answer& answer, const std::string& name, const SelfTestEntry* re
 // Progress on standard error: a bar redrawn in place on a console, a line per change elsewhere.
 class ProgressReport {
 public:
-    explicit ProgressReport(const CliSystem& system) : system_(system) {}
+    // Quiet with --json: a management system reads one document and no other output.
+    ProgressReport(const CliSystem& system, bool quiet) : system_(system), quiet_(quiet) {}
     ~ProgressReport() { End(); }
     void Show(const SelfTestLog& log) {
-        if (!system_.progress) return;
+        if (quiet_ || !system_.progress) return;
         const unsigned percent = log.completionPercent > 100 ? 100u : log.completionPercent;
         const std::string test = SelfTestName(log.currentOperation) + " self-test";
         if (system_.progressIsConsole) {
@@ -315,14 +317,16 @@ public:
 
 private:
     const CliSystem& system_;
+    bool quiet_;
     int last_ = -1;
     bool drawn_ = false;
 };
 
 // Follows the running test to its end and concludes with its result.
-CliRun Follow(Answer& answer, SelfTestDrive& drive, const CliSystem& system, const std::string& name,
-              const SelfTestLog& before, std::uint8_t testCode, std::uint16_t extendedMinutes) {
-    ProgressReport report(system);
+CliRun Follow(const Request& request, Answer& answer, SelfTestDrive& drive, const CliSystem& system,
+              const std::string& name, const SelfTestLog& before, std::uint8_t testCode,
+              std::uint16_t extendedMinutes) {
+    ProgressReport report(system, request.json);
     const auto wait = [&](std::uint32_t ms) {
         if (system.wait) system.wait(ms);
     };
@@ -399,7 +403,7 @@ CliRun Run(const Request& request, const CliSystem& system) {
             if (before->Running()) {
                 answer.Say(name + ": " + RunningWords(*before) + ".");
                 if (!request.wait) return answer.Finish(ExitSuccess);
-                return Follow(answer, drive, system, name, *before, before->currentOperation,
+                return Follow(request, answer, drive, system, name, *before, before->currentOperation,
                               support->extendedMinutes);
             }
             answer.Say(name + ": no self-test is running.");
@@ -434,7 +438,7 @@ CliRun Run(const Request& request, const CliSystem& system) {
         answer.Say(name + ": " + test + " self-test started. Follow it with zephra-cli selftest status.");
         return answer.Finish(ExitSuccess);
     }
-    return Follow(answer, drive, system, name, *before, extended ? 2 : 1, support->extendedMinutes);
+    return Follow(request, answer, drive, system, name, *before, extended ? 2 : 1, support->extendedMinutes);
 }
 
 class LogFile {

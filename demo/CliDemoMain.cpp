@@ -4,6 +4,7 @@
 //
 //   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--before-write KIND]
 //                   [--health KIND] [--selftest KIND] [--selftest-short S] [--selftest-extended S]
+//                   [--selftest-running short|extended]
 //                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
@@ -27,7 +28,8 @@ namespace {
 // The demo options that describe the machine; each takes a value.
 const std::set<std::string> MachineOptions{"--drive",    "--state",          "--fault",
                                            "--before-write", "--health", "--selftest",
-                                           "--selftest-short", "--selftest-extended", "--trace",
+                                           "--selftest-short", "--selftest-extended", "--selftest-running",
+                                           "--trace",
                                            "--state-file"};
 
 constexpr char DemoCliUsage[] =
@@ -45,6 +47,7 @@ constexpr char DemoCliUsage[] =
     "                     VX310's device self-tests go\n"
     "  --selftest-short S, --selftest-extended S   the tests' lengths in seconds of simulated time,\n"
     "                     which passes only while selftest --wait waits (120 and 600)\n"
+    "  --selftest-running short|extended   the VX310 already runs that test (another program's)\n"
     "  --trace FILE       every system call, one line each\n"
     "  --state-file FILE  the VX310's state kept across runs\n"
     "\n";

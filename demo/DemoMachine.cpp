@@ -175,6 +175,7 @@ void DemoMachine::Build(const DemoOptions& options) {
             controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
         SetHealth(controller, options.health);
         controller.SetSelfTest(SelfTestOf(options));
+        if (options.selfTestRunning) controller.BeginSelfTest(options.selfTestRunning);
         if (!hotplugged_) {
             hotplugged_ = disk;
             viaAdapter_ = drive == DemoDrive::Vx310Miniport;

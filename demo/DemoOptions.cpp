@@ -43,6 +43,8 @@ const char* DemoUsage() {
            "  --selftest-short S, --selftest-extended S\n"
            "                     the short and the extended test's length in seconds of simulated\n"
            "                     time, which passes only while the program waits (120 and 600)\n"
+           "  --selftest-running short|extended\n"
+           "                     the VX310 already runs that test, as another program started it\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -152,6 +154,15 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
             else if (kind == "log-refused") options.selfTest = DemoSelfTest::LogRefused;
             else {
                 error = "unknown selftest " + kind;
+                return false;
+            }
+        } else if (arg == "--selftest-running") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "short") options.selfTestRunning = 1;
+            else if (kind == "extended") options.selfTestRunning = 2;
+            else {
+                error = "--selftest-running takes short or extended";
                 return false;
             }
         } else if (arg == "--selftest-short" || arg == "--selftest-extended") {

@@ -76,6 +76,8 @@ struct DemoOptions {
     // The self-tests' lengths in simulated time, which passes only while the program waits.
     std::uint32_t selfTestShortSeconds = 120;
     std::uint32_t selfTestExtendedSeconds = 600;
+    // A test another program started before this one: 1 short, 2 extended; 0 none.
+    std::uint8_t selfTestRunning = 0;
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
     DemoBeforeWrite beforeWrite = DemoBeforeWrite::Nothing;  // the command-line demo's

@@ -128,6 +128,14 @@ void SimNvmeController::AdvanceTime(std::uint64_t milliseconds) {
     SettleSelfTest();
 }
 
+void SimNvmeController::BeginSelfTest(std::uint8_t code) {
+    NvmeCommandDwords command{};
+    command[0] = NvmeDeviceSelfTest;
+    command[1] = 0xFFFFFFFF;
+    command[10] = code;
+    if (selfTestConfig_.supported) DeviceSelfTest(command);
+}
+
 SimCompletion SimNvmeController::DeviceSelfTest(const NvmeCommandDwords& command) {
     enum : std::uint8_t { Short = 0x1, Extended = 0x2, Abort = 0xF };
     constexpr std::uint8_t AbortedByCommand = 0x1;

@@ -132,6 +132,8 @@ public:
     void AdvanceTime(std::uint64_t milliseconds);
     std::uint64_t NowMs() const { return nowMs_; }
     void SetSelfTest(const SimSelfTestConfig& config) { selfTestConfig_ = config; }
+    // A test begun by another program: as if its command had come, without this program's history.
+    void BeginSelfTest(std::uint8_t code);
     // Log 06h as the drive answers it now.
     SimSelfTestLog SelfTestLog() const;
     const std::vector<SimExecutedCommand>& History() const { return history_; }

@@ -3,6 +3,7 @@
 // error, a test already running, and the last result in health's document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -27,10 +28,13 @@ const std::map<unsigned, std::wstring> kTexts{
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct Rig {
-    explicit Rig(std::vector<DemoDrive> drives, DemoSelfTest kind = DemoSelfTest::Passes) {
+    explicit Rig(std::vector<DemoDrive> drives, DemoSelfTest kind = DemoSelfTest::Passes, std::uint8_t running = 0,
+                 std::uint32_t shortSeconds = 120) {
         demo::DemoOptions options;
+        options.selfTestShortSeconds = shortSeconds;
         options.drives = std::move(drives);
         options.selfTest = kind;
+        options.selfTestRunning = running;
         machine = std::make_unique<demo::DemoMachine>(options);
     }
 
@@ -89,7 +93,7 @@ TEST(CliSelfTest, EachEndOfAWaitedTestHasItsExitCodeOnEachPath) {
     for (const DemoDrive path : kPaths) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "path " << int(path) << " kind " << int(c.kind));
-            Rig rig({DemoDrive::OtherSata, path}, c.kind);
+            Rig rig({DemoDrive::OtherSata, path}, c.kind, 0, 20);
             const cli::CliRun run = rig.Run({"selftest", "short", "--wait", "--json"});
             EXPECT_EQ(run.exitCode, c.exitCode) << run.out;
             for (const char* member : c.inJson) EXPECT_TRUE(Has(run.out, member)) << member << "\n" << run.out;
@@ -134,9 +138,32 @@ TEST(CliSelfTest, WaitPollsOnceASecondWithOneLogReadEach) {
             EXPECT_LE(std::count(rig.progress.begin(), rig.progress.end(), '\n'), 100);
         }
     }
+    // With --json the document is the whole output.
+    Rig json({DemoDrive::Vx310Inbox});
+    const cli::CliRun run = json.Run({"selftest", "short", "--wait", "--json"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(json.progress.empty() && run.err.empty()) << json.progress << run.err;
+    EXPECT_TRUE(Has(run.out, "\"logReads\": 121")) << run.out;
 }
 
-// A test another tool started is shown, followed and aborted; nothing starts over it.
+// A test another program started before this one: shown, not started over, aborted.
+TEST(CliSelfTest, AnotherProgramsTestIsShownAndAborted) {
+    for (const DemoDrive path : kPaths) {
+        SCOPED_TRACE(int(path));
+        Rig rig({path}, DemoSelfTest::Passes, 2);
+        EXPECT_EQ(rig.Run({"selftest", "short"}).exitCode, cli::ExitSelfTestRunning);
+        const cli::CliRun status = rig.Run({"selftest", "status"});
+        EXPECT_EQ(status.exitCode, 0);
+        EXPECT_TRUE(Has(status.out, "an extended self-test is running (0 % done)")) << status.out;
+        const cli::CliRun abort = rig.Run({"selftest", "abort", "--json"});
+        EXPECT_EQ(abort.exitCode, 0) << abort.out;
+        EXPECT_TRUE(Has(abort.out, "\"aborted\": true") && Has(abort.out, "\"result\": \"aborted-by-command\""))
+            << abort.out;
+        EXPECT_EQ(rig.Sent(sim::NvmeDeviceSelfTest), 1);  // the abort alone
+    }
+}
+
+// A test started here is shown, followed and aborted; nothing starts over it.
 TEST(CliSelfTest, ARunningTestIsShownFollowedAndAborted) {
     Rig rig({DemoDrive::Vx310Miniport});
     EXPECT_EQ(rig.Run({"selftest", "status"}).exitCode, 0);  // none ever
