@@ -325,13 +325,13 @@ private:
 // Follows the running test to its end and concludes with its result.
 CliRun Follow(const Request& request, Answer& answer, SelfTestDrive& drive, const CliSystem& system,
               const std::string& name, const SelfTestLog& before, std::uint8_t testCode,
-              std::uint16_t extendedMinutes) {
+              std::uint16_t extendedMinutes, bool started) {
     ProgressReport report(system, request.json);
     const auto wait = [&](std::uint32_t ms) {
         if (system.wait) system.wait(ms);
     };
     const FollowResult followed = FollowSelfTest(drive, wait, [&](const SelfTestLog& log) { report.Show(log); },
-                                                 SelfTestMaxWaits(testCode, extendedMinutes));
+                                                 SelfTestMaxWaits(testCode, extendedMinutes), started);
     report.End();
     answer.SetSelfTest("logReads", Json::Unsigned(followed.reads));
     if (followed.end == FollowEnd::LogFailed)
@@ -404,7 +404,7 @@ CliRun Run(const Request& request, const CliSystem& system) {
                 answer.Say(name + ": " + RunningWords(*before) + ".");
                 if (!request.wait) return answer.Finish(ExitSuccess);
                 return Follow(request, answer, drive, system, name, *before, before->currentOperation,
-                              support->extendedMinutes);
+                              support->extendedMinutes, false);
             }
             answer.Say(name + ": no self-test is running.");
             for (const SelfTestEntry& e : before->results) answer.Say("  " + EntryLine(e));
@@ -438,7 +438,7 @@ CliRun Run(const Request& request, const CliSystem& system) {
         answer.Say(name + ": " + test + " self-test started. Follow it with zephra-cli selftest status.");
         return answer.Finish(ExitSuccess);
     }
-    return Follow(request, answer, drive, system, name, *before, extended ? 2 : 1, support->extendedMinutes);
+    return Follow(request, answer, drive, system, name, *before, extended ? 2 : 1, support->extendedMinutes, true);
 }
 
 class LogFile {

@@ -70,9 +70,10 @@ std::optional<devicecmd::SelfTestLog> SelfTestDrive::ReadLog(devicecmd::SelfTest
 
 FollowResult FollowSelfTest(SelfTestDrive& drive, const std::function<void(std::uint32_t ms)>& wait,
                             const std::function<void(const devicecmd::SelfTestLog&)>& progress,
-                            std::uint32_t maxWaits, std::uint32_t pollMs) {
+                            std::uint32_t maxWaits, bool waitFirst, std::uint32_t pollMs) {
     FollowResult result;
-    for (std::uint32_t waits = 0;; ++waits) {
+    if (waitFirst) wait(pollMs);
+    for (std::uint32_t waits = waitFirst ? 1 : 0;; ++waits) {
         result.log = drive.ReadLog();
         ++result.reads;
         if (!result.log) {

@@ -62,11 +62,13 @@ struct FollowResult {
 // Follows the running test: one log read, then, while the drive still runs a test, one
 // wait of pollMs and the next read. progress hears each read that shows a test running.
 // At most one read per wait: the drive is asked no faster than pollMs. After maxWaits
-// waits with the test still running it stops (TooLong).
+// waits with the test still running it stops (TooLong). waitFirst: a wait comes before the
+// first read too (right after a start, so that a drive slow to show its new test is not
+// read as one that ran none).
 constexpr std::uint32_t SelfTestPollMs = 1000;
 FollowResult FollowSelfTest(SelfTestDrive& drive, const std::function<void(std::uint32_t ms)>& wait,
                             const std::function<void(const devicecmd::SelfTestLog&)>& progress,
-                            std::uint32_t maxWaits, std::uint32_t pollMs = SelfTestPollMs);
+                            std::uint32_t maxWaits, bool waitFirst, std::uint32_t pollMs = SelfTestPollMs);
 // The waits allowed for a test: three times its expected time (the extended test's as the
 // drive states it, at least 30 minutes; the short test's 2 minutes) and ten minutes more.
 std::uint32_t SelfTestMaxWaits(std::uint8_t testCode, std::uint16_t extendedMinutes,
