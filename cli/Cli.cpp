@@ -6,6 +6,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliReport.h"
 #include "cli/LogPath.h"
+#include "cli/SelfTestCommand.h"
 #include "discovery/DebugLog.h"
 
 #ifndef ZEPHRA_VERSION
@@ -49,6 +50,16 @@ const char* CliUsage() {
            "  health [--disk N]    the health log of the supported drive (or of disk N, any drive\n"
            "                       identified on an NVMe path): warnings, temperature, wear, spare,\n"
            "                       data read and written, power-on hours, errors\n"
+           "  selftest short|extended [--disk N] [--wait]\n"
+           "                       starts the drive's own self-test (short: about 2 minutes; extended:\n"
+           "                       the time the drive states). --wait follows it to its end, reading\n"
+           "                       its progress once a second: a bar on standard error when that is a\n"
+           "                       console, a line per percentage otherwise\n"
+           "  selftest abort [--disk N]\n"
+           "                       stops the running self-test (one another tool started too)\n"
+           "  selftest status [--disk N] [--wait]\n"
+           "                       the running test and its progress, and the drive's last results\n"
+           "                       (newest first); the exit code follows the newest result\n"
            "  optimize on|off --yes [--disk N] [--shutdown]\n"
            "                       turns the drive's optimize feature on or off. Without --yes it only\n"
            "                       says what it would do. --disk N (the number list shows) is needed\n"
@@ -68,7 +79,8 @@ const char* CliUsage() {
            "The JSON documents give exact byte counts.\n"
            "\n"
            "Exit codes:\n"
-           "  0     success (also: the drive already is in the asked state)\n"
+           "  0     success (also: the drive already is in the asked state; selftest: the test passed,\n"
+           "        or was started or aborted as asked)\n"
            "  1     usage error (also a --log FILE that is refused or cannot be opened)\n"
            "  2     no supported drive on this computer, every disk examined (the only \"not applicable\")\n"
            "  3     optimize without --yes: nothing was done\n"
@@ -82,12 +94,17 @@ const char* CliUsage() {
            "  10    a system call failed: the listing, an open, identify or the vendor command; also\n"
            "        a disk that could not be opened when no supported drive was found\n"
            "        (the system's error code is in the message and in the JSON's systemError)\n"
+           "  11    selftest: the drive's self-test failed (the message names the failing segment)\n"
+           "  12    selftest: the self-test was aborted (by an abort, a reset or the drive itself)\n"
+           "  13    selftest: the drive does not offer the device self-test\n"
+           "  14    selftest: a self-test already runs, so none was started (or it ran far past its time)\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
            "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
            "  1641  switched, and the shutdown was started (--shutdown)\n";
 }
 
 CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
+    if (IsSelfTestCommand(args)) return RunSelfTest(args, system);
     Request request;
     std::string error;
     if (!Parse(args, request, error)) {

@@ -6,6 +6,7 @@
 //   status                                     the supported drive the window would show
 //   optimize on|off --yes [--disk N] [--shutdown]
 //   health [--disk N]                          the drive's health log, every field
+//   selftest short|extended|abort|status [--disk N] [--wait]   the drive's self-test (SelfTestCommand.h)
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
@@ -39,6 +40,10 @@ enum CliExit : int {
     ExitHealthCritical = 8,         // health: a critical-warning bit of the drive is set
     ExitHealthUnavailable = 9,      // health: the drive's health log could not be read
     ExitSystemFailure = 10,         // the listing, an open, identify or the vendor command failed
+    ExitSelfTestFailed = 11,        // selftest: the drive's test failed (the failing segment is named)
+    ExitSelfTestAborted = 12,       // selftest: the test was aborted (a command, a reset, the drive)
+    ExitSelfTestNotSupported = 13,  // selftest: the drive does not offer the device self-test
+    ExitSelfTestRunning = 14,       // selftest: a test already runs, so none was started
     ExitDriveChanged = 1167,        // another drive behind the path now; nothing written
     ExitShutdownStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED: switched, shutdown started
     ExitRestartRequired = 3010,     // ERROR_SUCCESS_REBOOT_REQUIRED: switched, power cycle pending
@@ -61,6 +66,11 @@ struct CliSystem {
     // Opens the --log file to append to it, never truncating it; null when it cannot be, or
     // when what was opened is not a regular file on disk (a device, a pipe, a folder).
     std::function<std::FILE*(const std::string& path)> openLog;
+    // Waits this many milliseconds (selftest --wait between two reads of the drive's log).
+    std::function<void(std::uint32_t milliseconds)> wait = {};
+    // Writes to standard error at once (selftest --wait's progress); whether that is a console.
+    std::function<void(const std::string& text)> progress = {};
+    bool progressIsConsole = false;
 };
 
 struct CliRun {

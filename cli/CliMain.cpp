@@ -2,9 +2,13 @@
 // caller is (no elevation prompt); without administrator rights it says so and exits 5.
 #include "cli/Cli.h"
 #include "cli/WinConsole.h"
+#include "cli/WinProgress.h"
 
 int wmain(int argc, wchar_t** argv) {
-    const cli::CliSystem system{platform::RealSystem(), platform::SystemShutdownIo(), cli::LoadProgramText,
-                                cli::OpenLogFile};
+    cli::CliSystem system{platform::RealSystem(), platform::SystemShutdownIo(), cli::LoadProgramText,
+                          cli::OpenLogFile};
+    system.wait = cli::WaitMilliseconds;
+    system.progress = cli::WriteProgress;
+    system.progressIsConsole = cli::ProgressIsConsole();
     return cli::Deliver(cli::RunCli(cli::Utf8Arguments(argc, argv), system));
 }

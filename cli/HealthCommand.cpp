@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/SelfTestCommand.h"
 #include "optimize/HealthWords.h"
 
 namespace cli {
@@ -91,6 +92,14 @@ CliRun Health(const Request& request, const CliSystem& system) {
                               (code ? ", error code " + std::to_string(static_cast<std::int32_t>(*code)) : "") + ".");
     }
     DescribeHealthLog(reply, facts);
+    LastSelfTest lastSelfTest = ReadLastSelfTest(system, *shown->record);
+    reply.Set("lastSelfTest", std::move(lastSelfTest.json));
+    if (!lastSelfTest.line.empty()) {
+        // In the column of the rows above, whose longest label is the integrity errors'.
+        std::string label = "  Last self-test:";
+        label.resize(sizeof "  Media and data integrity errors:" + 1, ' ');
+        reply.Say(label + lastSelfTest.line);
+    }
     if (shown->record->health->HasCriticalWarning())
         return reply.Fail(ExitHealthCritical, "health-critical", std::nullopt,
                           name + ": " + Utf8(DescribeHealth(shown->record->health).text));

@@ -3,7 +3,8 @@
 // command with its own options:
 //
 //   zephra-cli-demo [--drive KIND]... [--state S] [--fault NAME] [--before-write KIND]
-//                   [--health KIND]
+//                   [--health KIND] [--selftest KIND] [--selftest-short S] [--selftest-extended S]
+//                   [--selftest-running short|extended]
 //                   [--trace FILE] [--state-file FILE] COMMAND [options]
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 
 #include "cli/Cli.h"
 #include "cli/WinConsole.h"
+#include "cli/WinProgress.h"
 #include "demo/DemoMachine.h"
 #include "demo/DemoOptions.h"
 #include "demo/DemoShutdown.h"
@@ -24,7 +26,10 @@
 namespace {
 
 // The demo options that describe the machine; each takes a value.
-const std::set<std::string> MachineOptions{"--drive", "--state", "--fault", "--before-write", "--health", "--trace",
+const std::set<std::string> MachineOptions{"--drive",    "--state",          "--fault",
+                                           "--before-write", "--health", "--selftest",
+                                           "--selftest-short", "--selftest-extended", "--selftest-running",
+                                           "--trace",
                                            "--state-file"};
 
 
@@ -76,7 +81,12 @@ int wmain(int argc, wchar_t** argv) {
         // The simulated session records the request; the command line itself ends the run.
         sim::SimShutdown session;
         demo::TracedShutdown shutdown(trace, session);
-        const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        // The drive's time passes while the command waits, at once: the simulated test
+        // runs its minutes in no time, and its progress still rises with each read.
+        system.wait = [&machine](std::uint32_t ms) { machine.Computer().AdvanceTime(ms); };
+        system.progress = cli::WriteProgress;
+        system.progressIsConsole = cli::ProgressIsConsole();
         status = cli::Deliver(cli::RunCli(command, system));
         if (!options.stateFile.empty()) {
             if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);

@@ -58,6 +58,20 @@ void SetHealth(sim::SimNvmeController& controller, DemoHealth health) {
     }
 }
 
+sim::SimSelfTestConfig SelfTestOf(const DemoOptions& options) {
+    sim::SimSelfTestConfig config;
+    config.shortMs = options.selfTestShortSeconds * 1000;
+    config.extendedMs = options.selfTestExtendedSeconds * 1000;
+    switch (options.selfTest) {
+        case DemoSelfTest::Passes: break;
+        case DemoSelfTest::FailingSegment: config.fault = sim::SimSelfTestFault::FailingSegment; break;
+        case DemoSelfTest::Aborted: config.fault = sim::SimSelfTestFault::DriveAborts; break;
+        case DemoSelfTest::Unsupported: config.supported = false; break;
+        case DemoSelfTest::LogRefused: config.fault = sim::SimSelfTestFault::LogRefused; break;
+    }
+    return config;
+}
+
 }  // namespace
 
 void DemoMachine::Build(const DemoOptions& options) {
@@ -181,6 +195,8 @@ void DemoMachine::Build(const DemoOptions& options) {
             controller.RejectCommands(sim::NvmeIdentify, std::nullopt, sim::NvmeInvalidField);
         if (options.fault == DemoFault::Busy) computer_.Machine().RefuseOpen(disk->physicalPath, ErrorSharingViolation);
         SetHealth(controller, options.health);
+        controller.SetSelfTest(SelfTestOf(options));
+        if (options.selfTestRunning) controller.BeginSelfTest(options.selfTestRunning);
         if (!hotplugged_) {
             hotplugged_ = disk;
             viaAdapter_ = drive == DemoDrive::Vx310Miniport;

@@ -38,6 +38,16 @@ const char* DemoUsage() {
            "                     used) | hot (temperature warning, 85 C) | spare-low (spare below\n"
            "                     threshold) | read-only (media read-only); or refused (the log page\n"
            "                     is refused) | short (the log's reply stops after 256 bytes)\n"
+           "  --selftest KIND    how the VX310's device self-tests go: passes (default) |\n"
+           "                     failing-segment (each test stops halfway, segment 2 failed) |\n"
+           "                     aborted (the drive aborts each test halfway) | unsupported (no\n"
+           "                     self-test: OACS bit 4 clear, the command an invalid opcode) |\n"
+           "                     log-refused (the self-test log, page 06h, is refused)\n"
+           "  --selftest-short S, --selftest-extended S\n"
+           "                     the short and the extended test's length in seconds of simulated\n"
+           "                     time, which passes only while the program waits (120 and 600)\n"
+           "  --selftest-running short|extended\n"
+           "                     the VX310 already runs that test, as another program started it\n"
            "  --unplug-after N   the first VX310 is unplugged at the Nth bus rescan (one each 500 ms)\n"
            "  --plug-after N     it is plugged in (again) at the Nth rescan; without --unplug-after,\n"
            "                     or with a later one, it starts unplugged\n"
@@ -96,6 +106,11 @@ std::string DemoCliUsage() {
            "                     opens it: unplug (the open fails with 2) | exchange (another VX310 in its\n"
            "                     place: 1167) | no-identify (it stops answering identify)\n"
            "  --health KIND      healthy | worn | hot | spare-low | read-only | refused | short\n"
+           "  --selftest KIND    passes | failing-segment | aborted | unsupported | log-refused: how the\n"
+           "                     VX310's device self-tests go\n"
+           "  --selftest-short S, --selftest-extended S   the tests' lengths in seconds of simulated time,\n"
+           "                     which passes only while selftest --wait waits (120 and 600)\n"
+           "  --selftest-running short|extended   the VX310 already runs that test (another program's)\n"
            "  --trace FILE       every system call, one line each\n"
            "  --state-file FILE  the VX310's state kept across runs\n"
            "\n";
@@ -182,6 +197,35 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions& options, s
                 error = "unknown health " + kind;
                 return false;
             }
+        } else if (arg == "--selftest") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "passes") options.selfTest = DemoSelfTest::Passes;
+            else if (kind == "failing-segment") options.selfTest = DemoSelfTest::FailingSegment;
+            else if (kind == "aborted") options.selfTest = DemoSelfTest::Aborted;
+            else if (kind == "unsupported") options.selfTest = DemoSelfTest::Unsupported;
+            else if (kind == "log-refused") options.selfTest = DemoSelfTest::LogRefused;
+            else {
+                error = "unknown selftest " + kind;
+                return false;
+            }
+        } else if (arg == "--selftest-running") {
+            if (!needs()) return false;
+            const std::string kind = argv[++i];
+            if (kind == "short") options.selfTestRunning = 1;
+            else if (kind == "extended") options.selfTestRunning = 2;
+            else {
+                error = "--selftest-running takes short or extended";
+                return false;
+            }
+        } else if (arg == "--selftest-short" || arg == "--selftest-extended") {
+            if (!needs()) return false;
+            std::uint32_t seconds = 0;
+            if (!ParseCount(argv[++i], seconds) || seconds == 0) {
+                error = arg + " needs a number of seconds from 1 on";
+                return false;
+            }
+            (arg == "--selftest-short" ? options.selfTestShortSeconds : options.selfTestExtendedSeconds) = seconds;
         } else if (arg == "--unplug-after" || arg == "--plug-after") {
             if (!needs()) return false;
             std::uint32_t count = 0;

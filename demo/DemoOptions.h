@@ -61,11 +61,26 @@ enum class DemoHealth {
     Short,     // every drive's log reply stops after 256 of its 512 bytes
 };
 
+// How the simulated VX310s' device self-tests go.
+enum class DemoSelfTest {
+    Passes,          // each test runs its time and passes
+    FailingSegment,  // each test stops halfway with segment 2 failed
+    Aborted,         // the drive aborts each test halfway, for a reason it does not give
+    Unsupported,     // no self-test: identify's OACS bit 4 clear, 14h an invalid opcode
+    LogRefused,      // the drive refuses the self-test log (06h)
+};
+
 struct DemoOptions {
     std::vector<DemoDrive> drives{DemoDrive::Vx310Inbox};  // in the order the system lists them
     std::uint8_t state = 2;                                 // the VX310s' optimize state
     DemoFault fault = DemoFault::None;
     DemoHealth health = DemoHealth::Healthy;
+    DemoSelfTest selfTest = DemoSelfTest::Passes;
+    // The self-tests' lengths in simulated time, which passes only while the program waits.
+    std::uint32_t selfTestShortSeconds = 120;
+    std::uint32_t selfTestExtendedSeconds = 600;
+    // A test another program started before this one: 1 short, 2 extended; 0 none.
+    std::uint8_t selfTestRunning = 0;
     std::optional<std::uint32_t> unplugAfter;  // rescans before the first VX310 goes
     std::optional<std::uint32_t> plugAfter;    // rescans before it comes (back)
     DemoBeforeWrite beforeWrite = DemoBeforeWrite::Nothing;  // the command-line demo's

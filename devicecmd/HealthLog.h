@@ -34,4 +34,14 @@ std::vector<std::uint8_t> BuildHealthLogQuery();
 // One attempt: a drive that refuses it costs one exchange, and health is then unavailable.
 int ReadHealthLog(platform::Device device, TransportWord transport, HealthLogBytes& log);
 
+// Get Log Page for any page read whole from offset 0: namespace FFFFFFFFh, dword 10 = the
+// page id with the zero-based dword count in bits 31 to 16. size: a multiple of 4.
+NvmeCommand BuildLogPageCommand(std::uint8_t logId, std::uint32_t size);
+// The inbox driver's property query for that page.
+std::vector<std::uint8_t> BuildLogPageQuery(std::uint8_t logId, std::uint32_t size);
+// Reads a whole page of size bytes into out as ReadHealthLog reads the health log: one
+// attempt, 1 only when all of it came back, out untouched otherwise.
+int ReadLogPage(platform::Device device, TransportWord transport, std::uint8_t logId, std::uint8_t* out,
+                std::uint32_t size);
+
 }  // namespace devicecmd

@@ -59,7 +59,9 @@ ReplyVerdict JudgeScsiReply(const std::uint8_t* reply, std::uint32_t returned, s
     const platform::Layout spt = ScsiPassThroughLayout(width);
     if (returned > bufferSize || returned < spt.Size()) return ReplyVerdict::Short;
     if (GetU32(reply + spt[Spt::DataTransferLength]) < length) return ReplyVerdict::Short;
-    if (bufferedDataIn && returned < std::uint64_t{ScsiDataOffset(width)} + length) return ReplyVerdict::Short;
+    // With no data asked for, a reply that stops before the data area lacks nothing.
+    if (bufferedDataIn && length != 0 && returned < std::uint64_t{ScsiDataOffset(width)} + length)
+        return ReplyVerdict::Short;
     // Sense bytes the driver did not return are no sense at all.
     std::array<std::uint8_t, ScsiSenseRoom> sense{};
     const std::uint32_t senseOffset = ScsiSenseOffset(width);

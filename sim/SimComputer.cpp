@@ -295,6 +295,11 @@ std::string SimComputer::Vx310Serial(unsigned nth) {
     return serial;
 }
 
+void SimComputer::AdvanceTime(std::uint64_t milliseconds) {
+    for (SimDisk& disk : disks_)
+        if (disk.controller) disk.controller->AdvanceTime(milliseconds);
+}
+
 SimDisk& SimComputer::AddVx310(std::size_t adapter, SimNvmePath path, SimDiskOptions options) {
     SimNvmeConfig config;
     config.identity.serial = Vx310Serial(vx310s_++);

@@ -165,6 +165,8 @@ public:
     SimDisk& AddPlainDisk(std::size_t adapter, std::uint64_t sectors, SimDiskOptions options = {});
     SimDisk& Disk(std::size_t index) { return disks_[index]; }
     std::size_t DiskCount() const { return disks_.size(); }
+    // Simulated time passes for every NVMe drive (their self-tests run on it).
+    void AdvanceTime(std::uint64_t milliseconds);
 
     // A volume on disk diskNumber (which need not exist); mount paths "X:\" or "X:\folder\".
     // Each "X:\" makes \\.\X: openable. Returns the volume's place in Volumes().

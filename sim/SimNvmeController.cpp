@@ -33,7 +33,8 @@ SimNvmeController::SimNvmeController(Config config)
     : identity_(std::move(config.identity)),
       firmware_(std::move(config.vendor)),
       pciVendorId_(config.pciVendorId),
-      healthLog_(config.healthLog) {}
+      healthLog_(config.healthLog),
+      selfTestConfig_(config.selfTest) {}
 
 void SimNvmeController::RejectCommands(std::uint8_t opcode, std::optional<std::uint32_t> dword15,
                                        std::uint16_t status, std::uint32_t times) {
@@ -67,6 +68,9 @@ SimCompletion SimNvmeController::Run(SimQueue queue, const NvmeCommandDwords& co
     switch (static_cast<std::uint8_t>(command[0])) {
         case NvmeIdentify: return Identify(command, data, transferBytes);
         case NvmeGetLogPage: return GetLogPage(command, data, transferBytes);
+        case NvmeDeviceSelfTest:
+            if (!selfTestConfig_.supported) return {0, NvmeInvalidOpcode};
+            return DeviceSelfTest(command);
         case NvmeVendorRead: return VendorRead(command, data, transferBytes);
         case NvmeVendorWrite: return VendorWrite(command, data, transferBytes);
         default: return {0, NvmeInvalidOpcode};
@@ -99,15 +103,122 @@ SimCompletion SimNvmeController::GetLogPage(const NvmeCommandDwords& command, st
     const std::uint64_t dwords = ((std::uint64_t{command[11] & 0xFFFF} << 16) | (command[10] >> 16)) + 1;
     const std::uint64_t bytes = dwords * 4;
     const std::uint64_t offset = (std::uint64_t{command[13]} << 32) | command[12];
-    if (logId != LogPageHealthId) return {0, InvalidLogPage};
-    // The health log is kept for the whole controller; namespace 1 reads the same here.
+    const bool selfTestLog = logId == LogPageSelfTestId && selfTestConfig_.supported;
+    if (logId != LogPageHealthId && !selfTestLog) return {0, InvalidLogPage};
+    if (selfTestLog && selfTestConfig_.fault == SimSelfTestFault::LogRefused) return {0, NvmeInternalError};
+    // Both logs are kept for the whole controller; namespace 1 reads the same here.
     if (command[1] != 0xFFFFFFFF && command[1] != 0 && command[1] != 1) return {0, NvmeInvalidNamespace};
     if (data == nullptr || bytes > transferBytes) return {0, NvmeDataTransferError};
-    if (offset >= HealthLogBytes || (offset & 3) != 0) return {0, NvmeInvalidField};
+    std::vector<std::uint8_t> page;
+    if (selfTestLog) {
+        const SimSelfTestLog log = SelfTestLog();
+        page.assign(log.begin(), log.end());
+    } else {
+        page.assign(healthLog_.begin(), healthLog_.end());
+    }
+    if (offset >= page.size() || (offset & 3) != 0) return {0, NvmeInvalidField};
     std::memset(data, 0, static_cast<std::size_t>(bytes));
-    const std::uint64_t count = std::min<std::uint64_t>(bytes, HealthLogBytes - offset);
-    std::memcpy(data, healthLog_.data() + offset, static_cast<std::size_t>(count));
+    const std::uint64_t count = std::min<std::uint64_t>(bytes, page.size() - offset);
+    std::memcpy(data, page.data() + offset, static_cast<std::size_t>(count));
     return {};
+}
+
+void SimNvmeController::AdvanceTime(std::uint64_t milliseconds) {
+    nowMs_ += milliseconds;
+    SettleSelfTest();
+}
+
+void SimNvmeController::BeginSelfTest(std::uint8_t code) {
+    NvmeCommandDwords command{};
+    command[0] = NvmeDeviceSelfTest;
+    command[1] = 0xFFFFFFFF;
+    command[10] = code;
+    if (selfTestConfig_.supported) DeviceSelfTest(command);
+}
+
+SimCompletion SimNvmeController::DeviceSelfTest(const NvmeCommandDwords& command) {
+    enum : std::uint8_t { Short = 0x1, Extended = 0x2, Abort = 0xF };
+    constexpr std::uint8_t AbortedByCommand = 0x1;
+    const std::uint32_t nsid = command[1];
+    if (nsid != 0 && nsid != 1 && nsid != 0xFFFFFFFF) return {0, NvmeInvalidNamespace};
+    SettleSelfTest();
+    const std::uint8_t code = command[10] & 0x0F;
+    switch (code) {
+        case Short:
+        case Extended:
+            if (running_) return {0, NvmeSelfTestInProgress};
+            running_ = RunningTest{code, nsid, nowMs_, code == Short ? selfTestConfig_.shortMs : selfTestConfig_.extendedMs};
+            return {};
+        case Abort:
+            // With no test running there is nothing to abort, and nothing is logged.
+            if (running_) {
+                LogResult(AbortedByCommand, running_->code, false);
+                running_.reset();
+            }
+            return {};
+        default:
+            return {0, NvmeInvalidField};
+    }
+}
+
+void SimNvmeController::SettleSelfTest() {
+    constexpr std::uint8_t Passed = 0x0;
+    constexpr std::uint8_t FailedSegments = 0x7;
+    constexpr std::uint8_t AbortedUnknown = 0x8;
+    if (!running_) return;
+    const std::uint64_t elapsed = nowMs_ - running_->startMs;
+    const bool stopsHalfway = selfTestConfig_.fault == SimSelfTestFault::FailingSegment ||
+                              selfTestConfig_.fault == SimSelfTestFault::DriveAborts;
+    const std::uint64_t end = stopsHalfway ? running_->durationMs / 2 : running_->durationMs;
+    if (elapsed < end) return;
+    if (selfTestConfig_.fault == SimSelfTestFault::FailingSegment) {
+        LogResult(FailedSegments, running_->code, true);
+    } else {
+        LogResult(selfTestConfig_.fault == SimSelfTestFault::DriveAborts ? AbortedUnknown : Passed, running_->code,
+                  false);
+    }
+    running_.reset();
+}
+
+void SimNvmeController::LogResult(std::uint8_t result, std::uint8_t code, bool failedAt) {
+    constexpr std::uint8_t FailedSegment = 2;
+    constexpr std::uint64_t FailingLba = 0x1D5A3C40;
+    constexpr std::uint8_t MediaErrors = 0x2;
+    constexpr std::uint8_t UnrecoveredReadError = 0x81;
+    std::array<std::uint8_t, 28> entry{};
+    entry[0] = static_cast<std::uint8_t>((code << 4) | result);
+    const std::uint64_t hours = Get64(&healthLog_[128]) + nowMs_ / (3600 * 1000);
+    Put64(&entry[4], hours);
+    if (failedAt) {
+        entry[1] = FailedSegment;
+        entry[2] = 0x0F;  // namespace, LBA, status code type and status code valid
+        Put32(&entry[12], 1);
+        Put64(&entry[16], FailingLba);
+        entry[24] = MediaErrors;
+        entry[25] = UnrecoveredReadError;
+    }
+    results_.insert(results_.begin(), entry);
+    if (results_.size() > 20) results_.pop_back();
+}
+
+SimSelfTestLog SimNvmeController::SelfTestLog() const {
+    constexpr std::uint8_t Unused = 0x0F;
+    SimSelfTestLog log{};
+    if (running_) {
+        log[0] = running_->code;
+        const std::uint64_t elapsed = nowMs_ - running_->startMs;
+        const std::uint64_t percent = running_->durationMs == 0 ? 0 : elapsed * 100 / running_->durationMs;
+        log[1] = static_cast<std::uint8_t>(std::min<std::uint64_t>(percent, 99));
+    }
+    for (std::size_t n = 0; n < 20; ++n) {
+        std::uint8_t* at = &log[4 + 28 * n];
+        if (n < results_.size()) {
+            std::memcpy(at, results_[n].data(), 28);
+        } else {
+            at[0] = Unused;
+        }
+    }
+    return log;
 }
 
 SimHealthLog SimHealthLogOf(SimHealthKind kind) {
@@ -196,7 +307,10 @@ std::array<std::uint8_t, IdentifyBytes> SimNvmeController::IdentifyController() 
     data[77] = 5;     // maximum data transfer size: 2^5 pages
     Put16(&data[78], 1);              // controller id
     Put32(&data[80], 0x00010400);     // version 1.4
-    Put16(&data[256], 0x0017);        // optional admin commands
+    // Optional admin commands: security, format, firmware; device self-test (bit 4) when offered.
+    Put16(&data[256], selfTestConfig_.supported ? 0x0017 : 0x0007);
+    // Extended device self-test time, in minutes.
+    Put16(&data[316], static_cast<std::uint16_t>((selfTestConfig_.extendedMs + 59999) / 60000));
     data[258] = 3;    // abort command limit
     data[260] = 0x14; // firmware slots
     data[512] = 0x66; // submission queue entry size

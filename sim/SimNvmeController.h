@@ -21,7 +21,9 @@ enum SimNvmeStatus : std::uint16_t {
     NvmeInvalidOpcode = 0x001,
     NvmeInvalidField = 0x002,
     NvmeDataTransferError = 0x004,
+    NvmeInternalError = 0x006,
     NvmeInvalidNamespace = 0x00B,
+    NvmeSelfTestInProgress = 0x11D,  // command specific (type 1), status 1Dh
     NvmeMore = 0x2000,
     NvmeDoNotRetry = 0x4000,
 };
@@ -29,6 +31,7 @@ enum SimNvmeStatus : std::uint16_t {
 enum SimNvmeOpcode : std::uint8_t {
     NvmeGetLogPage = 0x02,
     NvmeIdentify = 0x06,
+    NvmeDeviceSelfTest = 0x14,
     NvmeVendorWrite = 0xFD,
     NvmeVendorRead = 0xFE,
 };
@@ -75,11 +78,31 @@ enum class SimHealthKind {
 };
 SimHealthLog SimHealthLogOf(SimHealthKind kind);
 
+constexpr std::uint8_t LogPageSelfTestId = 0x06;
+constexpr std::uint32_t SelfTestLogBytes = 564;
+using SimSelfTestLog = std::array<std::uint8_t, SelfTestLogBytes>;
+
+// How the drive's self-tests go wrong.
+enum class SimSelfTestFault {
+    None,
+    FailingSegment,  // each test stops halfway with segment 2 failed, at a failing LBA
+    DriveAborts,     // each test stops halfway, aborted for a reason the drive does not give
+    LogRefused,      // Get Log Page 06h is refused
+};
+
+struct SimSelfTestConfig {
+    bool supported = true;  // OACS bit 4; without it 14h is an invalid opcode
+    std::uint32_t shortMs = 2 * 60 * 1000;
+    std::uint32_t extendedMs = 10 * 60 * 1000;  // identify states it in whole minutes, rounded up
+    SimSelfTestFault fault = SimSelfTestFault::None;
+};
+
 struct SimNvmeConfig {
     SimDriveIdentity identity;
     SimVendorConfig vendor;
     std::uint16_t pciVendorId = 0x1E5A;
     SimHealthLog healthLog = SimHealthLogOf(SimHealthKind::Healthy);
+    SimSelfTestConfig selfTest;
 };
 
 class SimNvmeController {
@@ -105,6 +128,14 @@ public:
     // The SMART / health information log page the controller answers Get Log Page 02h with.
     void SetHealthLog(const SimHealthLog& log) { healthLog_ = log; }
     const SimHealthLog& HealthLog() const { return healthLog_; }
+    // The device self-test runs in simulated time, which moves only here.
+    void AdvanceTime(std::uint64_t milliseconds);
+    std::uint64_t NowMs() const { return nowMs_; }
+    void SetSelfTest(const SimSelfTestConfig& config) { selfTestConfig_ = config; }
+    // A test begun by another program: as if its command had come, without this program's history.
+    void BeginSelfTest(std::uint8_t code);
+    // Log 06h as the drive answers it now.
+    SimSelfTestLog SelfTestLog() const;
     const std::vector<SimExecutedCommand>& History() const { return history_; }
     void ClearHistory() { history_.clear(); }
     // The controller as it was built: its firmware's configuration, no rejection, no history.
@@ -112,6 +143,9 @@ public:
         firmware_.FactoryReset();
         rejections_.clear();
         history_.clear();
+        running_.reset();
+        results_.clear();
+        nowMs_ = 0;
     }
 
 private:
@@ -129,6 +163,17 @@ private:
                               std::uint32_t transferBytes);
     SimCompletion Identify(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
     SimCompletion GetLogPage(const NvmeCommandDwords& command, std::uint8_t* data, std::uint32_t transferBytes);
+    SimCompletion DeviceSelfTest(const NvmeCommandDwords& command);
+    // Ends the running test once its time (or its fault's) has come.
+    void SettleSelfTest();
+    void LogResult(std::uint8_t result, std::uint8_t code, bool failedAt);
+
+    struct RunningTest {
+        std::uint8_t code;  // 1 short, 2 extended
+        std::uint32_t nsid;
+        std::uint64_t startMs;
+        std::uint64_t durationMs;
+    };
 
     SimDriveIdentity identity_;
     SimVendorFirmware firmware_;
@@ -136,6 +181,10 @@ private:
     SimHealthLog healthLog_;
     std::vector<Rejection> rejections_;
     std::vector<SimExecutedCommand> history_;
+    SimSelfTestConfig selfTestConfig_;
+    std::uint64_t nowMs_ = 0;
+    std::optional<RunningTest> running_;
+    std::vector<std::array<std::uint8_t, 28>> results_;  // newest first, at most 20
 };
 
 }  // namespace sim

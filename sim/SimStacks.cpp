@@ -355,8 +355,9 @@ SimResult SimInboxNvmeStack::ProtocolCommand(const SimCall& call) {
     std::uint32_t status = ProtocolStatusSuccess;
     std::vector<std::uint8_t> data(std::max(toLength, fromLength), 0);
     SimCompletion completion;
-    if (commandSpecific == NvmeAdminCommand && opcode < 0xC0) {
-        status = ProtocolStatusNotSupported;  // only vendor-specific admin commands pass through
+    if (commandSpecific == NvmeAdminCommand && opcode < 0xC0 && opcode != NvmeDeviceSelfTest) {
+        // Only vendor-specific admin commands and the device self-test pass through.
+        status = ProtocolStatusNotSupported;
     } else if (!DirectionMatches(opcode, direction)) {
         status = ProtocolStatusInvalidRequest;
     } else if (busyStatus.Fire()) {

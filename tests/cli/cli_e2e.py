@@ -527,8 +527,59 @@ def group_health(cli):
           "hot %r" % doc["drive"]["health"])
 
 
+def group_selftest(cli):
+    """selftest on the simulated drive: a failing segment followed to its end with its exit
+    code, the log read once per second of the drive's time, each path to a pass, another
+    program's test aborted, and the drive's refusals with their codes."""
+    machine = ["--drive", "inbox", "--selftest", "failing-segment", "--selftest-short", "10"]
+    doc, lines = cli.json(machine, ["selftest", "short", "--wait"], 11, trace=True)
+    result = doc["selfTest"]["result"]
+    check(doc["error"]["code"] == "selftest-failed" and "segment 2" in doc["error"]["message"],
+          "error %r" % doc["error"])
+    check(result["result"] == "failed-segment" and result["failedSegment"] == 2 and result["test"] == "short",
+          "result %r" % result)
+    check(result["failingLba"].isdigit() and result["powerOnHours"] == "1873", "result %r" % result)
+    # The start, then the log (property query of 48 + 564 bytes) once per simulated second
+    # from the first second after it until the drive stops at half of its 10 s: five reads,
+    # as the document counts them.
+    calls = [args for _, _, function, args, _ in lines if function == "DeviceIoControl"]
+    start = [i for i, args in enumerate(calls) if ", 0x2DD3C0, in 208," in args]
+    check(len(start) == 1, "self-test commands: %d" % len(start))
+    reads = [args for args in calls[start[0] + 1:] if ", 0x2D1400, in 612," in args]
+    check(len(reads) == 5 and doc["selfTest"]["logReads"] == 5,
+          "log reads after the start: %d, document %r" % (len(reads), doc["selfTest"]["logReads"]))
+
+    code, out, err, _ = cli.run(machine, ["selftest", "short", "--wait"])
+    check(code == 11, "text: exit %d" % code)
+    check("short self-test: 10 %\nshort self-test: 20 %\n" in err and "short self-test: 40 %\n" in err,
+          "progress lines %r" % err)
+    check("short test failed in segment 2" in err, "standard error %r" % err)
+
+    for path in ("miniport", "usb", "rst"):
+        doc = cli.json(["--drive", path, "--selftest-short", "5"], ["selftest", "short", "--wait"], 0)
+        check(doc["selfTest"]["result"]["verdict"] == "passed", "%s: %r" % (path, doc["selfTest"]))
+        check(doc["drive"]["transport"] == TRANSPORT[path], "%s: drive %r" % (path, doc["drive"]))
+
+    running = ["--drive", "usb", "--selftest-running", "extended"]
+    doc = cli.json(running, ["selftest", "short"], 14)
+    check(doc["selfTest"]["running"] == {"test": "extended", "percent": 0}, "running %r" % doc["selfTest"])
+    doc = cli.json(running, ["selftest", "abort"], 0)
+    check(doc["selfTest"]["aborted"] is True and doc["selfTest"]["results"][0]["result"] == "aborted-by-command"
+          and doc["selfTest"]["running"] is None, "abort %r" % doc["selfTest"])
+
+    doc = cli.json(["--drive", "miniport", "--selftest", "aborted"], ["selftest", "extended", "--wait"], 12)
+    check(doc["selfTest"]["result"]["result"] == "aborted-unknown", "aborted %r" % doc["selfTest"])
+    doc = cli.json(["--drive", "rst", "--selftest", "unsupported"], ["selftest", "short"], 13)
+    check(doc["selfTest"]["supported"] is False, "unsupported %r" % doc["selfTest"])
+    doc = cli.json(["--drive", "inbox", "--selftest", "log-refused"], ["selftest", "status"], 10)
+    check(doc["error"]["systemError"] == 1117, "log refused %r" % doc["error"])
+    doc = cli.json(["--drive", "inbox"], ["health"], 0)
+    check("lastSelfTest" in doc and doc["lastSelfTest"] is None, "health %r" % doc.get("lastSelfTest", "absent"))
+
+
 GROUPS = {
     "health": group_health,
+    "selftest": group_selftest,
     "paths-and-states": group_paths_and_states,
     "foreign-and-several": group_foreign_and_several,
     "optimize": group_optimize,

@@ -225,6 +225,14 @@ TEST(ReplyCount, BufferedScsi) {
                 {"count covers the sense key", Here.scsiSense + 3, Refused},
                 {"whole", size, Refused}},
                dataOut);
+    // A data-in request for no data (a bridge's no-data phase) lacks nothing after the header.
+    const auto noData = [&](std::uint32_t returned) {
+        return JudgeScsiReply(reply.data(), returned, size, true, 0, ProcessWidth);
+    };
+    ExpectCuts({{"header less a byte", Here.sptLength - 1, Short},
+                {"header", Here.sptLength, Ok},
+                {"count covers the sense key", Here.scsiSense + 3, Refused}},
+               noData);
     reply[Here.scsiSense + 2] = 0;
     // The transfer length the driver reports says how much moved.
     Put(reply, 12, Le32(4));
