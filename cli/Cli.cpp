@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "devicecmd/PrivateCmd.h"
 #include "devicecmd/Transport.h"
@@ -747,6 +748,8 @@ const char* CliUsage() {
            "  health [--disk N]    the health log of the supported drive (or of disk N, any drive\n"
            "                       identified on an NVMe path): warnings, temperature, wear, spare,\n"
            "                       data read and written, power-on hours, errors\n"
+           "  history [--disk N]   the health history that the health service keeps for the same drive:\n"
+           "                       one line a sample (time, temperature, spare, wear, data, errors)\n"
            "  optimize on|off --yes [--disk N] [--shutdown]\n"
            "                       turns the drive's optimize feature on or off. Without --yes it only\n"
            "                       says what it would do. --disk N (the number list shows) is needed\n"
@@ -774,12 +777,14 @@ const char* CliUsage() {
            "  9     health: the drive's health log could not be read (refused or incomplete)\n"
            "  10    a system call failed: the listing, an open, identify or the vendor command\n"
            "        (the system's error code is in the message and in the JSON's systemError)\n"
+           "  11    history: the drive's history file cannot be read as one\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
            "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
            "  1641  switched, and the shutdown was started (--shutdown)\n";
 }
 
 CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
+    if (auto history = RunHistoryCommand(args, system)) return *history;
     Request request;
     std::string error;
     if (!Parse(args, request, error)) {

@@ -6,6 +6,7 @@
 //   status                                     the supported drive the window would show
 //   optimize on|off --yes [--disk N] [--shutdown]
 //   health [--disk N]                          the drive's health log, every field
+//   history [--disk N]                         the drive's health history (cli/HistoryCommand.h)
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileStoreIo.h"
 #include "platform/ShutdownIo.h"
 #include "platform/System.h"
 
@@ -57,6 +59,8 @@ struct CliSystem {
     std::function<std::wstring(unsigned id)> text;
     // Opens the --log file for writing; null when it cannot be.
     std::function<std::FILE*(const std::string& path)> openLog;
+    // The files the program keeps (the health history); history fails without them.
+    platform::FileStoreIo* files = nullptr;
 };
 
 struct CliRun {

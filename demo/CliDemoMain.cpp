@@ -90,7 +90,9 @@ int wmain(int argc, wchar_t** argv) {
         // The simulated session records the request; the command line itself ends the run.
         sim::SimShutdown session;
         demo::TracedShutdown shutdown(trace, session);
-        const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        // The history files are the host's (under Wine, the prefix's ProgramData).
+        const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile,
+                                    &platform::SystemFileStoreIo()};
         status = cli::Deliver(cli::RunCli(command, system));
         if (!options.stateFile.empty()) {
             if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
