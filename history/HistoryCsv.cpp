@@ -115,6 +115,10 @@ ParsedHistory ParseHistory(std::string_view bytes) {
         out.status = ParseStatus::TooLarge;
         return out;
     }
+    // One allocation for the samples, however long the history.
+    std::size_t lines = 0;
+    for (const char c : bytes) lines += c == '\n';
+    out.samples.reserve(lines);
     std::size_t at = 0;
     std::size_t lineNumber = 0;
     while (at < bytes.size()) {
