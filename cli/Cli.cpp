@@ -554,7 +554,7 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
                               "), so it is not switched.");
     }
 
-    const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted);
+    const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted, system.locks);
     const std::uint32_t code = result.errorCode;
     switch (result.outcome) {
         case SwitchOutcome::Switched:
@@ -574,6 +574,9 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
             return reply.FailSystem("identify-failed", code,
                                     name + " did not identify again (" + Utf8(OpenDeviceErrorText(code)) +
                                         "); nothing was written.");
+        case SwitchOutcome::DriveBusy:
+            return reply.Fail(ExitDriveBusy, "drive-busy", code,
+                              name + ": " + Utf8(DriveBusyText()) + " Nothing was written.");
         default:
             return reply.FailSystem("command-failed", code, name + ": " + Utf8(SwitchErrorText(wanted, code)) + ".");
     }
@@ -778,6 +781,7 @@ const char* CliUsage() {
            "  10    a system call failed: the listing, an open, identify or the vendor command\n"
            "        (the system's error code is in the message and in the JSON's systemError)\n"
            "  11    history: the drive's history file cannot be read as one\n"
+           "  12    optimize: the drive stayed busy with another Zephra program; nothing was written\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
            "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
            "  1641  switched, and the shutdown was started (--shutdown)\n";

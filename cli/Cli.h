@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DriveLockIo.h"
 #include "platform/FileStoreIo.h"
 #include "platform/ShutdownIo.h"
 #include "platform/System.h"
@@ -38,6 +39,7 @@ enum CliExit : int {
     ExitHealthCritical = 8,         // health: a critical-warning bit of the drive is set
     ExitHealthUnavailable = 9,      // health: the drive's health log could not be read
     ExitSystemFailure = 10,         // the listing, an open, identify or the vendor command failed
+    ExitDriveBusy = 12,             // another program kept the drive's lock for the whole wait; nothing written
     ExitDriveChanged = 1167,        // another drive behind the path now; nothing written
     ExitShutdownStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED: switched, shutdown started
     ExitRestartRequired = 3010,     // ERROR_SUCCESS_REBOOT_REQUIRED: switched, power cycle pending
@@ -61,6 +63,8 @@ struct CliSystem {
     std::function<std::FILE*(const std::string& path)> openLog;
     // The files the program keeps (the health history); history fails without them.
     platform::FileStoreIo* files = nullptr;
+    // The machine-wide drive locks the switch takes; none: the switch takes no lock.
+    platform::DriveLockIo* locks = nullptr;
 };
 
 struct CliRun {

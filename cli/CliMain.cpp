@@ -5,6 +5,6 @@
 
 int wmain(int argc, wchar_t** argv) {
     const cli::CliSystem system{platform::RealSystem(), platform::SystemShutdownIo(), cli::LoadProgramText,
-                                cli::OpenLogFile, &platform::SystemFileStoreIo()};
+                                cli::OpenLogFile, &platform::SystemFileStoreIo(), &platform::SystemDriveLockIo()};
     return cli::Deliver(cli::RunCli(cli::Utf8Arguments(argc, argv), system));
 }

@@ -90,9 +90,10 @@ int wmain(int argc, wchar_t** argv) {
         // The simulated session records the request; the command line itself ends the run.
         sim::SimShutdown session;
         demo::TracedShutdown shutdown(trace, session);
-        // The history files are the host's (under Wine, the prefix's ProgramData).
+        // The history files and the drive locks are the host's (under Wine, the prefix's), so
+        // that the demo's programs meet each other as the product's do.
         const cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile,
-                                    &platform::SystemFileStoreIo()};
+                                    &platform::SystemFileStoreIo(), &platform::SystemDriveLockIo()};
         status = cli::Deliver(cli::RunCli(command, system));
         if (!options.stateFile.empty()) {
             if (const auto state = machine.Vx310State()) demo::WriteStateFile(options.stateFile, *state);
