@@ -48,7 +48,8 @@ image() {
 wanted image && image fuzz_image "${flags[@]}"
 # The enumeration pass, the switch and the command layer over the simulated machine.
 # The whole simulator, so that a new part of it needs no change here.
-drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/optimize/*.cpp "$root"/sim/*.cpp)
+drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/optimize/*.cpp "$root"/history/*.cpp
+  "$root"/sim/*.cpp)
 wanted drive && "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_drive.cpp" "${drive_sources[@]}" -o "$out/fuzz_drive"
 wanted history && "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_history.cpp" "$root"/history/*.cpp \
   "$root/devicecmd/HealthDecode.cpp" -o "$out/fuzz_history"
