@@ -58,6 +58,7 @@ BOOL CZephraApp::InitInstance() {
 
 CZephraDlg::CZephraDlg(const AppSystem& system, CWnd* parent)
     : CDialog(IDD, parent), mainWnd(system.machine, system.shutdown), rescan(system.watch), watch_(system.watch) {
+    mainWnd.SetDriveLocks(system.locks);
     appIcon = ::LoadIconW(CWinApp::ResourceInstance(), MAKEINTRESOURCEW(128));
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/SwitchGate.h"
 #include "discovery/DiskInfo.h"
+#include "platform/DriveLockIo.h"
 #include "platform/ShutdownIo.h"
 #include "platform/System.h"
 #include "ui/BaseDuilibWnd.h"
@@ -33,6 +34,8 @@ public:
     // The optimize switch of the drive in slot 0: confirmation, the vendor command, then the
     // forced shutdown or one error box.
     void SwitchOptimize();
+    // The machine-wide drive locks the switch takes (none: it takes none).
+    void SetDriveLocks(platform::DriveLockIo* locks) { locks_ = locks; }
 
     const discovery::DriveTable& Drives() const { return drives; }
     bool IsSwitching() const { return switchGate.Running(); }
@@ -53,4 +56,5 @@ private:
 
     platform::System machine_;
     platform::ShutdownIo& shutdown_;
+    platform::DriveLockIo* locks_ = nullptr;
 };

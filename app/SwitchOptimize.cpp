@@ -41,7 +41,7 @@ void CMainWnd::SwitchOptimize() {
     const discovery::DiskInfo* drive = drives[0].get();
     if (!drive) return;
     BoxesOf boxes(*this);
-    const SwitchResult result = RunOptimizeSwitch(*drive, machine_.io, shutdown_, boxes);
+    const SwitchResult result = RunOptimizeSwitch(*drive, machine_.io, shutdown_, boxes, locks_);
     // The path led to another drive: the table is stale. The record goes with it, so the
     // new enumeration waits, with any device change, until the switch has ended.
     if (result.refreshPanel) RefreshDrives();

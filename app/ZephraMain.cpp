@@ -5,7 +5,8 @@
 #include "app/HostDialog.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    const AppSystem system{platform::RealSystem(), platform::SystemDeviceWatchIo(), platform::SystemShutdownIo()};
+    const AppSystem system{platform::RealSystem(), platform::SystemDeviceWatchIo(), platform::SystemShutdownIo(),
+                           &platform::SystemDriveLockIo()};
     CZephraApp app(system);
     return RunApplication(app, instance);
 }

@@ -5,6 +5,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliReport.h"
+#include "cli/HistoryCommand.h"
 #include "cli/LogPath.h"
 #include "cli/SelfTestCommand.h"
 #include "discovery/DebugLog.h"
@@ -50,6 +51,8 @@ const char* CliUsage() {
            "  health [--disk N]    the health log of the supported drive (or of disk N, any drive\n"
            "                       identified on an NVMe path): warnings, temperature, wear, spare,\n"
            "                       data read and written, power-on hours, errors\n"
+           "  history [--disk N]   the health history that the health service keeps for the same drive:\n"
+           "                       one line a sample (time, temperature, spare, wear, data, errors)\n"
            "  selftest short|extended [--disk N] [--wait]\n"
            "                       starts the drive's own self-test (short: about 2 minutes; extended:\n"
            "                       the time the drive states). --wait follows it to its end, reading\n"
@@ -98,6 +101,8 @@ const char* CliUsage() {
            "  12    selftest: the self-test was aborted (by an abort, a reset or the drive itself)\n"
            "  13    selftest: the drive does not offer the device self-test\n"
            "  14    selftest: a self-test already runs, so none was started (or it ran far past its time)\n"
+           "  15    optimize: the drive stayed busy with another Zephra program; nothing was written\n"
+           "  16    history: the drive's history file cannot be read as one\n"
            "  1167  the drive changed between listing and writing; nothing was written\n"
            "  3010  switched; the drive takes the setting at its next power-on after a shutdown\n"
            "  1641  switched, and the shutdown was started (--shutdown)\n";
@@ -105,6 +110,7 @@ const char* CliUsage() {
 
 CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
     if (IsSelfTestCommand(args)) return RunSelfTest(args, system);
+    if (auto history = RunHistoryCommand(args, system)) return *history;
     Request request;
     std::string error;
     if (!Parse(args, request, error)) {

@@ -7,6 +7,7 @@
 //   optimize on|off --yes [--disk N] [--shutdown]
 //   health [--disk N]                          the drive's health log, every field
 //   selftest short|extended|abort|status [--disk N] [--wait]   the drive's self-test (SelfTestCommand.h)
+//   history [--disk N]                         the drive's health history (cli/HistoryCommand.h)
 //
 // with --json (one JSON document on standard output) and --log FILE (the enumeration's
 // debug log) on each. The exit code says how it went (CliExit).
@@ -20,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/DriveLockIo.h"
+#include "platform/FileStoreIo.h"
 #include "platform/ShutdownIo.h"
 #include "platform/System.h"
 
@@ -44,6 +47,8 @@ enum CliExit : int {
     ExitSelfTestAborted = 12,       // selftest: the test was aborted (a command, a reset, the drive)
     ExitSelfTestNotSupported = 13,  // selftest: the drive does not offer the device self-test
     ExitSelfTestRunning = 14,       // selftest: a test already runs, so none was started
+    ExitDriveBusy = 15,             // another program kept the drive's lock for the whole wait; nothing written
+    ExitHistoryUnparsable = 16,     // history: the drive's history file cannot be read as one
     ExitDriveChanged = 1167,        // another drive behind the path now; nothing written
     ExitShutdownStarted = 1641,     // ERROR_SUCCESS_REBOOT_INITIATED: switched, shutdown started
     ExitRestartRequired = 3010,     // ERROR_SUCCESS_REBOOT_REQUIRED: switched, power cycle pending
@@ -66,6 +71,10 @@ struct CliSystem {
     // Opens the --log file to append to it, never truncating it; null when it cannot be, or
     // when what was opened is not a regular file on disk (a device, a pipe, a folder).
     std::function<std::FILE*(const std::string& path)> openLog;
+    // The files the program keeps (the health history); history fails without them.
+    platform::FileStoreIo* files = nullptr;
+    // The machine-wide drive locks the switch takes; none: the switch takes no lock.
+    platform::DriveLockIo* locks = nullptr;
     // Waits this many milliseconds (selftest --wait between two reads of the drive's log).
     std::function<void(std::uint32_t milliseconds)> wait = {};
     // Writes to standard error at once (selftest --wait's progress); whether that is a console.

@@ -6,7 +6,7 @@
 
 int wmain(int argc, wchar_t** argv) {
     cli::CliSystem system{platform::RealSystem(), platform::SystemShutdownIo(), cli::LoadProgramText,
-                          cli::OpenLogFile};
+                          cli::OpenLogFile, &platform::SystemFileStoreIo(), &platform::SystemDriveLockIo()};
     system.wait = cli::WaitMilliseconds;
     system.progress = cli::WriteProgress;
     system.progressIsConsole = cli::ProgressIsConsole();

@@ -87,7 +87,7 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
                               "), so it is not switched.");
     }
 
-    const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted);
+    const SwitchResult result = SwitchDrive(drive, system.machine.io, wanted, system.locks);
     const std::uint32_t code = result.errorCode;
     switch (result.outcome) {
         case SwitchOutcome::Switched:
@@ -107,6 +107,9 @@ CliRun Optimize(const Request& request, const CliSystem& system) {
             return reply.FailSystem("identify-failed", code,
                                     name + " did not identify again (" + Utf8(OpenDeviceErrorText(code)) +
                                         "); nothing was written.");
+        case SwitchOutcome::DriveBusy:
+            return reply.Fail(ExitDriveBusy, "drive-busy", code,
+                              name + ": " + Utf8(DriveBusyText()) + " Nothing was written.");
         default:
             return reply.FailSystem("command-failed", code, name + ": " + Utf8(SwitchErrorText(wanted, code)) + ".");
     }

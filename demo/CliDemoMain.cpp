@@ -81,7 +81,10 @@ int wmain(int argc, wchar_t** argv) {
         // The simulated session records the request; the command line itself ends the run.
         sim::SimShutdown session;
         demo::TracedShutdown shutdown(trace, session);
-        cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile};
+        // The history files and the drive locks are the host's (under Wine, the prefix's), so
+        // that the demo's programs meet each other as the product's do.
+        cli::CliSystem system{traced.Machine(), shutdown, cli::LoadProgramText, cli::OpenLogFile,
+                              &platform::SystemFileStoreIo(), &platform::SystemDriveLockIo()};
         // The drive's time passes while the command waits, at once: the simulated test
         // runs its minutes in no time, and its progress still rises with each read.
         system.wait = [&machine](std::uint32_t ms) { machine.Computer().AdvanceTime(ms); };

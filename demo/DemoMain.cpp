@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
             std::fflush(nullptr);
             ::ExitProcess(0);
         };
-        const AppSystem system{traced.Machine(), traced.Watch(), shutdown};
+        // The drive locks are the host's, so that the demo's programs meet as the product's do.
+        const AppSystem system{traced.Machine(), traced.Watch(), shutdown, &platform::SystemDriveLockIo()};
         CZephraApp app(system);
         status = RunApplication(app, ::GetModuleHandleW(nullptr));
         if (!options.stateFile.empty()) {

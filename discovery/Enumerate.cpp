@@ -388,6 +388,8 @@ std::vector<ExaminedDisk> ExamineDrives(const platform::System& system, PassScop
         // 0xFFFFFFFF is no drive; numbers past the signed range can't be a drive index.
         if (entry.deviceNumber > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) continue;
         const auto number = static_cast<std::int32_t>(entry.deviceNumber);
+        std::shared_ptr<void> hold;
+        if (scope.holdDisk && !(hold = scope.holdDisk(number))) continue;
         ExaminedDisk& seen = examined.emplace_back();
         seen.record = std::make_unique<DiskInfo>();
         DiskInfo* const disk = seen.record.get();

@@ -4,6 +4,7 @@
 // accepted drive, with its logical drives, in slot 0 of the table.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <memory>
 #include <string>
@@ -91,6 +92,10 @@ struct PassScope {
     // Read the health log of every identified drive, not only of the accepted one (one
     // more command per identified drive).
     bool healthOfEveryDrive = false;
+    // Called before the pass sends a disk anything: what it returns is kept until the pass
+    // is done with the disk (a lock held around the disk's commands); null skips the disk,
+    // which then is not in the result.
+    std::function<std::shared_ptr<void>(std::int32_t disk)> holdDisk;
 };
 
 // What the pass made of one disk it came to.

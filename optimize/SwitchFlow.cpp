@@ -9,6 +9,7 @@
 #include "devicecmd/IntelRst.h"
 #include "devicecmd/PrivateCmd.h"
 #include "discovery/Identify.h"
+#include "optimize/DriveLock.h"
 
 namespace {
 
@@ -100,9 +101,21 @@ std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode) {
                        errorCode);
 }
 
-SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState) {
+std::wstring DriveBusyText() {
+    return L"The drive is busy: another Zephra program is talking to it. Try again in a moment.";
+}
+
+SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState,
+                         platform::DriveLockIo* locks) {
     SwitchResult result;
     result.newState = newState;
+    // Held to the end: no poll lands between the second identify and the write.
+    const DriveLock lock = DriveLock::Take(locks, drive.phyDriveIndex, SwitchLockWaitMs);
+    if (!lock.MayProceed()) {
+        result.outcome = lock.state() == DriveLock::State::Busy ? SwitchOutcome::DriveBusy : SwitchOutcome::OpenFailed;
+        result.errorCode = lock.errorCode();
+        return result;
+    }
     discovery::TouchFirstSector(io, drive.phyDriveIndex);
 
     platform::UniqueHandle handle = OpenDrive(drive, io);
@@ -131,13 +144,13 @@ SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& i
 }
 
 SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
-                               platform::ShutdownIo& shutdown, SwitchUser& user) {
+                               platform::ShutdownIo& shutdown, SwitchUser& user, platform::DriveLockIo* locks) {
     SwitchResult result;
     result.newState = NewOptimizeState(drive.optimizeState);
     if (!user.ConfirmSwitch()) return result;
 
     // The drive's handle is closed by now: no box is shown while it is open.
-    result = SwitchDrive(drive, io, result.newState);
+    result = SwitchDrive(drive, io, result.newState, locks);
     switch (result.outcome) {
         case SwitchOutcome::Switched:
             result.outcome =
@@ -145,6 +158,9 @@ SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::Devic
             break;
         case SwitchOutcome::CommandFailed:
             user.ShowSwitchError(SwitchErrorText(result.newState, result.errorCode));
+            break;
+        case SwitchOutcome::DriveBusy:
+            user.ShowSwitchError(DriveBusyText());
             break;
         default:  // OpenFailed, NotTheSameDrive
             user.ShowSwitchError(OpenDeviceErrorText(result.errorCode));

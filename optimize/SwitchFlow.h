@@ -10,6 +10,7 @@
 
 #include "discovery/DiskInfo.h"
 #include "platform/DeviceIo.h"
+#include "platform/DriveLockIo.h"
 #include "platform/ShutdownIo.h"
 
 // What the switch asks of the person at the machine.
@@ -30,6 +31,7 @@ enum class SwitchOutcome {
     ShutdownRequested,  // switched; the shutdown request was accepted
     ShutdownRefused,    // switched; the program stays open without a word
     Switched,           // switched; no shutdown asked for (SwitchDrive)
+    DriveBusy,          // another program held the drive's lock for the whole wait; nothing sent
 };
 
 struct SwitchResult {
@@ -49,6 +51,8 @@ std::uint8_t NewOptimizeState(std::uint8_t optimizeState);
 std::wstring OpenDeviceErrorText(std::uint32_t errorCode);
 // "Close Optimize error..." when newState is 2, "Open Optimize error..." otherwise.
 std::wstring SwitchErrorText(std::uint8_t newState, std::uint32_t errorCode);
+// The drive is busy with another Zephra program (the health service, the command line).
+std::wstring DriveBusyText();
 
 // Error code shown when the drive behind the path is not the drive in the record
 // (ERROR_DEVICE_NOT_CONNECTED).
@@ -56,12 +60,17 @@ constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
 
 // The drive of the record gets newState: the first sector read, the open, the second
 // identify and the one vendor write; the handle is closed before it returns. Switched, or
-// OpenFailed / NotTheSameDrive / CommandFailed with the error code the window shows.
-SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState);
+// OpenFailed / NotTheSameDrive / CommandFailed with the error code the window shows. With
+// locks, all of it happens under the drive's machine-wide lock (DriveLock.h), waited for
+// at most SwitchLockWaitMs: DriveBusy (ErrorDriveBusy) when another program kept it, and
+// OpenFailed with the system's code when the lock could not be had.
+SwitchResult SwitchDrive(const discovery::DiskInfo& drive, platform::DeviceIo& io, std::uint8_t newState,
+                         platform::DriveLockIo* locks = nullptr);
 
 // One click's work on the drive of the record. At most one open and one vendor command.
 SwitchResult RunOptimizeSwitch(const discovery::DiskInfo& drive, platform::DeviceIo& io,
-                               platform::ShutdownIo& shutdown, SwitchUser& user);
+                               platform::ShutdownIo& shutdown, SwitchUser& user,
+                               platform::DriveLockIo* locks = nullptr);
 
 // Enables the shutdown privilege and requests a forced shutdown. Nonzero when the request
 // was accepted; the program goes on running until the system ends it.

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Fuzzes the skin package reader, the layout markup reader, the image decoder and the drive
-# paths (a hostile drive, driver or bridge in front of the simulated machine) with libFuzzer
+# Fuzzes the skin package reader, the layout markup reader, the image decoder, the drive
+# paths (a hostile drive, driver or bridge in front of the simulated machine) and the
+# history file's parser with libFuzzer
 # (clang, AddressSanitizer, UBSan), and the image decoder once more under MemorySanitizer.
 # Not part of the tests: run it by hand.
 # Usage: tools/fuzz.sh [seconds per target [target...]]
 #   seconds: default 60 (FUZZ_SECONDS works too); targets: zip markup image image-msan drive
-#   (default all); drive is the hostile drive, driver or bridge in front of the enumeration,
+#   history (default all); drive is the hostile drive, driver or bridge in front of the enumeration,
 #   the switch and the command layer (tests/fuzz/fuzz_drive.cpp)
 #   image-msan first replays the decoder's test inputs and the seeds in one process (an input
 #   that leaves memory behind for the next one matters), then fuzzes.
@@ -14,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-60}}
 targets=("${@:2}")
-((${#targets[@]})) || targets=(zip markup image image-msan drive)
+((${#targets[@]})) || targets=(zip markup image image-msan drive history)
 out="$root/build/fuzz"
 
 clangxx=clang++-14
@@ -25,7 +26,7 @@ if ! command -v "$clangxx" >/dev/null || ! dpkg-query -W -f='${Status}' libclang
   apt-get install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null
 fi
 
-for kind in zip markup image image_msan drive; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
+for kind in zip markup image image_msan drive history; do mkdir -p "$out/seeds/$kind" "$out/corpus/$kind"; done
 mkdir -p "$out/artifacts" "$out/obj"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I"$root")
 # Only the targets asked for are built.
@@ -47,8 +48,11 @@ image() {
 wanted image && image fuzz_image "${flags[@]}"
 # The enumeration pass, the switch and the command layer over the simulated machine.
 # The whole simulator, so that a new part of it needs no change here.
-drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/optimize/*.cpp "$root"/sim/*.cpp)
+drive_sources=("$root"/devicecmd/*.cpp "$root"/discovery/*.cpp "$root"/optimize/*.cpp "$root"/history/*.cpp
+  "$root"/sim/*.cpp)
 wanted drive && "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_drive.cpp" "${drive_sources[@]}" -o "$out/fuzz_drive"
+wanted history && "$clangxx" "${flags[@]}" "$root/tests/fuzz/fuzz_history.cpp" "$root"/history/*.cpp \
+  "$root/devicecmd/HealthDecode.cpp" -o "$out/fuzz_history"
 wanted image-msan && image fuzz_image_msan -std=c++17 -g -O1 -fsanitize=fuzzer,memory \
   -fsanitize-memory-track-origins -I"$root"
 
@@ -109,6 +113,16 @@ done
 # bridge-node-names-the-sata-disk: the bridge's disk interface gives the SATA disk's number.
 cp "$root"/tests/fuzz/drive/* "$out/seeds/drive/"
 
+# The history's seeds: a file as the store writes it, one with a torn last line, one whose
+# counters pass 2^64, and a file of another program.
+header="time_utc,temperature_c,available_spare_pct,available_spare_threshold_pct,percentage_used,data_units_read,data_units_written,power_on_hours,power_cycles,unsafe_shutdowns,media_errors,error_log_entries,warning_temperature_minutes,critical_temperature_minutes,critical_warning"
+line="2026-12-11T12:22:06Z,38,100,10,3,12345678,9876543,1873,412,7,0,2,5,0,0"
+printf '%s\n%s\n%s\n' "$header" "$line" "$line" > "$out/seeds/history/two-days.csv"
+printf '%s\n%s\n%s' "$header" "$line" "${line:0:30}" > "$out/seeds/history/torn.csv"
+printf '%s\r\n2030-01-01T00:00:00Z,,5,10,255,340282366920938463463374607431768211455,18446744073709551616,1,1,1,1,1,4294967295,1,255\r\n' \
+  "$header" > "$out/seeds/history/extremes.csv"
+printf 'name,value\n1,2\n' > "$out/seeds/history/foreign.csv"
+
 run() {
   local name=$1; shift
   echo "== $name for ${seconds}s"
@@ -122,6 +136,7 @@ for target in "${targets[@]}"; do
     image) run fuzz_image -max_len=8192 ;;
     # A drive input makes many buffered SCSI requests of 66 KB each; a smaller quarantine
     # (still a few hundred of them) reuses freed memory instead of faulting in fresh pages.
+    history) run fuzz_history -max_len=4096 ;;
     drive) ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16} run fuzz_drive -max_len=4096 ;;
     image-msan)
       echo "== fuzz_image_msan: the decoder's test inputs and the seeds, in one process"
