@@ -88,8 +88,11 @@ private:
 std::wstring IdPart(const std::string& text, std::size_t width) {
     std::wstring part;
     for (std::size_t i = 0; i < text.size() && i < width; ++i) {
-        const char c = text[i];
-        part += c == ' ' ? L'_' : static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        // Windows puts '_' for what an instance ID may not hold: a space, a control byte,
+        // a byte above 0x7E, a comma (an inquiry field of zeros makes a model of '_').
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c <= 0x20 || c > 0x7E || c == ',') part += L'_';
+        else part += static_cast<wchar_t>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
     while (!part.empty() && part.back() == L'_') part.pop_back();
     return part;

@@ -85,7 +85,7 @@ TEST(DemoOptions, EveryDriveKindIsTakenAndInBothHelps) {
         EXPECT_NE(cliUsage.find(word), std::string::npos) << cliUsage;
         EXPECT_NE(usage.find(word), std::string::npos) << usage;
     }
-    EXPECT_EQ(drives.size(), static_cast<std::size_t>(DemoDrive::OtherRstSata) + 1);
+    EXPECT_EQ(drives.size(), static_cast<std::size_t>(DemoDrive::RstRaidVolume) + 1);  // the last kind
     EXPECT_NE(cliUsage.find(" rst "), std::string::npos);
 }
 
