@@ -10,7 +10,10 @@
 # fifteen seconds.
 set -euo pipefail
 # Its Wine starts without address space randomisation, as tools/wine-run.sh says why.
-if ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) && setarch -R true 2>/dev/null; then
+# (Once only: the variable also stops a loop where the personality cannot be read.)
+if [[ "${ZEPHRA_WINE_NORANDOM:-}" != 1 ]] && ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) &&
+  setarch -R true 2>/dev/null; then
+  export ZEPHRA_WINE_NORANDOM=1
   exec setarch -R "$BASH" "$0" "$@"
 fi
 prefix=$1

@@ -15,7 +15,10 @@ set -euo pipefail
 # program's code ran ("failed to map the shared user data: c0000018", exit status 1, no
 # output under WINEDEBUG=-all). Without randomisation the heap follows the loader. Where
 # the system refuses that (a container's seccomp), such a start is only tried again.
-if ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) && setarch -R true 2>/dev/null; then
+# (Once only: the variable also stops a loop where the personality cannot be read.)
+if [[ "${ZEPHRA_WINE_NORANDOM:-}" != 1 ]] && ! ((0x$(cat /proc/self/personality 2>/dev/null || echo 0) & 0x40000)) &&
+  setarch -R true 2>/dev/null; then
+  export ZEPHRA_WINE_NORANDOM=1
   exec setarch -R "$BASH" "$0" "$@"
 fi
 prepare=0

@@ -100,15 +100,15 @@ class Program:
         """This run's processes: the one started, and the Wine process that tools/wine-start.sh
         started in turn (it waits for it, to start it again when Wine lost the start)."""
         found = {self.process.pid}
-        for entry in os.listdir("/proc"):
+        for entry in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open("/proc/%s/stat" % entry) as f:
                     stat = f.read()
-            except (OSError, ValueError):
-                continue
+            except OSError:
+                continue  # it ended meanwhile
             # The parent's id is the second field after the name, which is in parentheses.
             fields = stat.rsplit(")", 1)[-1].split()
-            if entry.isdigit() and len(fields) > 1 and fields[1] == str(self.process.pid):
+            if len(fields) > 1 and fields[1] == str(self.process.pid):
                 found.add(int(entry))
         return found
 
