@@ -3,24 +3,21 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace DuiLib {
 namespace {
 
 constexpr int kMaxSide = 4096;  // the decoder's own limit
-// Weights in 1/256ths: a weight times a colour byte fits 16 bits, so one 32-bit product
-// takes two channels at once (red and blue, or alpha and green), each in its own half.
 // Weights in 1/256ths: a weight times a colour byte, plus a half for rounding, fits 16
 // bits, so both passes work on each byte of a pixel alike, many bytes to an instruction.
 constexpr std::uint32_t kWeightOne = 256;
 constexpr std::uint16_t kHalf = kWeightOne / 2;  // rounds half up
 
 // For each of n new pixels along one axis, the old pixels it covers and their weights.
-// Every new pixel has the same number of taps (the most any of them needs), so the loops
-// over them have a fixed length; a pixel that covers fewer has zero weights for the rest,
-// and its first tap is moved back where it would run past the end. The weights of a
+// Every new pixel has the same number of taps (the most any of them needs), so that each
+// tap is taken for a whole line in one pass; a pixel that covers fewer has zero weights
+// for the rest, and its first tap is moved back where it would run past the end. The weights of a
 // pixel add up to exactly kWeightOne, so a uniform image stays uniform.
 struct Taps {
     std::vector<int> first;
