@@ -90,8 +90,10 @@ void StoreRounded(std::uint8_t* byte, const std::uint16_t* sum, std::size_t n) {
 }
 
 bool Resamplable(const ImageView& source, int width, int height) {
-    return source.pixels && source.width > 0 && source.height > 0 && source.width <= kMaxSide &&
-           source.height <= kMaxSide && width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+    // The source may be as long on a side as the decoder lets it be; its pixels are the
+    // caller's. Only the new image is bounded: its lines are made here.
+    return source.pixels && source.width > 0 && source.height > 0 && width > 0 && height > 0 && width <= kMaxSide &&
+           height <= kMaxSide;
 }
 
 ImageView ViewOf(const DecodedImage& image) {

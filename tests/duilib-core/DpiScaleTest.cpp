@@ -169,6 +169,8 @@ TEST(ResampleArea, StaysWithinTwoLevelsOfTheExactAverageAtEveryRatio) {
         {80, 56, 70, 49},  {80, 56, 90, 63}, {80, 56, 100, 70}, {80, 56, 120, 84}, {80, 60, 60, 45},
         {40, 40, 13, 7},   {7, 5, 29, 31},   {300, 20, 299, 21}, {100, 1, 37, 1},  {1, 100, 1, 333},
         {97, 3, 3, 97},    {5, 5, 5, 17},    {64, 64, 1, 1},
+        // Longer than a new image may be, as the decoder allows: taken down to one.
+        {5000, 2, 61, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.fromWidth) + "x" + std::to_string(c.fromHeight) + " to " +
