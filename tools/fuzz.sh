@@ -43,7 +43,7 @@ image() {
   "$clangxx" "$@" -isystem /usr/include/stb -fwrapv -c "$root/duilib/core/StbImage.cpp" \
     -o "$out/obj/$name-stb.o"
   "$clangxx" "$@" -isystem /usr/include/stb "$root/tests/fuzz/fuzz_image.cpp" \
-    "$root/duilib/core/Image.cpp" "$out/obj/$name-stb.o" -lz -o "$out/$name"
+    "$root/duilib/core/Image.cpp" "$root/duilib/core/ImageResample.cpp" "$out/obj/$name-stb.o" -lz -o "$out/$name"
 }
 wanted image && image fuzz_image "${flags[@]}"
 # The enumeration pass, the switch and the command layer over the simulated machine.

@@ -7,7 +7,7 @@ Every entry is deflate-compressed; there are no folder entries and no archive co
 Entries are written in sorted order with a fixed timestamp and fixed attributes, so the
 same skin files always give the same bytes. Hidden files (such as .gitattributes) are
 not part of the skin. --without-variants leaves out the images drawn at other scales
-("name@1.25x.png", "name@1.5x.png", "name@2x.png"): the package as it was before them, for the benchmarks.
+("name@1.25x.png", "name@1.5x.png", "name@1.75x.png", "name@2x.png"): the package as it was before them, for the benchmarks.
 """
 import os
 import sys

@@ -8,7 +8,7 @@ namespace DuiLib {
 namespace {
 
 constexpr ImageScale kScales[] = {ImageScale::Percent100, ImageScale::Percent125, ImageScale::Percent150,
-                                  ImageScale::Percent200};
+                                  ImageScale::Percent175, ImageScale::Percent200};
 
 // A DPI beyond 8 times the design's (768) is no screen the program meets; past it the
 // numbers would only grow towards overflow.
@@ -57,6 +57,7 @@ std::wstring ScaleAttributeValue(std::wstring_view value, int dpi) {
 std::wstring ImageVariantName(std::wstring_view name, ImageScale scale) {
     const wchar_t* suffix = scale == ImageScale::Percent125   ? L"@1.25x"
                             : scale == ImageScale::Percent150 ? L"@1.5x"
+                            : scale == ImageScale::Percent175 ? L"@1.75x"
                             : scale == ImageScale::Percent200 ? L"@2x"
                                                               : L"";
     std::wstring variant(name);

@@ -30,9 +30,15 @@ std::wstring ScaleAttributeValue(std::wstring_view value, int dpi);
 
 // Image variants drawn at other scales sit beside the image in the skin package, named
 // with the scale before the extension: "on_normal.png" at 125 % is "on_normal@1.25x.png",
-// at 150 % "on_normal@1.5x.png", at 200 % "on_normal@2x.png". The image itself is the
-// 100 % one.
-enum class ImageScale : int { Percent100 = 100, Percent125 = 125, Percent150 = 150, Percent200 = 200 };
+// at 150 % "on_normal@1.5x.png", at 175 % "on_normal@1.75x.png", at 200 %
+// "on_normal@2x.png". The image itself is the 100 % one.
+enum class ImageScale : int {
+    Percent100 = 100,
+    Percent125 = 125,
+    Percent150 = 150,
+    Percent175 = 175,
+    Percent200 = 200
+};
 std::wstring ImageVariantName(std::wstring_view name, ImageScale scale);
 // The order in which to try the variants for a window at dpi: the nearest scale at or
 // above the window's first (the largest when none is), then the larger ones, then the

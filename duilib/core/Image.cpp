@@ -1,5 +1,7 @@
 #include "duilib/core/Image.h"
 
+#include "duilib/core/ImageResample.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -292,13 +294,34 @@ std::uint32_t Premultiply(std::uint32_t channel, std::uint32_t alpha) {
     return (channel * alpha + 127) / 255;
 }
 
+// stb's bytes (red, green, blue, alpha) as premultiplied pixels; `to` may be `from` itself.
+// Whether some pixel is translucent. Opaque pixels, all of a JPEG's, only move their bytes.
+bool ToPremultipliedPixels(const stbi_uc* from, std::uint32_t* to, std::size_t count) {
+    std::uint32_t allAlpha = 0xFF;
+    for (std::size_t i = 0; i < count; ++i, from += 4) {
+        const std::uint32_t alpha = from[3];
+        allAlpha &= alpha;
+        to[i] = alpha << 24 | static_cast<std::uint32_t>(from[0]) << 16 | static_cast<std::uint32_t>(from[1]) << 8 | from[2];
+    }
+    if (allAlpha == 0xFF) return false;
+    bool translucent = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t pixel = to[i], alpha = pixel >> 24;
+        if (alpha == 255) continue;
+        translucent = true;
+        to[i] = alpha << 24 | Premultiply(pixel >> 16 & 0xFF, alpha) << 16 | Premultiply(pixel >> 8 & 0xFF, alpha) << 8 |
+                Premultiply(pixel & 0xFF, alpha);
+    }
+    return translucent;
+}
+
 struct StbFree {
     void operator()(stbi_uc* pixels) const { stbi_image_free(pixels); }
 };
 
 }  // namespace
 
-std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t size, const PixelPlace& place) {
+std::optional<ImageShape> DecodeImageResizedInto(const std::uint8_t* data, std::size_t size, const SizedPlace& place) {
     if (!data || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
     std::optional<std::vector<PngChunk>> pngChunks;
     if (IsPng(data, size)) {
@@ -327,24 +350,24 @@ std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t 
         static_cast<long long>(width) * height > kMaxPixels) {
         return std::nullopt;
     }
-    std::uint32_t* const pixels = place(width, height);
-    if (!pixels) return std::nullopt;
-
+    const PixelRoom room = place(width, height);
+    if (!room.pixels) return std::nullopt;
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    const stbi_uc* source = rgba.get();
-    bool anyTranslucent = false;
-    for (std::uint32_t* pixel = pixels; pixel != pixels + count; ++pixel, source += 4) {
-        const std::uint32_t red = source[0], green = source[1], blue = source[2];
-        const std::uint32_t alpha = source[3];
-        if (alpha == 255) {  // most pixels, and every pixel of a JPEG
-            *pixel = 0xFF000000u | red << 16 | green << 8 | blue;
-            continue;
-        }
-        anyTranslucent = true;
-        *pixel = alpha << 24 | Premultiply(red, alpha) << 16 | Premultiply(green, alpha) << 8 |
-                 Premultiply(blue, alpha);
+    if (room.width == width && room.height == height) {
+        return ImageShape{width, height, ToPremultipliedPixels(rgba.get(), room.pixels, count)};
     }
-    return ImageShape{width, height, anyTranslucent};
+    // Made premultiplied where stb left them (four bytes a pixel either way), then resized
+    // into the room: no third copy of a large image.
+    auto* own = reinterpret_cast<std::uint32_t*>(rgba.get());
+    const bool translucent = ToPremultipliedPixels(rgba.get(), own, count);
+    if (!ResampleAreaInto(ImageView{own, width, height}, room.width, room.height, room.pixels)) return std::nullopt;
+    return ImageShape{room.width, room.height, translucent};
+}
+
+std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t size, const PixelPlace& place) {
+    return DecodeImageResizedInto(data, size, [&](int width, int height) {
+        return PixelRoom{place(width, height), width, height};
+    });
 }
 
 std::optional<DecodedImage> DecodeImage(const std::uint8_t* data, std::size_t size) {

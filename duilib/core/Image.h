@@ -33,4 +33,17 @@ struct ImageShape {
 using PixelPlace = std::function<std::uint32_t*(int width, int height)>;
 std::optional<ImageShape> DecodeImageInto(const std::uint8_t* data, std::size_t size, const PixelPlace& place);
 
+// The same, with the pixels resized on the way where the caller wants another size (a
+// variant drawn at another scale than the window's): `place` is called once, with the
+// image's own size, and returns room for the pixels and the size they are to have there
+// (ImageResample.h's area averaging), or no pixels to give up. The shape returned is the
+// room's; nothing for a size the resampler refuses.
+struct PixelRoom {
+    std::uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+};
+using SizedPlace = std::function<PixelRoom(int width, int height)>;
+std::optional<ImageShape> DecodeImageResizedInto(const std::uint8_t* data, std::size_t size, const SizedPlace& place);
+
 }  // namespace DuiLib

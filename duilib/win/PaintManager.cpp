@@ -4,7 +4,6 @@
 
 #include "duilib/core/DpiScale.h"
 #include "duilib/core/Image.h"
-#include "duilib/core/ImageResample.h"
 #include "duilib/core/SkinResources.h"
 #include "duilib/win/Dpi.h"
 
@@ -259,34 +258,21 @@ const CPaintManagerUI::Image* CPaintManagerUI::GetImage(const std::wstring& name
 std::optional<CPaintManagerUI::Image> CPaintManagerUI::ReadImage(const std::wstring& name, const SizeWanted* wanted) {
     const auto bytes = SkinResources::ReadFile(name, SkinResources::kMaxImageSize);
     if (!bytes) return std::nullopt;
-    // An image of the size wanted (any, without one) is decoded into its bitmap's own
-    // memory; any other into pixels to be resized.
+    // Decoded, or resized, straight into its bitmap's own memory, at the size wanted (its
+    // own, without one).
     Image made;
-    std::optional<DecodedImage> other;
-    const auto shape = DecodeImageInto(bytes->data(), bytes->size(), [&](int width, int height) -> std::uint32_t* {
-        if (!wanted || (width == wanted->width && height == wanted->height)) {
-            std::uint32_t* bits = nullptr;
-            made.bitmap = NewDib(width, height, &bits);
-            return bits;
+    const auto shape = DecodeImageResizedInto(bytes->data(), bytes->size(), [&](int width, int height) {
+        if (wanted) {
+            width = wanted->width;
+            height = wanted->height;
         }
-        other.emplace();
-        other->pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-        return other->pixels.data();
+        std::uint32_t* bits = nullptr;
+        made.bitmap = NewDib(width, height, &bits);
+        return PixelRoom{bits, width, height};
     });
     if (!shape) return std::nullopt;
-    if (other) {
-        other->width = shape->width;
-        other->height = shape->height;
-        other->hasAlpha = shape->hasAlpha;
-        std::uint32_t* bits = nullptr;
-        made.bitmap = NewDib(wanted->width, wanted->height, &bits);
-        if (!ResampleAreaInto(*other, wanted->width, wanted->height, bits)) return std::nullopt;
-        made.width = wanted->width;
-        made.height = wanted->height;
-    } else {
-        made.width = shape->width;
-        made.height = shape->height;
-    }
+    made.width = shape->width;
+    made.height = shape->height;
     if (!made.bitmap) return std::nullopt;
     return made;
 }

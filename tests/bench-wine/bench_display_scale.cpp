@@ -1,4 +1,4 @@
-// The main window's drawing at 100 %, 125 %, 175 % and 200 % display scale: the first
+// The main window's drawing at every display scale Windows offers up to 300 %: the first
 // paint of a new window (its images read, resized and turned into bitmaps, its fonts made,
 // everything drawn) and a refresh (the panel's texts set again and the window's paint of
 // what that invalidated). The cost should grow by about the pixels or less.
@@ -102,9 +102,9 @@ double Median(std::vector<double> v) {
 
 int wmain(int argc, wchar_t** argv) {
     const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 20;
-    // 100 %, then 125 % and 175 %, whose images are resized from a larger variant or drawn
-    // as they are, then 200 %.
-    const int dpis[] = {96, 120, 168, 192};
+    // 100 %, 125 %, 150 %, 175 % and 200 %, whose images are drawn as they are, then
+    // 225 %, 250 % and 300 %, whose images are the 200 % ones resized.
+    const int dpis[] = {96, 120, 144, 168, 192, 216, 240, 288};
     constexpr int kScales = sizeof dpis / sizeof dpis[0];
     Times times[kScales];
     for (int i = 0; i < kScales; ++i) Measure(dpis[i], times[i]);  // warm up once
@@ -118,13 +118,14 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     const double first96 = Median(times[0].first), refresh96 = Median(times[0].refresh);
-    std::printf("%-12s %10s %12s %8s %12s %8s %8s\n", "main window", "pixels", "first paint", "ratio", "refresh",
-                "ratio", "area");
+    std::printf("%-12s %10s %12s %8s %12s %8s %8s %10s\n", "main window", "pixels", "first paint", "ratio", "refresh",
+                "ratio", "area", "first/area");
     for (int i = 0; i < kScales; ++i) {
         const int width = DuiLib::ScaleByDpi(700, dpis[i]), height = DuiLib::ScaleByDpi(490, dpis[i]);
         const double first = Median(times[i].first), refresh = Median(times[i].refresh);
-        std::printf("%4d DPI     %5dx%-4d %9.2f ms %8.2f %9.2f ms %8.2f %8.2f\n", dpis[i], width, height, first,
-                    first / first96, refresh, refresh / refresh96, width * height / (700.0 * 490.0));
+        const double area = width * height / (700.0 * 490.0);
+        std::printf("%4d DPI     %5dx%-4d %9.2f ms %8.2f %9.2f ms %8.2f %8.2f %10.2f\n", dpis[i], width, height, first,
+                    first / first96, refresh, refresh / refresh96, area, first / first96 / area);
     }
     std::printf("medians of %d runs each, interleaved; ratios against 96 DPI\n", runs);
     return 0;

@@ -16,9 +16,9 @@
 
 #include "duilib/core/DpiScale.h"
 #include "duilib/core/Image.h"
-#include "duilib/core/ImageResample.h"
 #include "duilib/core/Markup.h"
 #include "duilib/core/ZipArchive.h"
+#include "MainWindowImages.h"
 
 namespace {
 
@@ -229,54 +229,22 @@ void LoadWholePackageVariants(benchmark::State& state) {
 }
 BENCHMARK(LoadWholePackageVariants)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-// What the main window reads when it opens at a DPI: the archive, its layout, and each
-// image it draws, as the variant for that scale resized to the control's pixels.
+// What the main window reads when it opens at a DPI (MainWindowImages.h).
 void MainWindowAtStart(benchmark::State& state) {
     const int dpi = static_cast<int>(state.range(0));
     const Bytes& package = PackageOf(state.range(1));
-    struct Drawn {
-        const char* name;
-        int width, height;  // the control's size at 96 DPI
-    };
-    const Drawn drawn[] = {{"mainWnd.jpg", 700, 490},       {"1btnMinNormal.png", 16, 16},
-                           {"1btnCloseNormal.png", 16, 16}, {"on_normal.png", 159, 38}};
     for (auto _ : state) {
-        const auto archive = ZipArchive::Open(package.data(), package.size());
-        const auto layout = archive->Read("mainSkin.xml", kEntryLimit);
-        auto root = DuiLib::CMarkup::Parse({reinterpret_cast<const char*>(layout->data()), layout->size()});
-        benchmark::DoNotOptimize(root);
-        for (const Drawn& d : drawn) {
-            std::optional<Bytes> bytes;
-            if (dpi == DuiLib::kDesignDpi) {
-                bytes = archive->Read(d.name, kEntryLimit);
-            } else {
-                for (const DuiLib::ImageScale scale : DuiLib::ImageVariantsFor(dpi)) {
-                    const std::wstring name(d.name, d.name + std::strlen(d.name));
-                    const std::wstring wide = DuiLib::ImageVariantName(name, scale);
-                    bytes = archive->Read(std::string(wide.begin(), wide.end()), kEntryLimit);
-                    if (bytes) break;
-                }
-            }
-            auto image = DuiLib::DecodeImage(bytes->data(), bytes->size());
-            const int width = DuiLib::ScaleByDpi(d.width, dpi), height = DuiLib::ScaleByDpi(d.height, dpi);
-            // As the window does it: a variant of exactly the control's pixels is drawn as it is.
-            if (dpi != DuiLib::kDesignDpi && (image->width != width || image->height != height)) {
-                image = DuiLib::ResampleArea(*image, width, height);
-            }
-            benchmark::DoNotOptimize(image);
+        if (!bench::OpenMainWindowImages(package, dpi)) {
+            state.SkipWithError("cannot read the main window's images");
+            break;
         }
     }
     state.SetLabel(std::string(state.range(1) ? "with variants" : "without variants") + " at " + std::to_string(dpi));
 }
-// 125 %, 150 % and 200 % have variants of their own; 175 % (168 DPI) has none and is
-// resized from the 200 % one.
-BENCHMARK(MainWindowAtStart)
-    ->Args({96, 0})
-    ->Args({96, 1})
-    ->Args({120, 1})
-    ->Args({144, 1})
-    ->Args({168, 1})
-    ->Args({192, 1})
-    ->Unit(benchmark::kMicrosecond);
+// 125 %, 150 %, 175 % and 200 % have variants of their own; above 200 % the 200 % one is
+// resized.
+BENCHMARK(MainWindowAtStart)->Args({96, 0})->Apply([](benchmark::internal::Benchmark* b) {
+    for (const int dpi : bench::kWindowsScaleDpis) b->Args({dpi, 1});
+})->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -2,7 +2,11 @@
 // variants' names and the order they are tried in, and the resizing of images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "duilib/core/DpiScale.h"
@@ -63,6 +67,7 @@ TEST(ImageVariants, NamesCarryTheScaleBeforeTheExtension) {
     EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent100), L"on_normal.png");
     EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent125), L"on_normal@1.25x.png");
     EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent150), L"on_normal@1.5x.png");
+    EXPECT_EQ(ImageVariantName(L"on_normal.png", ImageScale::Percent175), L"on_normal@1.75x.png");
     EXPECT_EQ(ImageVariantName(L"mainWnd.jpg", ImageScale::Percent200), L"mainWnd@2x.jpg");
     EXPECT_EQ(ImageVariantName(L"noext", ImageScale::Percent200), L"noext@2x");
     EXPECT_EQ(ImageVariantName(L"a.b.png", ImageScale::Percent150), L"a.b@1.5x.png");
@@ -74,14 +79,16 @@ TEST(ImageVariants, TheNearestAtOrAboveTheWindowsScaleFirst) {
         int dpi;
         std::vector<ImageScale> order;
     } cases[] = {
-        {96, {S::Percent100, S::Percent125, S::Percent150, S::Percent200}},
-        {120, {S::Percent125, S::Percent150, S::Percent200, S::Percent100}},
-        {121, {S::Percent150, S::Percent200, S::Percent125, S::Percent100}},
-        {144, {S::Percent150, S::Percent200, S::Percent125, S::Percent100}},
-        {168, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
-        {192, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
-        {288, {S::Percent200, S::Percent150, S::Percent125, S::Percent100}},  // beyond the largest: the largest, scaled up
-        {72, {S::Percent100, S::Percent125, S::Percent150, S::Percent200}},
+        {96, {S::Percent100, S::Percent125, S::Percent150, S::Percent175, S::Percent200}},
+        {120, {S::Percent125, S::Percent150, S::Percent175, S::Percent200, S::Percent100}},
+        {121, {S::Percent150, S::Percent175, S::Percent200, S::Percent125, S::Percent100}},
+        {144, {S::Percent150, S::Percent175, S::Percent200, S::Percent125, S::Percent100}},
+        {145, {S::Percent175, S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
+        {168, {S::Percent175, S::Percent200, S::Percent150, S::Percent125, S::Percent100}},
+        {192, {S::Percent200, S::Percent175, S::Percent150, S::Percent125, S::Percent100}},
+        // Beyond the largest: the largest, scaled up.
+        {288, {S::Percent200, S::Percent175, S::Percent150, S::Percent125, S::Percent100}},
+        {72, {S::Percent100, S::Percent125, S::Percent150, S::Percent175, S::Percent200}},
     };
     for (const auto& c : cases) EXPECT_EQ(ImageVariantsFor(c.dpi), c.order) << c.dpi;
 }
@@ -130,6 +137,66 @@ TEST(ResampleArea, TwoThirdsKeepsAStraightEdgeWithinOnePixel) {
     int blended = 0;
     for (std::uint32_t p : oddSized.pixels) blended += (p != 0 && p != 0xFFFFFFFFu);
     EXPECT_EQ(blended, 1);
+}
+
+// The area average worked out exactly, for one channel (bits `shift` up) of one new pixel.
+double ExactAreaAverage(const DecodedImage& image, int width, int height, int x, int y, int shift) {
+    const auto covers = [](int oldSize, int newSize, int i) {
+        const double step = static_cast<double>(oldSize) / newSize, start = i * step, end = start + step;
+        std::vector<std::pair<int, double>> taps;
+        for (int j = static_cast<int>(start); j < oldSize && j < end; ++j) {
+            taps.emplace_back(j, (std::min<double>(end, j + 1) - std::max<double>(start, j)) / step);
+        }
+        return taps;
+    };
+    double sum = 0;
+    for (const auto& [row, rowCover] : covers(image.height, height, y)) {
+        for (const auto& [column, columnCover] : covers(image.width, width, x)) {
+            const std::uint32_t p = image.pixels[static_cast<std::size_t>(row) * image.width + column];
+            sum += rowCover * columnCover * (p >> shift & 0xFF);
+        }
+    }
+    return sum;
+}
+
+TEST(ResampleArea, StaysWithinTwoLevelsOfTheExactAverageAtEveryRatio) {
+    // Random premultiplied pixels taken down and up by the ratios the skin meets (2x to
+    // 1.75x, 2x to 2.25x, 2.5x and 3x) and by odd and strong ones, each axis on its own.
+    std::srand(35);
+    const struct {
+        int fromWidth, fromHeight, width, height;
+    } cases[] = {
+        {80, 56, 70, 49},  {80, 56, 90, 63}, {80, 56, 100, 70}, {80, 56, 120, 84}, {80, 60, 60, 45},
+        {40, 40, 13, 7},   {7, 5, 29, 31},   {300, 20, 299, 21}, {100, 1, 37, 1},  {1, 100, 1, 333},
+        {97, 3, 3, 97},    {5, 5, 5, 17},    {64, 64, 1, 1},
+        // Longer than a new image may be, as the decoder allows: taken down to one.
+        {5000, 2, 61, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fromWidth) + "x" + std::to_string(c.fromHeight) + " to " +
+                     std::to_string(c.width) + "x" + std::to_string(c.height));
+        DecodedImage image = Solid(c.fromWidth, c.fromHeight, 0);
+        for (std::uint32_t& p : image.pixels) {
+            const std::uint32_t alpha = static_cast<std::uint32_t>(std::rand()) % 256;
+            const auto channel = [&] { return static_cast<std::uint32_t>(std::rand()) % (alpha + 1); };
+            p = alpha << 24 | channel() << 16 | channel() << 8 | channel();
+        }
+        const DecodedImage sized = ResampleArea(image, c.width, c.height);
+        ASSERT_EQ(sized.pixels.size(), static_cast<std::size_t>(c.width) * c.height);
+        double worst = 0;
+        for (int y = 0; y < c.height; ++y) {
+            for (int x = 0; x < c.width; ++x) {
+                const std::uint32_t p = sized.pixels[static_cast<std::size_t>(y) * c.width + x];
+                for (int shift : {0, 8, 16, 24}) {
+                    worst = std::max(worst, std::abs((p >> shift & 0xFF) - ExactAreaAverage(image, c.width, c.height, x, y, shift)));
+                }
+                const std::uint32_t alpha = p >> 24;
+                ASSERT_TRUE((p >> 16 & 0xFF) <= alpha && (p >> 8 & 0xFF) <= alpha && (p & 0xFF) <= alpha)
+                    << "a colour above its alpha at " << x << "," << y;
+            }
+        }
+        EXPECT_LT(worst, 2.5);
+    }
 }
 
 TEST(ResampleArea, RefusesWhatItCannotMake) {

@@ -1,5 +1,7 @@
 #include "duilib/core/Image.h"
 
+#include "duilib/core/ImageResample.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -133,6 +135,49 @@ TEST(Image, DecodesIntoTheCallersMemoryOrGivesUpWithIt) {
         return memory.data();
     }));
     EXPECT_TRUE(asked.empty());
+}
+
+TEST(Image, DecodesResizedIntoTheCallersMemory) {
+    // A translucent PNG and an opaque JPEG, each taken to a room of another size: the
+    // pixels are the decoded image resized, the shape is the room's, the alpha is kept.
+    std::vector<Rgba> translucent, opaque;
+    for (int i = 0; i < 12 * 9; ++i) {
+        const auto v = static_cast<std::uint8_t>(i * 37);
+        translucent.push_back({v, static_cast<std::uint8_t>(255 - v), 40, static_cast<std::uint8_t>(i % 3 ? 255 : v)});
+        opaque.push_back({v, 90, static_cast<std::uint8_t>(255 - v), 255});
+    }
+    const struct {
+        Bytes bytes;
+        bool hasAlpha;
+    } images[] = {{EncodePng(12, 9, translucent), true}, {EncodeJpeg(12, 9, opaque), false}};
+    for (const auto& image : images) {
+        const auto decoded = Decode(image.bytes);
+        ASSERT_TRUE(decoded);
+        for (const auto& [width, height] : {std::pair{7, 5}, std::pair{21, 16}, std::pair{12, 9}, std::pair{12, 4}}) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+            std::vector<std::uint32_t> room(static_cast<std::size_t>(width) * height + 1, 0xDEADBEEF);
+            std::vector<std::pair<int, int>> asked;
+            const auto shape = DuiLib::DecodeImageResizedInto(image.bytes.data(), image.bytes.size(), [&](int w, int h) {
+                asked.emplace_back(w, h);
+                return DuiLib::PixelRoom{room.data(), width, height};
+            });
+            ASSERT_TRUE(shape);
+            EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{12, 9}}));
+            EXPECT_EQ(shape->width, width);
+            EXPECT_EQ(shape->height, height);
+            EXPECT_EQ(shape->hasAlpha, image.hasAlpha);
+            EXPECT_EQ(room.back(), 0xDEADBEEFu) << "written past the room";
+            room.pop_back();
+            EXPECT_EQ(room, DuiLib::ResampleArea(*decoded, width, height).pixels);
+        }
+        // No room, or a size the resampler refuses: nothing.
+        std::vector<std::uint32_t> room(4);
+        EXPECT_FALSE(DuiLib::DecodeImageResizedInto(image.bytes.data(), image.bytes.size(),
+                                                    [](int, int) { return DuiLib::PixelRoom{}; }));
+        EXPECT_FALSE(DuiLib::DecodeImageResizedInto(image.bytes.data(), image.bytes.size(), [&](int, int) {
+            return DuiLib::PixelRoom{room.data(), 0, 4};
+        }));
+    }
 }
 
 TEST(Image, DecodesJpeg) {

@@ -262,8 +262,8 @@ TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
         {"44.png", 24, 24},               {"45.png", 24, 24},
     };
     const char* layouts[] = {"mainSkin.xml", "messageBoxOK.xml", "messageBoxYesNo.xml"};
-    // Each image also drawn at 125 %, 150 % and 200 %, beside it.
-    EXPECT_EQ(zip->Entries().size(), 4 * std::size(images) + std::size(layouts));
+    // Each image also drawn at 125 %, 150 %, 175 % and 200 %, beside it.
+    EXPECT_EQ(zip->Entries().size(), 5 * std::size(images) + std::size(layouts));
     for (const auto& entry : zip->Entries()) {
         EXPECT_EQ(entry.method, 8) << entry.name;
     }
@@ -286,7 +286,7 @@ TEST(SkinPackage, EveryEntryReadsParsesAndDecodes) {
         EXPECT_EQ(decoded->width, image.width);
         EXPECT_EQ(decoded->height, image.height);
         for (const auto scale : {DuiLib::ImageScale::Percent125, DuiLib::ImageScale::Percent150,
-                                 DuiLib::ImageScale::Percent200}) {
+                                 DuiLib::ImageScale::Percent175, DuiLib::ImageScale::Percent200}) {
             const int dpi = static_cast<int>(scale) * 96 / 100;
             const std::wstring name(image.name, image.name + std::strlen(image.name));
             const std::wstring wide = DuiLib::ImageVariantName(name, scale);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""zephra-demo.exe on screens of 96, 144 and 192 DPI (100 %, 150 %, 200 %): the window,
-its shadow, its texts, the sharpness of the switch's edge and the confirmation box.
+"""zephra-demo.exe on screens of 96, 144, 168 and 192 DPI (100 %, 150 %, 175 % and
+200 %): the window, its shadow, its texts, the sharpness of the switch's edge and the
+confirmation box.
 
 Each scale runs in a Wine prefix of its own (a copy of the build's, its LogPixels set),
 with its own wine server, on an X display of its own large enough for the window at
@@ -20,7 +21,7 @@ import time
 import program_harness as pt
 from program_harness import Failure, check, run
 
-SCALES = (96, 144, 192)
+SCALES = (96, 144, 168, 192)
 SCREEN = (2400, 1600)
 CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
 
@@ -286,7 +287,7 @@ def main():
                 want_top = bh - scaled(20, dpi) - scaled(28, dpi)
                 check(abs(bottom - want_bottom) <= 1 and abs(top - want_top) <= 1,
                       "%d: buttons on rows %d..%d, not %d..%d" % (dpi, top, bottom, want_top, want_bottom))
-            # Sharp: the switch's edge at 150 % and 200 % blends over clearly fewer pixels
+            # Sharp: the switch's edge at every larger scale blends over clearly fewer pixels
             # than the 100 % window enlarged to that scale (about one, as at 100 %).
             for dpi in SCALES[1:]:
                 factor = dpi / 96

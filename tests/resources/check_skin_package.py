@@ -45,10 +45,10 @@ IMAGES = {
     '45.png': ('png', 24, 24, True),
 }
 LAYOUTS = ['mainSkin.xml', 'messageBoxOK.xml', 'messageBoxYesNo.xml']
-# Every image is drawn again at 125 %, 150 % and 200 %, named with the scale before the
+# Every image is drawn again at 125 %, 150 %, 175 % and 200 %, named with the scale before the
 # extension; its pixels are the 100 % size times the scale, rounded half away from zero
 # (as the skin library scales every length).
-SCALES = {'@1.25x': (5, 4), '@1.5x': (3, 2), '@2x': (2, 1)}
+SCALES = {'@1.25x': (5, 4), '@1.5x': (3, 2), '@1.75x': (7, 4), '@2x': (2, 1)}
 
 
 def scaled(length, ratio):

@@ -73,7 +73,7 @@ TEST_F(DpiChange, TheWindowIsLaidOutAgainAtTheNewDpiAndBack) {
     const Pixels before = testsupport::RenderClient(hwnd);
     ASSERT_EQ(before.width, 700);
 
-    for (const int dpi : {144, 192, 120}) {
+    for (const int dpi : {144, 192, 120, 168}) {
         SCOPED_TRACE(dpi);
         const RECT suggested{100, 60, 100 + ScaleByDpi(700, dpi), 60 + ScaleByDpi(490, dpi)};
         SendDpiChanged(hwnd, dpi, suggested);
@@ -101,14 +101,17 @@ TEST_F(DpiChange, TheWindowIsLaidOutAgainAtTheNewDpiAndBack) {
         EXPECT_EQ(s.right, r.right + reach);
         EXPECT_EQ(s.bottom, r.bottom + reach);
 
-        // Drawn at the new size; at 125 %, 150 % and 200 % the background is that scale's
-        // own image, pixel for pixel.
+        // Drawn at the new size; at 125 %, 150 %, 175 % and 200 % the background is that
+        // scale's own image, pixel for pixel.
         const Pixels drawn = testsupport::RenderClient(hwnd);
         ASSERT_EQ(drawn.width, ScaleByDpi(700, dpi));
         ASSERT_EQ(drawn.height, ScaleByDpi(490, dpi));
-        if (dpi == 120 || dpi == 144 || dpi == 192) {
+        if (dpi == 120 || dpi == 144 || dpi == 168 || dpi == 192) {
             const testsupport::SkinImage background = testsupport::LoadSkinImage(
-                dpi == 120 ? L"mainWnd@1.25x.jpg" : dpi == 144 ? L"mainWnd@1.5x.jpg" : L"mainWnd@2x.jpg");
+                dpi == 120   ? L"mainWnd@1.25x.jpg"
+                : dpi == 144 ? L"mainWnd@1.5x.jpg"
+                : dpi == 168 ? L"mainWnd@1.75x.jpg"
+                             : L"mainWnd@2x.jpg");
             ASSERT_EQ(background.width, drawn.width);
             for (const POINT p : {POINT{5, 5}, POINT{350, 16}, POINT{20, 100}, POINT{640, 250}, POINT{690, 480}}) {
                 const int x = ScaleByDpi(p.x, dpi), y = ScaleByDpi(p.y, dpi);

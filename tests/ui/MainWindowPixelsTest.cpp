@@ -83,6 +83,36 @@ TEST_F(MainWindowPixels, BackgroundAndTitleButtonsWhereTheLayoutPutsThem) {
     EXPECT_LT(darkest, 64) << "\"Tavik VX310 Series SSD\" in black";
 }
 
+// The off-screen buffer kept from one paint to the next is made again whenever the client
+// changes size, either way, either side alone: what is drawn after each change is what a
+// window first painted at that size draws.
+TEST_F(MainWindowPixels, EveryChangeOfClientSizeIsDrawnAsAtThatSizeFromTheStart) {
+    const auto resize = [](HWND hwnd, int width, int height) {
+        ::SetWindowPos(hwnd, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        Pump();
+    };
+    testsupport::RenderClient(window.GetHWND());  // the buffer made at 700 x 490
+    const SIZE sizes[] = {{700, 560}, {700, 420}, {760, 420}, {640, 420}, {720, 500}};
+    for (const SIZE& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.cx) + "x" + std::to_string(size.cy));
+        resize(window.GetHWND(), size.cx, size.cy);
+        const Pixels kept = testsupport::RenderClient(window.GetHWND());
+        TestWindow fresh;
+        ASSERT_TRUE(fresh.Open(L"mainSkin.xml", 120, 100));
+        resize(fresh.GetHWND(), size.cx, size.cy);
+        const Pixels first = testsupport::RenderClient(fresh.GetHWND());
+        fresh.Close();
+        Pump();
+        ASSERT_EQ(kept.width, size.cx);
+        ASSERT_EQ(kept.height, size.cy);
+        ASSERT_EQ(first.width, kept.width);
+        ASSERT_EQ(first.height, kept.height);
+        int differing = 0;
+        for (std::size_t i = 0; i < kept.data.size(); ++i) differing += (kept.data[i] & 0xFFFFFF) != (first.data[i] & 0xFFFFFF);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 TEST_F(MainWindowPixels, PointerOverAButtonShowsItsHotImage) {
     ::SendMessageW(window.GetHWND(), WM_MOUSEMOVE, 0, MAKELPARAM(685, 10));
     const Pixels hot = testsupport::RenderClient(window.GetHWND());

@@ -466,13 +466,13 @@ int main(int argc, char** argv) try {
     const Fonts fonts{Font(fontPath + "/LiberationSans-Regular.ttf"), Font(fontPath + "/LiberationSans-Bold.ttf")};
     stbi_write_png_compression_level = 9;
 
-    // Every image at 100 %, then again at 125 %, 150 % and 200 % beside it
-    // ("name@1.25x.png", "name@1.5x.png", "name@2x.png"): the skin library takes the
-    // variant for a window's scale.
+    // Every image at 100 %, then again at 125 %, 150 %, 175 % and 200 % beside it
+    // ("name@1.25x.png", "name@1.5x.png", "name@1.75x.png", "name@2x.png"): the skin
+    // library takes the variant for a window's scale.
     const struct {
         double scale;
         const char* suffix;
-    } scales[] = {{1.0, ""}, {1.25, "@1.25x"}, {1.5, "@1.5x"}, {2.0, "@2x"}};
+    } scales[] = {{1.0, ""}, {1.25, "@1.25x"}, {1.5, "@1.5x"}, {1.75, "@1.75x"}, {2.0, "@2x"}};
     for (const auto& [scale, suffix] : scales) {
         const Skin skin = DrawSkin(fonts, scale);
         const std::string tag = suffix;
