@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "cli/CliArgs.h"
+#include "cli/CliBasics.h"
 #include "cli/CliCommands.h"
 #include "cli/CliReport.h"
 #include "cli/HistoryCommand.h"
-#include "cli/LogPath.h"
 #include "cli/SelfTestCommand.h"
 #include "discovery/DebugLog.h"
 
@@ -15,28 +15,6 @@
 #endif
 
 namespace cli {
-namespace {
-
-// Hands the debug log a file for the length of one command.
-class LogFile {
-public:
-    explicit LogFile(std::FILE* file) : file_(file) {
-        if (file_) discovery::SetDebugLogStream(file_);
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile() {
-        if (!file_) return;
-        discovery::SetDebugLogStream(nullptr);
-        std::fclose(file_);
-    }
-
-private:
-    std::FILE* file_;
-};
-
-}  // namespace
-
 const char* CliVersion() { return ZEPHRA_VERSION; }
 
 const char* CliUsage() {
@@ -135,23 +113,13 @@ CliRun RunCli(const std::vector<std::string>& args, const CliSystem& system) {
         return reply.Finish(ExitSuccess);
     }
 
-    std::FILE* log = nullptr;
+    CommandLog log;
     if (request.logPath) {
-        // The caller's file name is the fault; the drives are not touched.
-        if (const auto refusal = LogPathRefusal(*request.logPath)) {
+        if (const auto refusal = log.Open(*request.logPath, system)) {
             Reply reply(request);
-            return reply.Fail(ExitUsage, "usage", std::nullopt,
-                              "--log " + *request.logPath + ": " + *refusal + "; the log is a file, appended to.");
-        }
-        log = system.openLog ? system.openLog(*request.logPath) : nullptr;
-        if (!log) {
-            Reply reply(request);
-            return reply.Fail(ExitUsage, "usage", std::nullopt,
-                              "cannot write the log file " + *request.logPath +
-                                  ": it cannot be opened for appending, or it is not a regular file.");
+            return reply.Fail(ExitUsage, "usage", std::nullopt, *refusal);
         }
     }
-    const LogFile logFile(log);
     switch (request.command) {
         case Command::List: return List(request, system);
         case Command::Status: return Status(request, system);

@@ -1,18 +1,12 @@
 #include "cli/CliArgs.h"
 
+#include "cli/CliBasics.h"
+
 #include <cstdlib>
 #include <limits>
 
 namespace cli {
 namespace {
-
-bool ParseDisk(const std::string& text, std::int32_t& disk) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (value > static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max())) return false;
-    disk = static_cast<std::int32_t>(value);
-    return true;
-}
 
 // Whether --json is among the options, the values of --log and --disk not counted (an
 // option is never their value), so that even a usage error is told in JSON when JSON was

@@ -32,31 +32,6 @@ const char* VerdictName(DiskVerdict verdict) {
 
 }  // namespace
 
-std::string Utf8(const std::wstring& wide) {
-    std::string out;
-    for (const wchar_t w : wide) {
-        const auto c = static_cast<std::uint32_t>(w) & 0xFFFF;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-// An identify text (8-bit, ASCII by rule) for the terminal: other bytes as Latin-1.
-std::string Latin1ToUtf8(const char* text) {
-    std::wstring wide;
-    for (; *text; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-    return Utf8(wide);
-}
-
 bool Identified(DiskVerdict verdict) {
     return verdict == DiskVerdict::OtherMaker || verdict == DiskVerdict::OtherController ||
            verdict == DiskVerdict::Accepted;

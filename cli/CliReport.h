@@ -10,6 +10,7 @@
 
 #include "cli/Cli.h"
 #include "cli/CliArgs.h"
+#include "cli/CliBasics.h"
 #include "cli/Json.h"
 #include "devicecmd/HealthDecode.h"
 #include "discovery/DebugLog.h"
@@ -17,9 +18,6 @@
 
 namespace cli {
 
-std::string Utf8(const std::wstring& wide);
-// An identify text (8-bit, ASCII by rule) for the terminal: other bytes as Latin-1.
-std::string Latin1ToUtf8(const char* text);
 
 // Whether the drive identified on one of the NVMe paths.
 bool Identified(discovery::DiskVerdict verdict);

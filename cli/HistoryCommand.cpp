@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "cli/CliBasics.h"
 #include "cli/Json.h"
 #include "discovery/DebugLog.h"
 #include "discovery/Enumerate.h"
@@ -80,38 +81,6 @@ bool ParseRequest(const std::vector<std::string>& args, HistoryRequest& request,
         }
     }
     return true;
-}
-
-std::string Latin1ToUtf8(const char* text) {
-    std::string out;
-    for (; *text; ++text) {
-        const auto c = static_cast<unsigned char>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(const std::wstring& wide) {
-    std::string out;
-    for (const wchar_t w : wide) {
-        const auto c = static_cast<std::uint32_t>(w) & 0xFFFF;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 // The answer, as the other commands give it: a JSON document or text and a message.
@@ -213,24 +182,6 @@ std::string Table(const std::vector<history::HistorySample>& samples) {
     }
     return out;
 }
-
-// Hands the debug log a file for the length of the command.
-class LogFile {
-public:
-    explicit LogFile(std::FILE* file) : file_(file) {
-        if (file_) discovery::SetDebugLogStream(file_);
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile() {
-        if (!file_) return;
-        discovery::SetDebugLogStream(nullptr);
-        std::fclose(file_);
-    }
-
-private:
-    std::FILE* file_;
-};
 
 CliRun History(const HistoryRequest& request, const CliSystem& system) {
     Answer answer(request.json);
@@ -336,14 +287,11 @@ std::optional<CliRun> RunHistoryCommand(const std::vector<std::string>& args, co
         if (!request.json) run.err += "\n" + std::string(CliUsage());
         return run;
     }
-    std::FILE* log = nullptr;
+    CommandLog log;
     if (request.logPath) {
-        log = system.openLog ? system.openLog(*request.logPath) : nullptr;
-        if (!log)
-            return Answer(request.json)
-                .Fail(ExitUsage, "usage", std::nullopt, "cannot write the log file " + *request.logPath);
+        if (const auto refusal = log.Open(*request.logPath, system))
+            return Answer(request.json).Fail(ExitUsage, "usage", std::nullopt, *refusal);
     }
-    const LogFile logFile(log);
     return History(request, system);
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "cli/CliBasics.h"
 #include "discovery/DebugLog.h"
 #include "discovery/Enumerate.h"
 #include "optimize/SelfTestFlow.h"
@@ -42,14 +43,6 @@ const char* ActionName(Action action) {
         case Action::Abort: return "abort";
         default: return "status";
     }
-}
-
-bool ParseDisk(const std::string& text, std::int32_t& disk) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (value > static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max())) return false;
-    disk = static_cast<std::int32_t>(value);
-    return true;
 }
 
 bool Parse(const std::vector<std::string>& args, Request& request, std::string& error) {
@@ -112,21 +105,6 @@ bool Parse(const std::vector<std::string>& args, Request& request, std::string& 
         return false;
     }
     return true;
-}
-
-// An identify text (ASCII by rule) as UTF-8: other bytes taken as Latin-1.
-std::string Narrow(const char* text) {
-    std::string out;
-    for (; *text; ++text) {
-        const auto c = static_cast<unsigned char>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 const char* TransportName(std::uint8_t busType) {
@@ -370,7 +348,7 @@ CliRun Run(const Request& request, const CliSystem& system) {
                            "there is no disk " + std::to_string(*request.disk) + "; see zephra-cli list.");
     }
     const discovery::DiskInfo& record = *shown->record;
-    const std::string name = "disk " + std::to_string(record.phyDriveIndex) + " (" + Narrow(record.modelNumber.data()) + ")";
+    const std::string name = "disk " + std::to_string(record.phyDriveIndex) + " (" + Latin1ToUtf8(record.modelNumber.data()) + ")";
     if (shown->verdict == DiskVerdict::NotOpened && shown->openError == ErrorAccessDenied)
         return answer.Fail(ExitAccessDenied, "access-denied", ErrorAccessDenied, NeedsAdministrator);
     if (!OnNvmePath(*shown))
@@ -441,23 +419,6 @@ CliRun Run(const Request& request, const CliSystem& system) {
     return Follow(request, answer, drive, system, name, *before, extended ? 2 : 1, support->extendedMinutes, true);
 }
 
-class LogFile {
-public:
-    explicit LogFile(std::FILE* file) : file_(file) {
-        if (file_) discovery::SetDebugLogStream(file_);
-    }
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile() {
-        if (!file_) return;
-        discovery::SetDebugLogStream(nullptr);
-        std::fclose(file_);
-    }
-
-private:
-    std::FILE* file_;
-};
-
 }  // namespace
 
 bool IsSelfTestCommand(const std::vector<std::string>& args) {
@@ -487,15 +448,11 @@ CliRun RunSelfTest(const std::vector<std::string>& args, const CliSystem& system
         if (!request.json) run.err += "\n" + std::string(CliUsage());
         return run;
     }
-    std::FILE* log = nullptr;
+    CommandLog log;
     if (request.logPath) {
-        log = system.openLog ? system.openLog(*request.logPath) : nullptr;
-        if (!log) {
-            Answer answer(request);
-            return answer.Fail(ExitUsage, "usage", std::nullopt, "cannot write the log file " + *request.logPath);
-        }
+        if (const auto refusal = log.Open(*request.logPath, system))
+            return Answer(request).Fail(ExitUsage, "usage", std::nullopt, *refusal);
     }
-    const LogFile logFile(log);
     return Run(request, system);
 }
 

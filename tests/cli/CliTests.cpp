@@ -622,14 +622,20 @@ TEST(CliLog, TheLogIsAppendedAndARefusedOneTouchesNoDrive) {
     EXPECT_NE(log.find("Get Disk information start", first + 1), std::string::npos) << log;  // both runs
     std::remove(path.c_str());
 
+    // Every command opens its log the same way: the self-test and the history too.
+    const std::vector<std::vector<std::string>> commands{
+        {"optimize", "on", "--yes"}, {"selftest", "short"}, {"history"}};
     for (const std::string& refused : {std::string("\\\\.\\PhysicalDrive0"), std::string("NUL"), ::testing::TempDir()}) {
-        SCOPED_TRACE(refused);
-        Rig untouched({DemoDrive::Vx310Inbox});
-        const cli::CliRun run = untouched.Run({"optimize", "on", "--yes", "--log", refused});
-        EXPECT_EQ(run.exitCode, cli::ExitUsage);
-        EXPECT_TRUE(Has(run.err, refused)) << run.err;
-        EXPECT_TRUE(untouched.machine->Computer().Machine().Trace().empty());
-        EXPECT_EQ(untouched.Writes(0), 0);
+        for (std::vector<std::string> args : commands) {
+            SCOPED_TRACE(refused + " " + args[0]);
+            Rig untouched({DemoDrive::Vx310Inbox});
+            args.insert(args.end(), {"--log", refused});
+            const cli::CliRun run = untouched.Run(args);
+            EXPECT_EQ(run.exitCode, cli::ExitUsage);
+            EXPECT_TRUE(Has(run.err, refused)) << run.err;
+            EXPECT_TRUE(untouched.machine->Computer().Machine().Trace().empty());
+            EXPECT_EQ(untouched.Writes(0), 0);
+        }
     }
     // The folder, named without its final separator, passes the path check and is refused
     // by the open.
