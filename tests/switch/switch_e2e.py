@@ -23,8 +23,9 @@ CONFIRMATION_FIRST_LINE = "Computer will shut down after this process."
 SWITCH_CALLS = {
     "inbox": ["0x2D1400", "0x2DD3C0"],     # protocol property (identify), protocol command (write)
     "miniport": ["0x4D008", "0x4D008"],    # "NvmeMini" request, twice
-    # Intel RST: the disk's SCSI address, then the "IntelNvm" request at the port; twice
-    "rst": ["0x41018", "0x4D008", "0x41018", "0x4D008"],
+    # Intel RST: the disk's SCSI address, read once to check it is still the listed drive's,
+    # then the "IntelNvm" identify and write at the port
+    "rst": ["0x41018", "0x4D008", "0x4D008"],
 }
 TRACE_LINE = re.compile(r"^(\d{6}) (ui|worker) ([A-Za-z_]+)\((.*)\) -> (.+)$")
 
